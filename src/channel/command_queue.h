@@ -1,0 +1,37 @@
+// Outgoing command queue: SubmitPacket paces requests by confirmations.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <list>
+
+namespace kz {
+
+struct CmdRecord {
+    uint8_t header[4];
+    uint8_t payload[1024];
+    uint32_t length;
+};
+
+extern std::list<CmdRecord*> g_vCmdList;           // guarded by "MUTEX_LIST_SEND"
+extern std::atomic<uint8_t> g_bCfmForTheLastREQ;    // true at load
+
+inline constexpr uint32_t kSubmitQueued = 0;       // paced through the queue
+inline constexpr uint32_t kSubmitReply = 1;        // RES and IND replies
+inline constexpr uint32_t kSubmitLink = 2;         // link establishment
+inline constexpr uint32_t kSubmitAtReset = 3;      // AT-command reset
+
+void SubmitPacket(const uint8_t header[4], const uint8_t* payload, uint32_t length, uint32_t mode);
+void SendNextCmd();
+// Frees every queued record (close, module ready). Takes no mutex.
+void ClearCmdList();
+size_t CmdListSize();
+
+// Test seam: when set, SubmitPacket hands every message to the tap instead of
+// the link (unit tests of builders and handlers assert on these bytes).
+using SubmitTap = void (*)(const uint8_t header[4], const uint8_t* payload, uint32_t length,
+                           uint32_t mode);
+void SetSubmitTapForTest(SubmitTap tap);
+
+void ResetCommandQueue();   // tests: empty list, flag true, no tap
+
+}  // namespace kz

@@ -1,0 +1,58 @@
+// BCSP packet codec: CRC, SLIP escaping, link-message recognition (pure), and
+// the building, writing and validating of packets against ubcsp_config.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "link/bcsp_protocol.h"
+
+namespace kz {
+
+// ---- pure codec, shared with the simulator ----
+uint16_t BcspCrcUpdate(uint16_t crc, uint8_t byte);
+uint16_t BcspCrcReverse(uint16_t crc);
+// CRC over a byte run, starting at 0xFFFF, reversed: the value sent high byte first.
+uint16_t BcspCrc(const uint8_t* data, size_t n);
+// Returns the number of escape pairs written; output length = count + result.
+// `out` must hold 2 * count bytes.
+size_t SlipEncode(const uint8_t* in, uint8_t* out, size_t count);
+// Payload mode (header_mode false) decodes all of in_count bytes, writing at
+// most out_cap bytes (extra bytes are counted but not stored); header mode
+// stops after 4 output bytes. Returns escape pairs consumed; *out_len gets
+// the decoded length (which may exceed out_cap: the caller rejects that).
+size_t SlipDecode(const uint8_t* in, uint8_t* out, bool header_mode, size_t in_count,
+                  size_t out_cap, size_t* out_len);
+// 0..3 for sync, sync-resp, conf, conf-resp; 5 for none. Needs 4 bytes.
+uint8_t MatchLinkMsg(const uint8_t* payload, size_t length);
+// Builds a whole frame (C0 ... C0) from a complete header and payload into out
+// (capacity out_cap). Returns the frame length, 0 if it does not fit.
+size_t BcspBuildFrame(const uint8_t header[4], const uint8_t* payload, size_t length,
+                      uint8_t* out, size_t out_cap);
+
+// ---- packet descriptor ----
+struct BcspPacket {
+    uint8_t channel = 0;
+    uint8_t reliable = 0;
+    uint8_t use_crc = 0;
+    uint32_t length = 0;
+    const uint8_t* payload = nullptr;
+};
+
+// ---- stateful sending (under "MUTEX_SEND") ----
+// Numbers the header template in place, writes the frame, starts the
+// retransmission timing for a reliable packet.
+void BcspSendPacket(uint8_t header[4], const uint8_t* payload, uint8_t length);
+void BcspSendPureAck();
+// Takes "MUTEX_UART" around one write to the module port.
+void UartTransmit(const uint8_t* bytes, uint16_t count);
+
+// Copy of the last frame built, for retransmission.
+extern uint8_t g_TxPacketBuf[bcsp::kFrameBufferSize];
+extern uint16_t g_nTxPacketLen;
+
+// ---- receive validation: first half of BcspReceive ----
+// Returns true when the frame is a valid packet; fills the receive descriptor
+// and the decoded header. A rejected frame sets ubcsp_config.send_ack.
+bool BcspValidateFrame(const uint8_t* frame, size_t n, uint8_t header_out[4]);
+
+}  // namespace kz

@@ -1,0 +1,44 @@
+// BCSP link engine: establishment, sequencing, acknowledgement, peer reset,
+// retransmission (send thread).
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "link/bcsp_codec.h"
+
+namespace kz {
+
+enum LinkState : uint8_t { kShy = 0, kCurious = 1, kGarrulous = 2 };
+
+struct UbcspConfig {
+    std::atomic<uint8_t> link_establishment_state{kShy};
+    std::atomic<uint8_t> sequence_number{0};
+    std::atomic<uint8_t> ack_number{0};
+    std::atomic<bool> send_ack{false};
+    std::atomic<BcspPacket*> send_packet{nullptr};
+    std::atomic<BcspPacket*> receive_packet{nullptr};
+    std::atomic<int8_t> awaiting_ack{0};
+};
+extern UbcspConfig ubcsp_config;
+
+inline constexpr uint8_t BCSP_ACT_ACKED = 0x01;
+inline constexpr uint8_t BCSP_ACT_RECEIVED = 0x02;
+inline constexpr uint8_t BCSP_ACT_PEER_RESET = 0x04;
+inline constexpr uint8_t BCSP_ACT_RELIABLE = 0x08;
+
+extern std::atomic<uint8_t> g_bModuleReadyPending;
+
+uint8_t BcspReceive(const uint8_t* frame, size_t length);
+void BcspActivity(uint8_t flags);
+// Link-establishment message 0..3, written at once.
+void SendLinkMsg(uint8_t index);
+
+// Thread bodies (started by KZ_BT_DeviceInit).
+uint32_t RecvThreadProc(void*);
+uint32_t SendThreadProc(void*);
+
+// Resets ubcsp_config, descriptors and framer (tests; start-up).
+void ResetLinkState();
+
+}  // namespace kz

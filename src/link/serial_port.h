@@ -1,0 +1,54 @@
+// The module's serial port and the receive framer.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "kz_platform.h"
+#include "link/bcsp_protocol.h"
+
+namespace kz {
+
+class SerialPort {
+public:
+    int Open(const char* name, uint32_t baud);   // 1 ok, 0 failure
+    int32_t Close();                             // -1 when not open
+    uint16_t BytesWaiting();
+    int Read(uint8_t* buffer, uint32_t count);   // 1 ok, 0 failure
+    void Write(const uint8_t* buffer, uint16_t count);
+    void Purge();
+    bool IsOpen() const { return hPort.load() != KZ_INVALID_HANDLE; }
+    // Blocks until input waits, shut-down wakes it (CancelWait), or timeout.
+    // Returns 1 input, 0 timeout or cancelled, -1 line hung up / failed.
+    int WaitForInput(uint32_t timeoutMs);
+    void CancelWait();
+
+    std::atomic<KzHandle> hPort{KZ_INVALID_HANDLE};
+    uint32_t baudRate = 0;
+    uint8_t byteSize = 8;
+    uint8_t parity = 2;
+    uint8_t stopBits = 0;
+    uint32_t fBinary = 1;
+    uint32_t fParity = 1;
+
+private:
+    void ApplySettings();
+};
+
+extern SerialPort g_SerialPort;
+
+// "COM%d:" at the given baud rate, then purge. 1 on success.
+int OpenModulePort(int portNumber, uint32_t baud);
+
+// Receive framer (receive thread only).
+extern uint8_t g_RxFrameBuf[bcsp::kFrameBufferSize];
+extern uint16_t g_nRxWriteIndex;
+extern uint32_t g_nRxFramingState;   // 0 hunting, 2 inside a frame
+extern uint8_t g_bRxFrameReady;
+extern uint16_t g_nRxFrameLength;
+inline constexpr uint32_t kFramerHunting = 0;
+inline constexpr uint32_t kFramerInFrame = 2;
+
+void PollUart();
+void ResetFramer();
+
+}  // namespace kz

@@ -1,0 +1,30 @@
+// Phonebook download control: size requests, batches of three, list chaining
+// 3 -> 2 -> 4, pause during a call and resume after it.
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace kz {
+
+extern std::atomic<uint32_t> g_nCurrReqPhoneBookType;   // 1 at start
+extern std::atomic<uint8_t> startDownload;
+extern std::atomic<int32_t> g_anPhoneBookCount[4];       // types 1..4
+extern std::atomic<uint16_t> uPhoneBookIndex;
+extern std::atomic<uint16_t> uPhoneBookPauseIndex;
+extern std::atomic<uint8_t> g_bPhoneBookDone;
+extern std::atomic<uint16_t> g_nPhoneBookSize;
+
+void RequestPhoneBook(uint8_t type, uint16_t count, uint16_t start);
+void RequestNextPhoneBookBatch(uint16_t start, uint16_t count);
+void OnPhoneBookSizeCfm(const uint8_t* msg, size_t len);   // receive thread
+void OnPhoneBookComplete(const uint8_t* msg, size_t len);  // event thread
+// The phonebook part of the after-call handler.
+void PhoneBookAfterCall();
+bool IsPhoneBookDownloading();
+bool IsPhoneBookDone();
+void SetPhoneBookPendingAction(uint32_t action);
+
+void ResetDownloadState();
+
+}  // namespace kz

@@ -1,0 +1,214 @@
+#include "support/test_support.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "channel/command_queue.h"
+
+namespace kztest {
+
+namespace {
+
+void RemoveTree(const std::string& path) {
+    DIR* d = opendir(path.c_str());
+    if (d) {
+        while (dirent* e = readdir(d)) {
+            std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            std::string child = path + "/" + name;
+            struct stat st;
+            if (lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+                RemoveTree(child);
+            else
+                unlink(child.c_str());
+        }
+        closedir(d);
+    }
+    rmdir(path.c_str());
+}
+
+std::mutex g_recMutex;
+std::vector<SubmittedMessage> g_submitted;
+
+std::mutex g_hostMutex;
+std::vector<Notification> g_notes;
+std::vector<NavigPost> g_posts;
+std::vector<InforbarRecord> g_bar;
+
+}  // namespace
+
+// ------------------------------------------------------------------ TempRoot
+
+TempRoot::TempRoot() {
+    char tmpl[] = "/tmp/kztarn-test-XXXXXX";
+    char* dir = mkdtemp(tmpl);
+    path_ = dir ? dir : "/tmp";
+    KzSetRootDir(path_.c_str());
+}
+
+TempRoot::~TempRoot() {
+    if (!std::getenv("KZ_TEST_KEEP_ROOT")) RemoveTree(path_);
+}
+
+std::string TempRoot::Host(const std::string& unitPath) const {
+    char out[1024];
+    if (KzMapPath(unitPath.c_str(), out, sizeof out) < 0) return {};
+    return out;
+}
+
+std::string TempRoot::Read(const std::string& unitPath) const {
+    std::ifstream f(Host(unitPath), std::ios::binary);
+    if (!f) return {};
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+bool TempRoot::Exists(const std::string& unitPath) const {
+    struct stat st;
+    return stat(Host(unitPath).c_str(), &st) == 0;
+}
+
+void TempRoot::Write(const std::string& unitPath, const std::string& content) const {
+    std::string host = Host(unitPath);
+    for (size_t i = path_.size() + 1; i < host.size(); ++i)
+        if (host[i] == '/') mkdir(host.substr(0, i).c_str(), 0755);
+    std::ofstream f(host, std::ios::binary | std::ios::trunc);
+    f << content;
+}
+
+// ------------------------------------------------------------ SubmitRecorder
+
+SubmitRecorder::SubmitRecorder() {
+    Clear();
+    kz::SetSubmitTapForTest(&SubmitRecorder::Tap);
+}
+SubmitRecorder::~SubmitRecorder() { kz::SetSubmitTapForTest(nullptr); }
+
+void SubmitRecorder::Tap(const uint8_t header[4], const uint8_t* payload, uint32_t length,
+                         uint32_t mode) {
+    SubmittedMessage m;
+    std::memcpy(m.header, header, 4);
+    m.bytes.assign(payload, payload + length);
+    m.mode = mode;
+    std::lock_guard<std::mutex> lock(g_recMutex);
+    g_submitted.push_back(std::move(m));
+}
+
+std::vector<SubmittedMessage> SubmitRecorder::Messages() const {
+    std::lock_guard<std::mutex> lock(g_recMutex);
+    return g_submitted;
+}
+
+std::vector<uint16_t> SubmitRecorder::Ids() const {
+    std::vector<uint16_t> ids;
+    for (const auto& m : Messages()) ids.push_back(m.id());
+    return ids;
+}
+
+void SubmitRecorder::Clear() {
+    std::lock_guard<std::mutex> lock(g_recMutex);
+    g_submitted.clear();
+}
+
+// --------------------------------------------------------------- HostWindows
+
+size_t NotificationBlockSize(uint32_t code, uint32_t nParam, uint32_t nLen) {
+    switch (code) {
+        case KZ_NOTIFY_CALL_RECORD: return sizeof(CallRecord);
+        case KZ_NOTIFY_PHONEBOOK_ENTRY: return sizeof(structPhoneDate);
+        case KZ_NOTIFY_PHONEBOOK_NUMBER: return sizeof(structPhoneNum);
+        case KZ_NOTIFY_TRACK_INFO: return sizeof(TrackInfoBlock);
+        case KZ_NOTIFY_DEVICE_INFO: return sizeof(DeviceInfoRecord);
+        case KZ_NOTIFY_INQUIRY: return nParam == 1 ? sizeof(DeviceInfoRecord) : 0;
+        case KZ_NOTIFY_PAIRING: return 2;
+        case KZ_NOTIFY_DEVICE_DELETED: return 2;
+        case KZ_NOTIFY_PIN_CODE: return 4;
+        case KZ_NOTIFY_MODULE_VERSION: return nLen;
+        default: return 0;
+    }
+}
+
+KzLResult HostWindows::Proc(KzHwnd wnd, uint32_t msg, KzWParam w, KzLParam l) {
+    std::lock_guard<std::mutex> lock(g_hostMutex);
+    if (msg == KZ_MSG_NOTIFY) {
+        const auto* rec = reinterpret_cast<const BtNotifyRecord*>(w);
+        Notification n{rec->nCode, rec->nParam, rec->nLen, {}};
+        size_t size = NotificationBlockSize(rec->nCode, rec->nParam, rec->nLen);
+        if (rec->pData && size) {
+            const auto* p = static_cast<const uint8_t*>(rec->pData);
+            n.data.assign(p, p + size);
+        }
+        g_notes.push_back(std::move(n));
+    } else if (msg == KZ_MSG_NAVIG_STATUS) {
+        g_posts.push_back({w, l});
+    } else if (msg == KZ_WM_COPYDATA) {
+        const auto* cds = reinterpret_cast<const KzCopyDataStruct*>(l);
+        InforbarRecord r{w, cds->dwData, {}};
+        const auto* p = static_cast<const uint8_t*>(cds->lpData);
+        if (p) r.bytes.assign(p, p + cds->cbData);
+        g_bar.push_back(std::move(r));
+    }
+    (void)wnd;
+    return 0;
+}
+
+HostWindows::HostWindows() {
+    Clear();
+    KzRegisterClass("KzTestHost", &HostWindows::Proc, 0);
+    notify_ = KzCreateWindow("KzTestHost", KZ_WND_NOTIFY_TITLE, 0);
+    navig_ = KzCreateWindow("KzTestHost", KZ_WND_NAVIG_TITLE, 0);
+    KzRegisterClass(KZ_WND_INFORBAR, &HostWindows::Proc, 0);
+    inforbar_ = KzCreateWindow(KZ_WND_INFORBAR, KZ_WND_INFORBAR, 0);
+}
+
+HostWindows::~HostWindows() {
+    KzDestroyWindow(notify_);
+    KzDestroyWindow(navig_);
+    KzDestroyWindow(inforbar_);
+}
+
+std::vector<Notification> HostWindows::Notifications() const {
+    std::lock_guard<std::mutex> lock(g_hostMutex);
+    return g_notes;
+}
+
+std::vector<uint32_t> HostWindows::Codes() const {
+    std::vector<uint32_t> codes;
+    for (const auto& n : Notifications()) codes.push_back(n.code);
+    return codes;
+}
+
+std::vector<NavigPost> HostWindows::NavigPosts() const {
+    std::lock_guard<std::mutex> lock(g_hostMutex);
+    return g_posts;
+}
+
+std::vector<InforbarRecord> HostWindows::Inforbar() const {
+    std::lock_guard<std::mutex> lock(g_hostMutex);
+    return g_bar;
+}
+
+void HostWindows::Clear() {
+    std::lock_guard<std::mutex> lock(g_hostMutex);
+    g_notes.clear();
+    g_posts.clear();
+    g_bar.clear();
+}
+
+void HostWindows::Pump(uint32_t ms) {
+    KzMsg m;
+    uint32_t start = KzGetTickCount();
+    do {
+        while (KzPeekMessage(&m, 0)) KzDispatchMessage(&m);
+        if (ms) KzPeekMessage(&m, 1) ? (void)KzDispatchMessage(&m) : (void)0;
+    } while (KzGetTickCount() - start < ms);
+}
+
+}  // namespace kztest

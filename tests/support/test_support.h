@@ -1,0 +1,100 @@
+// Shared test fixtures: a temporary head-unit root, a recorder of submitted
+// module messages, and host windows that record the library's notifications.
+#pragma once
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "KZ_Tarn.h"
+#include "kz_platform.h"
+
+namespace kztest {
+
+// A fresh temporary directory used as the head-unit root for one test.
+class TempRoot {
+public:
+    TempRoot();
+    ~TempRoot();
+    const std::string& path() const { return path_; }
+    // Host path of a head-unit path below the root.
+    std::string Host(const std::string& unitPath) const;
+    std::string Read(const std::string& unitPath) const;          // "" when missing
+    bool Exists(const std::string& unitPath) const;
+    void Write(const std::string& unitPath, const std::string& content) const;  // creates folders
+
+private:
+    std::string path_;
+};
+
+struct SubmittedMessage {
+    uint8_t header[4];
+    std::vector<uint8_t> bytes;
+    uint32_t mode;
+    uint16_t id() const { return bytes.size() >= 6 ? uint16_t(bytes[4] | (bytes[5] << 8)) : 0; }
+};
+
+// Installs the SubmitPacket tap for its lifetime and records every message.
+class SubmitRecorder {
+public:
+    SubmitRecorder();
+    ~SubmitRecorder();
+    std::vector<SubmittedMessage> Messages() const;
+    std::vector<uint16_t> Ids() const;
+    void Clear();
+
+private:
+    static void Tap(const uint8_t header[4], const uint8_t* payload, uint32_t length, uint32_t mode);
+};
+
+struct Notification {
+    uint32_t code, param, len;
+    std::vector<uint8_t> data;   // copy of the block pData pointed to (known sizes per code)
+    std::string Text() const { return std::string(data.begin(), data.end()).c_str(); }
+};
+struct NavigPost {
+    uintptr_t wParam;
+    intptr_t lParam;
+};
+struct InforbarRecord {
+    uintptr_t kind;   // 3 now playing, 4 call info
+    uintptr_t dwData;
+    std::vector<uint8_t> bytes;
+};
+
+// Creates the windows "Bluetooth", "NavigRecive" and "KZ_INFORBAR" on the
+// calling thread and records what arrives. Posted status messages arrive
+// through the calling thread's loop: call Pump() to receive them.
+class HostWindows {
+public:
+    HostWindows();
+    ~HostWindows();
+    std::vector<Notification> Notifications() const;
+    std::vector<uint32_t> Codes() const;
+    std::vector<NavigPost> NavigPosts() const;
+    std::vector<InforbarRecord> Inforbar() const;
+    void Clear();
+    void Pump(uint32_t ms = 0);
+    // Pumps until pred() holds or the timeout passes; returns pred().
+    template <class Pred>
+    bool WaitFor(Pred pred, uint32_t timeoutMs = 3000) {
+        uint32_t start = KzGetTickCount();
+        while (!pred()) {
+            if (KzGetTickCount() - start > timeoutMs) return pred();
+            Pump(5);
+        }
+        return true;
+    }
+
+private:
+    static KzLResult Proc(KzHwnd, uint32_t, KzWParam, KzLParam);
+    KzHwnd notify_ = nullptr, navig_ = nullptr, inforbar_ = nullptr;
+};
+
+// Bytes of a block that notification `code` carries (0 when it carries none).
+size_t NotificationBlockSize(uint32_t code, uint32_t nParam, uint32_t nLen);
+
+// Resets the process-wide state of every subsystem.
+void ResetAllState();
+
+}  // namespace kztest
