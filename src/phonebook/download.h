@@ -25,6 +25,12 @@ bool IsPhoneBookDownloading();
 bool IsPhoneBookDone();
 void SetPhoneBookPendingAction(uint32_t action);
 
+// Bodies of KZ_BT_GetPhonBookSize and KZ_BT_GetPhonebookData: only the low
+// 8 bits of the type and the low 16 bits of the count are used; types outside
+// 1..4 are ignored.
+void GetPhoneBookSize(int32_t type);
+void GetPhoneBookData(int32_t type, int32_t count);
+
 void ResetDownloadState();
 
 }  // namespace kz

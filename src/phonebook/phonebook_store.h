@@ -15,7 +15,10 @@ extern std::vector<structPhoneNum> g_vecPhoneBookNum;
 extern std::mutex g_PhoneBookListMutex;
 
 void StartPhoneBookSyncThread();      // after a completed phonebook download
-void StartPhoneBookLoadThread();      // KZ_BT_GetContactsFromFile
+// Body of KZ_BT_GetContactsFromFile: empties the stored lists and, when the
+// current phone has a stored phonebook, loads it on the file thread.
+void LoadContactsFromFile();
+void StartPhoneBookLoadThread();      // the file thread in load mode
 void JoinPhoneBookThread();           // close: waits for a running file thread
 void ResetPhoneBookStore();
 

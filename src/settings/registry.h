@@ -34,6 +34,9 @@ void StoreLinkKey(const LinkKeyEntry& entry);
 void DeletePairedDevice(int slot);
 void SetCurrentIndex(int index);
 void MarkPhonebookStored();
+// Sets a slot's phonebook-stored flag in memory only (the phonebook load found
+// the files missing); the settings entry is not changed. Ignores slots outside 0..4.
+void SetSlotPhonebookFlag(int slot, uint8_t pb);
 int DeleteTree(const char* path);
 bool DirectoryExists(const char* path);
 
