@@ -29,6 +29,17 @@ uint8_t MatchLinkMsg(const uint8_t* payload, size_t length);
 size_t BcspBuildFrame(const uint8_t header[4], const uint8_t* payload, size_t length,
                       uint8_t* out, size_t out_cap);
 
+// Why a received frame was rejected, in the order the checks run.
+enum class FrameCheck : uint8_t { kOk, kBadChecksum, kBadLength, kBadCrc };
+// Validates one frame (C0 ... C0, n bytes with both delimiters): decodes the
+// header into header_out and the payload and CRC into payload_out (capacity
+// payload_cap; a frame that decodes to more is a length error, nothing is
+// written past the buffer). *decoded gets the decoded payload+CRC length.
+// Checks header checksum, then length, then CRC. Sequence numbers are the
+// link engine's business.
+FrameCheck BcspCheckFrame(const uint8_t* frame, size_t n, uint8_t header_out[4],
+                          uint8_t* payload_out, size_t payload_cap, size_t* decoded);
+
 // ---- packet descriptor ----
 struct BcspPacket {
     uint8_t channel = 0;
@@ -46,13 +57,25 @@ void BcspSendPureAck();
 // Takes "MUTEX_UART" around one write to the module port.
 void UartTransmit(const uint8_t* bytes, uint16_t count);
 
-// Copy of the last frame built, for retransmission.
+// Copy of the last frame built, for retransmission (written under
+// "MUTEX_SEND", read by the send thread under "MUTEX_UART").
 extern uint8_t g_TxPacketBuf[bcsp::kFrameBufferSize];
 extern uint16_t g_nTxPacketLen;
+
+// Writes a copy of the last built frame (the send thread's retransmission).
+void BcspRetransmitLast();
+
+// Test seam: when set, every port write goes to the tap instead (and the
+// port is not touched). Unit tests of the link and queue assert on frames.
+using UartTap = void (*)(const uint8_t* bytes, uint16_t count);
+void SetUartTapForTest(UartTap tap);
 
 // ---- receive validation: first half of BcspReceive ----
 // Returns true when the frame is a valid packet; fills the receive descriptor
 // and the decoded header. A rejected frame sets ubcsp_config.send_ack.
 bool BcspValidateFrame(const uint8_t* frame, size_t n, uint8_t header_out[4]);
+// The receive descriptor and its 512-byte payload buffer.
+extern BcspPacket g_RxPacket;
+extern uint8_t g_RxPayloadBuf[bcsp::kRxPayloadSize];
 
 }  // namespace kz
