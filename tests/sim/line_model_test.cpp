@@ -1,0 +1,75 @@
+// Fault injection on the simulated line.
+#include "line_model.h"
+
+#include <gtest/gtest.h>
+
+#include "frame_collector.h"
+
+namespace kzsim {
+namespace {
+
+std::vector<uint8_t> Pattern(size_t n) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(i * 7 + 3);
+    return v;
+}
+
+TEST(LineModel_Faults, SameSeedGivesSameFaults) {
+    const FaultRates rates{0.01, 0.01, 0.01};
+    LineModel a(42, rates), b(42, rates), c(43, rates);
+    const auto in = Pattern(20000);
+    const auto outA = a.Transfer(in);
+    EXPECT_EQ(outA, b.Transfer(in));
+    EXPECT_NE(outA, c.Transfer(in));
+    EXPECT_NE(outA, in);
+}
+
+TEST(LineModel_Faults, SplittingTheStreamDoesNotChangeTheFaults) {
+    const FaultRates rates{0.02, 0.02, 0.02};
+    LineModel whole(7, rates), pieces(7, rates);
+    const auto in = Pattern(5000);
+    std::vector<uint8_t> joined;
+    for (size_t at = 0; at < in.size(); at += 37) {
+        const size_t end = std::min(in.size(), at + 37);
+        const auto part = pieces.Transfer(std::vector<uint8_t>(in.begin() + at, in.begin() + end));
+        joined.insert(joined.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(whole.Transfer(in), joined);
+}
+
+TEST(LineModel_Faults, RatesAreRoughlyAsConfigured) {
+    LineModel line(1, FaultRates{0.05, 0.02, 0.01});
+    const auto in = Pattern(100000);
+    const auto out = line.Transfer(in);
+    const FaultCounts c = line.Counts();
+    EXPECT_NEAR(c.corrupted / 1e5, 0.05 * 0.98, 0.005);
+    EXPECT_NEAR(c.dropped / 1e5, 0.02, 0.003);
+    EXPECT_NEAR(c.duplicated / 1e5, 0.01 * 0.98, 0.002);
+    EXPECT_EQ(out.size(), in.size() - c.dropped + c.duplicated);
+}
+
+TEST(LineModel_Faults, CleanLinePassesBytesUnchanged) {
+    LineModel line(1, FaultRates{});
+    const auto in = Pattern(1000);
+    EXPECT_EQ(line.Transfer(in), in);
+}
+
+TEST(LineModel_ByteTime, ElevenBitsAt115200) {
+    EXPECT_EQ(ByteTimeUs(), 95u);   // 11 / 115200 s, rounded down
+}
+
+TEST(FrameCollector_Feed, SplitsFramesAtAnyOffset) {
+    const std::vector<uint8_t> stream{0x11, 0xC0, 1, 2, 0xC0, 0xC0, 3, 0xC0, 0x22, 0xC0, 0xC0, 4, 0xC0};
+    const std::vector<std::vector<uint8_t>> expected{
+        {0xC0, 1, 2, 0xC0}, {0xC0, 3, 0xC0}, {0xC0, 4, 0xC0}};
+    for (size_t split = 0; split <= stream.size(); ++split) {
+        FrameCollector c;
+        std::vector<std::vector<uint8_t>> frames;
+        c.Feed(stream.data(), split, frames);
+        c.Feed(stream.data() + split, stream.size() - split, frames);
+        EXPECT_EQ(frames, expected) << "split at " << split;
+    }
+}
+
+}  // namespace
+}  // namespace kzsim
