@@ -1,0 +1,276 @@
+// Head-unit paths below the root, file replacement, attributes, searches.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "kz_platform.h"
+
+namespace {
+
+// A fresh temporary root for one test (kept free of the library's fixtures
+// so that the platform suite links against the platform alone).
+class TempRoot {
+public:
+    TempRoot() {
+        char tmpl[] = "/tmp/kzplatform-test-XXXXXX";
+        path_ = mkdtemp(tmpl);
+        KzSetRootDir(path_.c_str());
+    }
+    ~TempRoot() { RemoveTree(path_); }
+    const std::string& path() const { return path_; }
+    std::string Host(const std::string& unit) const {
+        char out[1024];
+        return KzMapPath(unit.c_str(), out, sizeof out) < 0 ? std::string() : std::string(out);
+    }
+    std::string Read(const std::string& unit) const {
+        std::ifstream f(Host(unit), std::ios::binary);
+        std::stringstream ss;
+        ss << f.rdbuf();
+        return ss.str();
+    }
+    bool Exists(const std::string& unit) const {
+        struct stat st;
+        return stat(Host(unit).c_str(), &st) == 0;
+    }
+    void Write(const std::string& unit, const std::string& content) const {
+        std::string host = Host(unit);
+        for (size_t i = path_.size() + 1; i < host.size(); ++i)
+            if (host[i] == '/') mkdir(host.substr(0, i).c_str(), 0755);
+        std::ofstream(host, std::ios::binary | std::ios::trunc) << content;
+    }
+
+private:
+    static void RemoveTree(const std::string& path) {
+        if (DIR* d = opendir(path.c_str())) {
+            while (dirent* e = readdir(d)) {
+                std::string name = e->d_name;
+                if (name == "." || name == "..") continue;
+                std::string child = path + "/" + name;
+                struct stat st;
+                if (lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+                    RemoveTree(child);
+                else
+                    unlink(child.c_str());
+            }
+            closedir(d);
+        }
+        rmdir(path.c_str());
+    }
+    std::string path_;
+};
+
+class Files : public ::testing::Test {
+protected:
+    void SetUp() override { KzInjectWriteFailure(-1); }
+    void TearDown() override { KzInjectWriteFailure(-1); }
+    std::string Under(const std::string& rel) const { return root.path() + "/" + rel; }
+    TempRoot root;
+};
+
+TEST_F(Files, MapPath_SeparatorsRootAndDotDot) {
+    struct Case {
+        const char* unit;
+        const char* host;
+    } cases[] = {
+        {"\\BACKUP\\x.ini", "BACKUP/x.ini"},
+        {"BACKUP\\x.ini", "BACKUP/x.ini"},            // leading "\" optional
+        {"/BACKUP//x.ini", "BACKUP/x.ini"},           // "/" separates too
+        {"\\..\\..\\etc\\passwd", "etc/passwd"},      // never above the root
+        {"\\A\\.\\B\\..\\C", "A/B/C"},
+    };
+    for (const auto& c : cases) {
+        char out[512];
+        int n = KzMapPath(c.unit, out, sizeof out);
+        EXPECT_EQ(std::string(out), Under(c.host)) << c.unit;
+        EXPECT_EQ(n, static_cast<int>(Under(c.host).size()));
+    }
+    char out[512];
+    EXPECT_EQ(KzMapPath("", out, sizeof out), static_cast<int>(root.path().size()));
+    char small[8];
+    EXPECT_EQ(KzMapPath("\\BACKUP\\x.ini", small, sizeof small), -1);
+    EXPECT_STREQ(KzGetRootDir(), root.path().c_str());
+}
+
+TEST_F(Files, MapPath_CaseInsensitiveAndCasePreserving) {
+    ASSERT_EQ(KzCreateDirectory("\\BACKUP"), 1);
+    ASSERT_EQ(KzCreateDirectory("\\BACKUP\\KZ_Config"), 1);
+    ASSERT_EQ(KzCreateDirectory("\\backup\\KZ_CONFIG\\BlueTooth"), 1);   // existing folders reused
+    ASSERT_EQ(KzWriteFileAtomic("\\BACKUP\\KZ_CONFIG\\BlueTooth\\tarn.ini", "a", 1), 1);
+    ASSERT_EQ(KzWriteFileAtomic("\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBook00.dat", "b", 1), 1);
+    struct stat st;
+    EXPECT_EQ(stat(Under("BACKUP/KZ_Config/BlueTooth/tarn.ini").c_str(), &st), 0);
+    EXPECT_EQ(stat(Under("BACKUP/KZ_Config/BlueTooth/PhoneBook00.dat").c_str(), &st), 0);
+    EXPECT_NE(stat(Under("BACKUP/KZ_CONFIG").c_str(), &st), 0);   // no second folder
+    EXPECT_EQ(root.Read("\\Backup\\kz_config\\BLUETOOTH\\TARN.INI"), "a");
+    EXPECT_EQ(KzCreateDirectory("\\BACKUP\\kz_config"), 0);       // exists already
+}
+
+TEST_F(Files, WriteFileAtomic_ReplacesWholeFile) {
+    root.Write("\\data.bin", "old content that is longer");
+    ASSERT_EQ(KzWriteFileAtomic("\\data.bin", "new", 3), 1);
+    EXPECT_EQ(root.Read("\\data.bin"), "new");
+}
+
+TEST_F(Files, WriteFileAtomic_InjectedFailureKeepsOldFileAndLeavesNoTemporary) {
+    root.Write("\\BACKUP\\tarn.ini", "[Device]\nName=old\n");
+    const std::string fresh(4096, 'x');
+    for (long failAfter : {0L, 1L, 4095L}) {
+        KzInjectWriteFailure(failAfter);
+        EXPECT_EQ(KzWriteFileAtomic("\\BACKUP\\tarn.ini", fresh.data(), fresh.size()), 0);
+        EXPECT_EQ(root.Read("\\BACKUP\\tarn.ini"), "[Device]\nName=old\n") << failAfter;
+    }
+    KzFindData fd;
+    KzHandle find = KzFindFirstFile("\\BACKUP\\*", &fd);
+    ASSERT_NE(find, KZ_INVALID_HANDLE);
+    std::set<std::string> names{fd.cFileName};
+    while (KzFindNextFile(find, &fd)) names.insert(fd.cFileName);
+    KzFindClose(find);
+    EXPECT_EQ(names, (std::set<std::string>{".", "..", "tarn.ini"}));
+    KzInjectWriteFailure(-1);
+    EXPECT_EQ(KzWriteFileAtomic("\\BACKUP\\tarn.ini", fresh.data(), fresh.size()), 1);
+    EXPECT_EQ(root.Read("\\BACKUP\\tarn.ini"), fresh);
+}
+
+TEST_F(Files, WriteFileAtomic_MissingFolderFails) {
+    EXPECT_EQ(KzWriteFileAtomic("\\NoSuchFolder\\x", "a", 1), 0);
+    EXPECT_FALSE(root.Exists("\\NoSuchFolder"));
+}
+
+TEST_F(Files, AppendFile_AppendsAndReportsBytesWritten) {
+    EXPECT_EQ(KzAppendFile("\\log.dat", "abc", 3), 3u);
+    EXPECT_EQ(KzAppendFile("\\LOG.DAT", "de", 2), 2u);
+    EXPECT_EQ(root.Read("\\log.dat"), "abcde");
+    KzInjectWriteFailure(1);
+    EXPECT_EQ(KzAppendFile("\\log.dat", "xyz", 3), 1u);   // failed after one byte
+    EXPECT_EQ(root.Read("\\log.dat"), "abcdex");
+}
+
+TEST_F(Files, Fopen_OpensTheMappedFile) {
+    root.Write("\\Folder\\Bluetooth.ini", "x=1");
+    FILE* f = KzFopen("folder\\BLUETOOTH.INI", "rb");
+    ASSERT_NE(f, nullptr);
+    char buf[8] = {};
+    EXPECT_EQ(fread(buf, 1, sizeof buf, f), 3u);
+    fclose(f);
+    EXPECT_STREQ(buf, "x=1");
+    EXPECT_EQ(KzFopen("\\Folder\\missing.ini", "rb"), nullptr);
+}
+
+TEST_F(Files, Attributes_DirectoryNormalReadOnlyMissing) {
+    root.Write("\\Dir\\file.txt", "x");
+    EXPECT_EQ(KzGetFileAttributes("\\dir"), KZ_FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(KzGetFileAttributes("\\Dir\\file.txt"), KZ_FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(KzSetFileAttributes("\\Dir\\file.txt", KZ_FILE_ATTRIBUTE_READONLY), 1);
+    EXPECT_EQ(KzGetFileAttributes("\\Dir\\file.txt"), KZ_FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(KzSetFileAttributes("\\Dir\\file.txt", KZ_FILE_ATTRIBUTE_NORMAL), 1);
+    EXPECT_EQ(KzGetFileAttributes("\\Dir\\file.txt"), KZ_FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(KzGetFileAttributes("\\Dir\\none"), KZ_INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(KzGetLastError(), KZ_ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Files, DeleteAndRemove_FileThenFolder) {
+    root.Write("\\KZ_TARN\\tarn.dat", "keys");
+    EXPECT_EQ(KzRemoveDirectory("\\kz_tarn"), 0);   // not empty
+    EXPECT_EQ(KzDeleteFile("\\KZ_TARN\\TARN.DAT"), 1);
+    EXPECT_EQ(KzDeleteFile("\\KZ_TARN\\tarn.dat"), 0);
+    EXPECT_EQ(KzRemoveDirectory("\\kz_tarn"), 1);
+    EXPECT_FALSE(root.Exists("\\KZ_TARN"));
+    EXPECT_EQ(KzRemoveDirectory("\\"), 0);   // never the root itself
+}
+
+TEST_F(Files, FindFirstFile_ExactNameListingAndNoMatch) {
+    root.Write("\\BACKUP\\KZ_TARN\\tarn.dat", "12345");
+    KzFindData fd;
+    KzHandle find = KzFindFirstFile("\\backup\\kz_tarn", &fd);   // a directory by exact name
+    ASSERT_NE(find, KZ_INVALID_HANDLE);
+    EXPECT_STREQ(fd.cFileName, "KZ_TARN");
+    EXPECT_EQ(fd.dwFileAttributes, KZ_FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(KzFindNextFile(find, &fd), 0);
+    EXPECT_EQ(KzFindClose(find), 1);
+
+    find = KzFindFirstFile("\\BACKUP\\KZ_TARN\\*", &fd);
+    ASSERT_NE(find, KZ_INVALID_HANDLE);
+    EXPECT_STREQ(fd.cFileName, ".");
+    ASSERT_EQ(KzFindNextFile(find, &fd), 1);
+    EXPECT_STREQ(fd.cFileName, "..");
+    ASSERT_EQ(KzFindNextFile(find, &fd), 1);
+    EXPECT_STREQ(fd.cFileName, "tarn.dat");
+    EXPECT_EQ(fd.nFileSize, 5u);
+    EXPECT_EQ(KzFindNextFile(find, &fd), 0);
+    KzFindClose(find);
+
+    EXPECT_EQ(KzFindFirstFile("\\BACKUP\\nothing", &fd), KZ_INVALID_HANDLE);
+    EXPECT_EQ(KzGetLastError(), KZ_ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(KzFindFirstFile("\\", &fd), KZ_INVALID_HANDLE);
+}
+
+TEST_F(Files, ModuleFileName_IsAUnitPathInTheConfiguredFolder) {
+    char out[260];
+    unsetenv("KZ_TARN_EXE_DIR");
+    uint32_t n = KzGetModuleFileName(out, sizeof out);
+    EXPECT_EQ(std::string(out, n), "\\test_platform");
+    setenv("KZ_TARN_EXE_DIR", "NandFlash\\Application\\", 1);
+    KzGetModuleFileName(out, sizeof out);
+    EXPECT_STREQ(out, "\\NandFlash\\Application\\test_platform");
+    char tiny[4];
+    EXPECT_EQ(KzGetModuleFileName(tiny, sizeof tiny), 3u);
+    EXPECT_STREQ(tiny, "\\Na");
+    unsetenv("KZ_TARN_EXE_DIR");
+}
+
+int AnswerYes(const char*, const char* caption, uint32_t, void* ctx) {
+    *static_cast<std::string*>(ctx) = caption;
+    return KZ_IDYES;
+}
+
+int RecordSpawn(const char* path, void* ctx) {
+    *static_cast<std::string*>(ctx) = path;
+    return 1;
+}
+
+TEST_F(Files, MessageBoxAndProcess_HooksOrDefaults) {
+    EXPECT_EQ(KzMessageBox(nullptr, "Delete?", "Bluetooth", KZ_MB_YESNO), KZ_IDNO);
+    std::string seen;
+    KzSetMessageBoxHandler(&AnswerYes, &seen);
+    EXPECT_EQ(KzMessageBox(nullptr, "Delete?", "Bluetooth", KZ_MB_YESNO), KZ_IDYES);
+    EXPECT_EQ(seen, "Bluetooth");
+    KzSetMessageBoxHandler(nullptr, nullptr);
+
+    EXPECT_EQ(KzCreateProcess("\\NandFlash\\missing.exe"), 0);   // failure is only reported
+    KzSetProcessHook(&RecordSpawn, &seen);
+    EXPECT_EQ(KzCreateProcess("\\NandFlash\\Tool.exe"), 1);
+    EXPECT_EQ(seen, "\\NandFlash\\Tool.exe");
+    KzSetProcessHook(nullptr, nullptr);
+}
+
+TEST_F(Files, Eeprom_WritesOutBufferAtOffsetZeroOrFailsWhenUnset) {
+    unsetenv("KZ_TARN_E2P1");
+    EXPECT_EQ(KzCreateFile("E2P1:", KZ_GENERIC_READ | KZ_GENERIC_WRITE, 0, KZ_CREATE_ALWAYS, 0),
+              KZ_INVALID_HANDLE);
+    EXPECT_EQ(KzGetLastError(), KZ_ERROR_FILE_NOT_FOUND);
+
+    std::string file = Under("eeprom.bin");
+    setenv("KZ_TARN_E2P1", file.c_str(), 1);
+    for (const char* record : {"a longer first record", "short"}) {
+        KzHandle dev = KzCreateFile("E2P1:", KZ_GENERIC_READ | KZ_GENERIC_WRITE, 0, KZ_CREATE_ALWAYS, 0);
+        ASSERT_NE(dev, KZ_INVALID_HANDLE);
+        uint32_t control = 0;
+        char out[16] = {};
+        memcpy(out, record, std::min(strlen(record), sizeof out));
+        EXPECT_NE(KzDeviceIoControl(dev, 0x8000354Cu, &control, 4, out, sizeof out, nullptr), 0);
+        KzCloseHandle(dev);
+        EXPECT_EQ(root.Read("\\eeprom.bin"), std::string(out, sizeof out));
+    }
+    unsetenv("KZ_TARN_E2P1");
+}
+
+}  // namespace

@@ -1,0 +1,212 @@
+// Serial lines over a pseudo-terminal: the test holds the master side and
+// plays the module; the platform opens the slave as "COM3:".
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "kz_platform.h"
+#include "platform/termios_map.h"
+
+namespace {
+
+class Serial : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[256];
+        ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+        slavePath = name;
+        // The master stays raw too, so test bytes pass unchanged.
+        termios tio;
+        tcgetattr(master, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(master, TCSANOW, &tio);
+        setenv("KZ_TARN_COM3", slavePath.c_str(), 1);
+        port = KzCreateFile("COM3:", KZ_GENERIC_READ | KZ_GENERIC_WRITE, 0, KZ_OPEN_EXISTING, 0);
+        ASSERT_NE(port, KZ_INVALID_HANDLE);
+        ASSERT_EQ(KzSetupComm(port, 10240, 10240), 1);
+        KzDcb dcb;
+        ASSERT_EQ(KzGetCommState(port, &dcb), 1);
+        dcb.BaudRate = 115200;
+        ASSERT_EQ(KzSetCommState(port, &dcb), 1);   // open already gave 8E1
+    }
+    void TearDown() override {
+        if (port != KZ_INVALID_HANDLE) KzCloseHandle(port);
+        if (master >= 0) close(master);
+        close(slave);
+        unsetenv("KZ_TARN_COM3");
+    }
+    uint32_t Waiting() {
+        uint32_t errors = 0;
+        KzComStat stat{};
+        EXPECT_EQ(KzClearCommError(port, &errors, &stat), 1);
+        return stat.cbInQue;
+    }
+    // Waits until the port shows n bytes waiting (pty transfer is asynchronous).
+    bool WaitForBytes(uint32_t n) {
+        for (int i = 0; i < 300 && Waiting() < n; ++i)
+            if (KzWaitCommInput(port, 10) < 0) return false;
+        return Waiting() >= n;
+    }
+    std::string ReadMaster(size_t n) {
+        std::string got;
+        while (got.size() < n) {
+            pollfd pfd{master, POLLIN, 0};
+            if (poll(&pfd, 1, 3000) <= 0) break;
+            char buf[256];
+            ssize_t r = read(master, buf, std::min(sizeof buf, n - got.size()));
+            if (r <= 0) break;
+            got.append(buf, static_cast<size_t>(r));
+        }
+        return got;
+    }
+
+    int master = -1, slave = -1;
+    std::string slavePath;
+    KzHandle port = KZ_INVALID_HANDLE;
+};
+
+KzDcb ModuleDcb() {
+    KzDcb dcb{};
+    dcb.BaudRate = 115200;
+    dcb.ByteSize = 8;
+    dcb.Parity = 2;
+    dcb.StopBits = 0;
+    dcb.fBinary = 1;
+    dcb.fParity = 1;
+    return dcb;
+}
+
+TEST(TermiosMap, ModuleLineIsRawEightEvenOneWithoutFlowControl) {
+    termios tio{};
+    tio.c_iflag = ICRNL | IXON | IXOFF | ISTRIP;
+    tio.c_oflag = OPOST | ONLCR;
+    tio.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
+    tio.c_cflag = CS7 | CSTOPB | CRTSCTS | PARODD;
+    kz::platform::ApplyDcb(tio, ModuleDcb());
+    EXPECT_EQ(tio.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(tio.c_cflag & (PARENB | PARODD), tcflag_t(PARENB));   // even parity
+    EXPECT_TRUE(tio.c_iflag & INPCK);
+    EXPECT_FALSE(tio.c_cflag & (CSTOPB | CRTSCTS));
+    EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
+    EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP));
+    EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN));
+    EXPECT_FALSE(tio.c_oflag & OPOST);
+    EXPECT_EQ(tio.c_cc[VMIN], 0);
+    EXPECT_EQ(tio.c_cc[VTIME], 0);
+
+    KzDcb odd = ModuleDcb();
+    odd.Parity = 1;
+    odd.StopBits = 2;
+    odd.fParity = 0;
+    kz::platform::ApplyDcb(tio, odd);
+    EXPECT_EQ(tio.c_cflag & (PARENB | PARODD | CSTOPB), tcflag_t(PARENB | PARODD | CSTOPB));
+    EXPECT_FALSE(tio.c_iflag & INPCK);
+}
+
+// A pseudo-terminal keeps everything but the parity bit, which it drops.
+TEST_F(Serial, Open_RawEightBitsAt115200WithoutFlowControl) {
+    int fd = open(slavePath.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios tio;
+    ASSERT_EQ(tcgetattr(fd, &tio), 0);
+    close(fd);
+    EXPECT_EQ(cfgetospeed(&tio), speed_t(B115200));
+    EXPECT_EQ(cfgetispeed(&tio), speed_t(B115200));
+    EXPECT_EQ(tio.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_FALSE(tio.c_cflag & CSTOPB);
+    EXPECT_TRUE(tio.c_cflag & CLOCAL);
+    EXPECT_TRUE(tio.c_cflag & CREAD);
+    EXPECT_FALSE(tio.c_cflag & CRTSCTS);
+    EXPECT_TRUE(tio.c_iflag & INPCK);
+    EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF | ICRNL | INLCR | ISTRIP));
+    EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN));
+    EXPECT_FALSE(tio.c_oflag & OPOST);
+
+    KzDcb dcb;
+    ASSERT_EQ(KzGetCommState(port, &dcb), 1);
+    EXPECT_EQ(dcb.BaudRate, 115200u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.StopBits, 0);
+    EXPECT_EQ(dcb.fParity, 1u);
+    EXPECT_EQ(dcb.fOutxCtsFlow | dcb.fOutX | dcb.fInX, 0u);
+    dcb.BaudRate = 12345;   // no such line speed
+    EXPECT_EQ(KzSetCommState(port, &dcb), 0);
+}
+
+TEST_F(Serial, ReadWrite_BytesPassUnchangedBothWays) {
+    const std::string toModule("\xC0\x00\x0D\x0A\x11\x13\xFF\xC0", 8);
+    uint32_t written = 0;
+    ASSERT_EQ(KzWriteFile(port, toModule.data(), toModule.size(), &written), 1);
+    EXPECT_EQ(written, toModule.size());
+    EXPECT_EQ(ReadMaster(toModule.size()), toModule);
+
+    const std::string fromModule("\xC0\x0D\x0A\x03\x7F\xDB\xDC\xC0", 8);
+    ASSERT_EQ(write(master, fromModule.data(), fromModule.size()), ssize_t(fromModule.size()));
+    ASSERT_TRUE(WaitForBytes(fromModule.size()));
+    EXPECT_EQ(Waiting(), fromModule.size());   // FIONREAD count
+    char buf[32];
+    uint32_t got = 0;
+    ASSERT_EQ(KzReadFile(port, buf, 3, &got), 1);
+    EXPECT_EQ(got, 3u);
+    EXPECT_EQ(Waiting(), fromModule.size() - 3);
+    std::string all(buf, 3);
+    ASSERT_EQ(KzReadFile(port, buf, sizeof buf, &got), 1);
+    all.append(buf, got);
+    EXPECT_EQ(all, fromModule);
+    ASSERT_EQ(KzReadFile(port, buf, sizeof buf, &got), 1);   // nothing waiting: no block
+    EXPECT_EQ(got, 0u);
+}
+
+TEST_F(Serial, Purge_DiscardsWaitingInput) {
+    ASSERT_EQ(write(master, "abcdef", 6), 6);
+    ASSERT_TRUE(WaitForBytes(6));
+    EXPECT_EQ(KzPurgeComm(port, KZ_PURGE_TXCLEAR | KZ_PURGE_RXCLEAR), 1);
+    EXPECT_EQ(Waiting(), 0u);
+}
+
+TEST_F(Serial, WaitCommInput_WakesOnInput) {
+    EXPECT_EQ(KzWaitCommInput(port, 0), 0);
+    std::thread writer([&] { ASSERT_EQ(write(master, "x", 1), 1); });
+    EXPECT_EQ(KzWaitCommInput(port, 5000), 1);
+    writer.join();
+}
+
+TEST_F(Serial, WaitCommInput_CancelWakesItAndIsStickyUntilConsumed) {
+    std::thread canceller([&] { KzCancelCommWait(port); });
+    EXPECT_EQ(KzWaitCommInput(port, KZ_INFINITE), 2);
+    canceller.join();
+    KzCancelCommWait(port);   // before the wait: the next wait returns at once
+    EXPECT_EQ(KzWaitCommInput(port, KZ_INFINITE), 2);
+    EXPECT_EQ(KzWaitCommInput(port, 0), 0);   // consumed
+}
+
+TEST_F(Serial, WaitCommInput_ReportsHangUpWhenTheOtherSideCloses) {
+    close(master);
+    master = -1;
+    EXPECT_EQ(KzWaitCommInput(port, 5000), -1);
+    uint32_t errors = 0;
+    KzComStat stat{};
+    KzClearCommError(port, &errors, &stat);
+    EXPECT_TRUE(errors & KZ_CE_HANGUP);
+    EXPECT_EQ(stat.cbInQue, 0u);
+}
+
+TEST(SerialOpen, MissingDeviceOrNonTerminalFails) {
+    setenv("KZ_TARN_COM7", "/nonexistent/tty", 1);
+    EXPECT_EQ(KzCreateFile("COM7:", KZ_GENERIC_READ | KZ_GENERIC_WRITE, 0, KZ_OPEN_EXISTING, 0),
+              KZ_INVALID_HANDLE);
+    EXPECT_EQ(KzGetLastError(), KZ_ERROR_FILE_NOT_FOUND);
+    setenv("KZ_TARN_COM7", "/dev/null", 1);
+    EXPECT_EQ(KzCreateFile("COM7:", KZ_GENERIC_READ | KZ_GENERIC_WRITE, 0, KZ_OPEN_EXISTING, 0),
+              KZ_INVALID_HANDLE);
+    unsetenv("KZ_TARN_COM7");
+}
+
+}  // namespace
