@@ -10,6 +10,10 @@
 namespace kz::platform {
 namespace {
 
+// As on the original platform, shorter periods are raised to this, so a
+// zero-period timer cannot keep the loop spinning.
+constexpr uint32_t kMinimumTimerMs = 10;
+
 // Marks the queue dead when its thread ends: later posts to the thread's
 // windows fail instead of piling up.
 struct QueueHolder {
@@ -74,6 +78,7 @@ Timer* FindTimerLocked(ThreadQueue& q, uintptr_t windowId, uintptr_t id) {
 
 void ArmTimerLocked(ThreadQueue& q, uintptr_t windowId, uintptr_t id, uint32_t elapseMs,
                     KzTimerProc proc) {
+    elapseMs = std::max(elapseMs, kMinimumTimerMs);
     const auto due = Clock::now() + std::chrono::milliseconds(elapseMs);
     if (Timer* t = FindTimerLocked(q, windowId, id))
         *t = Timer{windowId, id, elapseMs, proc, due};

@@ -112,6 +112,33 @@ TEST_F(Messages, PostMessage_DeliveredInOrderByTheOwningThread) {
     KzDestroyWindow(w);
 }
 
+TEST_F(Messages, PostMessage_FromManyThreadsEachArrivesOnceInPosterOrder) {
+    KzHwnd w = KzCreateWindow("TestClass", "Target", 0);
+    constexpr int kThreads = 4, kEach = 200;
+    std::vector<std::thread> posters;
+    for (int t = 0; t < kThreads; ++t)
+        posters.emplace_back([w, t] {
+            for (int i = 0; i < kEach; ++i) KzPostMessage(w, KZ_WM_USER + t, i, 0);
+        });
+    ASSERT_TRUE(PumpUntil(kThreads * kEach));   // received while the posters run
+    for (auto& p : posters) p.join();
+    std::vector<KzWParam> next(kThreads, 0);
+    for (const auto& s : SeenSoFar()) EXPECT_EQ(s.wParam, next[s.msg - KZ_WM_USER]++);
+    for (auto n : next) EXPECT_EQ(n, KzWParam(kEach));
+    KzDestroyWindow(w);
+}
+
+TEST_F(Messages, GetMessage_BlocksUntilAnotherThreadPosts) {
+    KzHwnd w = KzCreateWindow("TestClass", "Target", 0);
+    std::thread poster([w] { KzPostMessage(w, KZ_WM_USER, 77, 0); });
+    KzMsg m;
+    ASSERT_EQ(KzGetMessage(&m), 1);
+    EXPECT_EQ(m.hwnd, w);
+    EXPECT_EQ(m.wParam, 77u);
+    poster.join();
+    KzDestroyWindow(w);
+}
+
 TEST_F(Messages, DestroyWindow_DropsItsPendingPosts) {
     KzHwnd w = KzCreateWindow("TestClass", "Target", 0);
     KzPostMessage(w, KZ_WM_USER, 1, 0);

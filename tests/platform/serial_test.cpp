@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -196,6 +197,34 @@ TEST_F(Serial, WaitCommInput_ReportsHangUpWhenTheOtherSideCloses) {
     KzClearCommError(port, &errors, &stat);
     EXPECT_TRUE(errors & KZ_CE_HANGUP);
     EXPECT_EQ(stat.cbInQue, 0u);
+}
+
+TEST_F(Serial, CloseHandle_WakesAThreadWaitingForInput) {
+    std::atomic<int> result{99};
+    KzHandle done = KzCreateEvent(1, 0);
+    std::thread waiter([&] {
+        result = KzWaitCommInput(port, KZ_INFINITE);
+        KzSetEvent(done);
+    });
+    KzSleep(50);   // give it time to block (if it has not, it sees a closed handle)
+    EXPECT_EQ(KzCloseHandle(port), 1);
+    port = KZ_INVALID_HANDLE;
+    ASSERT_EQ(KzWaitForSingleObject(done, 3000), KZ_WAIT_OBJECT_0);   // never stuck
+    waiter.join();
+    EXPECT_TRUE(result == 2 || result == -1) << result;
+    KzCloseHandle(done);
+}
+
+TEST_F(Serial, ClosedHandle_IsRefused) {
+    KzHandle old = port;
+    KzCloseHandle(port);
+    port = KZ_INVALID_HANDLE;
+    uint32_t n = 0;
+    char b;
+    EXPECT_EQ(KzWriteFile(old, "x", 1, &n), 0);
+    EXPECT_EQ(KzReadFile(old, &b, 1, &n), 0);
+    EXPECT_EQ(KzGetLastError(), KZ_ERROR_INVALID_HANDLE);
+    EXPECT_EQ(KzWaitCommInput(old, 0), -1);
 }
 
 TEST(SerialOpen, MissingDeviceOrNonTerminalFails) {

@@ -1,0 +1,51 @@
+// Debug trace and kernel debug output go to standard error.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "kz_platform.h"
+
+namespace {
+
+// Runs fn with standard error redirected to a temporary file; returns what it wrote.
+template <class Fn>
+std::string CaptureStderr(Fn fn) {
+    FILE* tmp = tmpfile();
+    int saved = dup(STDERR_FILENO);
+    dup2(fileno(tmp), STDERR_FILENO);
+    fn();
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    std::string out;
+    rewind(tmp);
+    for (int c; (c = fgetc(tmp)) != EOF;) out += static_cast<char>(c);
+    fclose(tmp);
+    return out;
+}
+
+TEST(Trace, OffWritesNothingOnWritesOneLineWithTimeAndThread) {
+    KzSetTrace(0);
+    EXPECT_EQ(KzTraceEnabled(), 0);
+    EXPECT_EQ(CaptureStderr([] { KzTrace("hidden %d", 1); }), "");
+    KzSetTrace(1);
+    EXPECT_EQ(KzTraceEnabled(), 1);
+    std::string line = CaptureStderr([] { KzTrace("SendNextCmd id=%u", 82u); });
+    KzSetTrace(0);
+    EXPECT_NE(line.find(" ms] ["), std::string::npos) << line;
+    EXPECT_NE(line.find("SendNextCmd id=82\n"), std::string::npos) << line;
+    EXPECT_EQ(line.find('\n'), line.size() - 1);   // exactly one line
+}
+
+TEST(DebugPrint, WritesTheTextAndEndsTheLine) {
+    EXPECT_EQ(CaptureStderr([] { KzDebugPrint("Create E2P failed!  Error code=(%d)\n", 2); }),
+              "Create E2P failed!  Error code=(2)\n");
+    EXPECT_EQ(CaptureStderr([] { KzDebugPrint("Write e2prom fails!"); }), "Write e2prom fails!\n");
+    std::string longText(3000, 'x');
+    std::string out = CaptureStderr([&] { KzDebugPrint("%s", longText.c_str()); });
+    EXPECT_EQ(out.back(), '\n');   // cut to one bounded line, still terminated
+    EXPECT_LT(out.size(), longText.size());
+}
+
+}  // namespace
