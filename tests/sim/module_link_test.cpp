@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "module_simulator.h"
+#include "phone.h"
 #include "test_host.h"
 
 namespace kzsim {
@@ -239,6 +240,30 @@ TEST_F(ModuleLinkTest, Faults_LinkSurvivesANoisyLine) {
     }
     ASSERT_EQ(values.size(), 20u);
     for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(values[i], i % 6);
+}
+
+}  // namespace
+}  // namespace kzsim
+
+namespace kzsim {
+namespace {
+
+TEST_F(ModuleLinkTest, Phone_AnswersRequestsOverTheLine) {
+    StartSim();
+    BringUp();
+    const Address a = sim_->phone().address();
+    Bytes connect{uint8_t{1}, a[0], a[1], a[2], a[3], a[4], a[5], 0x40};
+    host_->SendNext(Request(12, 1, connect));
+    ASSERT_TRUE(host_->WaitReliable(5, kWait));   // ready, CFM 12, three indicators
+    const auto r = host_->Reliable();
+    EXPECT_EQ(r[1].packet.payload,
+              (Bytes{uint8_t{0x07}, 0x00, 0x55, 0x01, 0x0C, 0x00, 0x00, a[0], a[1], a[2], a[3], a[4], a[5],
+                     0x01}));
+    EXPECT_EQ(MessageId(r[4].packet.payload), 113);
+    sim_->phone().ring("+4912345");
+    ASSERT_TRUE(host_->WaitReliable(6, kWait));
+    EXPECT_EQ(host_->Reliable()[5].packet.payload,
+              (Bytes{0x04, 0x00, 0x55, 0x02, 0x71, 0x00, 0x02, 0x01}));
 }
 
 }  // namespace
