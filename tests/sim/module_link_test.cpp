@@ -268,3 +268,25 @@ TEST_F(ModuleLinkTest, Phone_AnswersRequestsOverTheLine) {
 
 }  // namespace
 }  // namespace kzsim
+
+namespace kzsim {
+namespace {
+
+// One timing test: with pacing, a frame takes its bytes' line time.
+TEST_F(ModuleLinkTest, Pacing_FrameTakesItsLineTime) {
+    Options o;
+    o.pace = true;
+    StartSim(o);
+    BringUp();
+    const Bytes params(500, 0x11);
+    const auto sentAt = host_->NowMs();
+    sim_->SendIndication(529, params);
+    ASSERT_TRUE(host_->WaitReliable(2, kWait));
+    const uint32_t elapsed = host_->Reliable()[1].atMs - sentAt;
+    const uint32_t expected = static_cast<uint32_t>(host_->Reliable()[1].frame.size() * 11 * 1000 / 115200);
+    EXPECT_GE(elapsed + 2, expected);          // not faster than the line
+    EXPECT_LE(elapsed, expected * 2 + 50);     // and not much slower
+}
+
+}  // namespace
+}  // namespace kzsim
