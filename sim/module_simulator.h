@@ -92,7 +92,8 @@ public:
     // Waits until `count` messages with this id have been received since the
     // last ClearReceived(). True if they arrived within ms.
     bool WaitForMessage(uint16_t id, uint32_t ms, size_t count = 1);
-    // Waits until pred(Received()) is true.
+    // Waits until pred(Received()) is true. pred runs under the simulator's
+    // lock: it must not call the simulator.
     bool WaitFor(const std::function<bool(const std::vector<ReceivedMessage>&)>& pred,
                  uint32_t ms);
     std::vector<WireFrame> Wire() const;

@@ -132,6 +132,23 @@ std::string CallVCard(const CallEntry& call, ListType type, const VCardStyle& s)
     return v;
 }
 
+std::vector<std::string> MalformedVCards() {
+    constexpr size_t kLongNote = 1100;
+    const std::string head = "BEGIN:VCARD\r\nVERSION:2.1\r\n";
+    const std::string end = "END:VCARD\r\n";
+    return {
+        "END:VCARD\r\nBEGIN:VCARD\r\nVERSION:2.1\r\nN:Early;End;;;\r\nTEL:100\r\n" + end,
+        head + end,
+        head + "N:Stamp;In;;;\r\nTEL;X-IRMC-CALL-DATETIME;MISSED:20240101T000000\r\n" + end,
+        head + "N:;;;;\r\n" + end,
+        head + "N:Long;Note;;;\r\nTEL:104\r\nNOTE:" + std::string(kLongNote, 'x') + "\r\n" + end,
+        "BEGIN:VCARD\nVERSION:2.1\nN:Unix;Lines;;;\nTEL:105\nEND:VCARD\n",
+        head + "FN:" + std::string(80, 'N') + "\r\nTEL:" + std::string(40, '6') + "\r\n" + end,
+        head + "FN;ENCODING=QUOTED-PRINTABLE:Bad=ZZName=\r\nTEL:107\r\n" + end,
+        head + "N:Cut;Off;;;\r\nTEL:108\r\n",
+    };
+}
+
 std::vector<std::string> CutText(const std::string& text, size_t size) {
     std::vector<std::string> pieces;
     size = std::max<size_t>(size, 1);

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "link/bcsp_codec.h"
+
 namespace kzsim {
 namespace {
 
@@ -87,6 +91,25 @@ TEST(SimCodec_Decode, RecognisesLinkMessages) {
         EXPECT_EQ(LinkMessageIndex(p.payload), i);
     }
     EXPECT_EQ(LinkMessageIndex(Bytes{0xDA, 0xDC, 0xED, 0xEE}), bcsp::kNoLinkMsg);
+}
+
+// The module's codec and the library's must put the same bytes on the wire.
+TEST(SimCodec_Library, SameFramesAsTheLibraryCodec) {
+    std::mt19937 rng(5);
+    for (int i = 0; i < 500; ++i) {
+        Bytes payload(rng() % 300);
+        for (auto& b : payload) {
+            // Plenty of bytes that need escaping.
+            const uint32_t r = rng() % 4;
+            b = r == 0 ? 0xC0 : r == 1 ? 0xDB : static_cast<uint8_t>(rng());
+        }
+        const Header h = MakeHeader(rng() % 2, rng() % 8, rng() % 8, rng() % 16, payload.size());
+        const Bytes mine = BuildFrame(h, payload);
+        uint8_t theirs[bcsp::kFrameBufferSize];
+        const size_t n = kz::BcspBuildFrame(h.data(), payload.data(), payload.size(), theirs, sizeof theirs);
+        ASSERT_EQ(Bytes(theirs, theirs + n), mine) << "case " << i;
+        EXPECT_EQ(kz::BcspCrc(payload.data(), payload.size()), Crc16(payload.data(), payload.size()));
+    }
 }
 
 }  // namespace
