@@ -183,11 +183,15 @@ int ModuleSimulator::Impl::PollTimeoutMs() {
         timeout = std::clamp(d, 0, timeout);
     }
     if (options.pace) {
+        // Bytes not yet due set the timeout; due output waits on POLLOUT.
         const uint64_t nowUs = NowUs();
         for (const PacedBytes* q : {&outBytes, &inBytes}) {
-            if (!q->bytes.empty()) {
-                const int64_t d = static_cast<int64_t>(q->nextAtUs) - static_cast<int64_t>(nowUs);
-                timeout = std::min<int>(timeout, d <= 0 ? 0 : static_cast<int>(d / 1000) + 1);
+            if (q->bytes.empty()) continue;
+            const int64_t d = static_cast<int64_t>(q->nextAtUs) - static_cast<int64_t>(nowUs);
+            if (d > 0) {
+                timeout = std::min<int>(timeout, static_cast<int>(d / 1000) + 1);
+            } else if (q == &inBytes) {
+                timeout = 0;
             }
         }
     } else if (!inBytes.bytes.empty()) {
@@ -314,9 +318,11 @@ void ModuleSimulator::Impl::Run() {
             std::lock_guard<std::mutex> lock(mu);
             wantWrite = outBytes.Due(NowUs(), options.pace) > 0;
         }
+        // Output that is due makes the poll also wait for room on the line,
+        // so a host that does not read never turns this into a busy loop.
         pollfd fds[2] = {{master, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0},
                          {wake, POLLIN, 0}};
-        const int r = poll(fds, 2, wantWrite ? 0 : timeout);
+        const int r = poll(fds, 2, timeout);
         if (r < 0 && errno != EINTR) {
             return;
         }
@@ -334,11 +340,6 @@ void ModuleSimulator::Impl::Run() {
         }
         FlushOutput();
         cv.notify_all();
-        if (wantWrite && !(fds[0].revents & POLLOUT)) {
-            // The line is full: wait for room instead of spinning.
-            pollfd out{master, POLLOUT, 0};
-            poll(&out, 1, timeout);
-        }
     }
 }
 
