@@ -1,6 +1,7 @@
 // Outgoing command queue: SubmitPacket paces requests by confirmations.
 #pragma once
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <list>
 
@@ -22,7 +23,9 @@ inline constexpr uint32_t kSubmitAtReset = 3;      // AT-command reset
 
 void SubmitPacket(const uint8_t header[4], const uint8_t* payload, uint32_t length, uint32_t mode);
 void SendNextCmd();
-// Frees every queued record (close, module ready). Takes no mutex.
+// Frees every queued record (close, module ready). Takes "MUTEX_LIST_SEND"
+// (SendNextCmd takes the front record out under it before sending), so a
+// clear on another thread never frees a record that is being sent.
 void ClearCmdList();
 size_t CmdListSize();
 

@@ -27,6 +27,10 @@ uint32_t EventThreadProc(void*);
 void RunQueuedHandler(uint16_t id, const uint8_t* data, size_t length);
 // Handles every record waiting in g_lstInbound, in order (one wake-up's work).
 void DrainInboundQueue();
+// Test-mode confirmation (id 20, event thread): g_bDutMode and the "DUT Mode" box.
+void OnTestModeCfm(const uint8_t* msg, size_t len);
+// Frees every record still in g_lstInbound (close, after the event thread ended).
+void FreeInboundQueue();
 void ResetDispatcher();   // frees queued records, clears flags
 
 }  // namespace kz

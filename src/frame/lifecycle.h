@@ -10,4 +10,13 @@ namespace kz {
 extern std::atomic<uint32_t> g_nTimerID;
 extern std::atomic<KzHwnd> g_hBTWnd;
 
+// Worker threads; null while the thread does not exist.
+extern std::atomic<KzHandle> g_hRecvThread;
+extern std::atomic<KzHandle> g_hEventThread;
+extern std::atomic<KzHandle> g_hSendThread;
+
+inline constexpr int kModulePort = 3;
+inline constexpr uint32_t kModuleBaud = 115200;
+inline constexpr int kWorkerPriority = 1;
+
 }  // namespace kz

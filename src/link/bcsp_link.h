@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "link/bcsp_codec.h"
 
@@ -37,6 +38,16 @@ void SendLinkMsg(uint8_t index);
 // Thread bodies (started by KZ_BT_DeviceInit).
 uint32_t RecvThreadProc(void*);
 uint32_t SendThreadProc(void*);
+
+// Serialises the updates of sequence_number, ack_number, awaiting_ack and
+// send_packet between the packet builder (which holds "MUTEX_SEND"), the
+// receive thread and the send thread. Taken after "MUTEX_SEND", never while
+// "MUTEX_UART" is held, and nothing else is taken while it is held.
+extern std::mutex g_LinkStateMutex;
+
+// The send thread's resend counter (kept between waits).
+inline constexpr uint32_t kResendTimeoutMs = 250;
+inline constexpr uint32_t kResendGiveUpCount = 3;
 
 // Resets ubcsp_config, descriptors and framer (tests; start-up).
 void ResetLinkState();

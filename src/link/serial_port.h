@@ -1,7 +1,9 @@
 // The module's serial port and the receive framer.
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 #include "kz_platform.h"
 #include "link/bcsp_protocol.h"
@@ -18,7 +20,9 @@ public:
     void Purge();
     bool IsOpen() const { return hPort.load() != KZ_INVALID_HANDLE; }
     // Blocks until input waits, shut-down wakes it (CancelWait), or timeout.
-    // Returns 1 input, 0 timeout or cancelled, -1 line hung up / failed.
+    // Returns 1 input, 0 timeout or cancelled, -1 line hung up / failed (after
+    // a short back-off, so that a dead line never becomes a busy loop). With
+    // the port closed it just waits for the timeout or the cancel.
     int WaitForInput(uint32_t timeoutMs);
     void CancelWait();
 
@@ -32,7 +36,16 @@ public:
 
 private:
     void ApplySettings();
+    // Waits up to ms unless CancelWait is called (closed port, hung-up line).
+    void IdleWait(uint32_t ms);
+
+    std::mutex waitMutex_;
+    std::condition_variable waitCv_;
+    bool cancelled_ = false;
 };
+
+// A hung-up or failed line is polled no faster than this.
+inline constexpr uint32_t kHangupBackoffMs = 50;
 
 extern SerialPort g_SerialPort;
 

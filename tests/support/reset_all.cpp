@@ -3,12 +3,18 @@
 #include "channel/command_queue.h"
 #include "events/calls.h"
 #include "events/connection.h"
+#include "events/dispatcher.h"
+#include "link/bcsp_codec.h"
+#include "link/bcsp_link.h"
 #include "support/test_support.h"
 
 namespace kztest {
 
 void ResetAllState() {
     kz::ResetCommandQueue();
+    kz::ResetLinkState();
+    kz::SetUartTapForTest(nullptr);
+    kz::ResetDispatcher();
     kz::ResetConnectionState();
     kz::ResetCallState();
 }

@@ -1,0 +1,131 @@
+// The outgoing command queue: the module handles one request at a time, so a
+// request goes out only when the previous one is confirmed and the link has
+// no reliable packet waiting for its acknowledgement.
+#include "channel/command_queue.h"
+
+#include <cstring>
+#include <new>
+
+#include "channel/module_message.h"
+#include "frame/sync_objects.h"
+#include "frame/trace.h"
+#include "link/bcsp_codec.h"
+#include "link/bcsp_link.h"
+
+namespace kz {
+
+std::list<CmdRecord*> g_vCmdList;
+std::atomic<uint8_t> g_bCfmForTheLastREQ{1};
+
+namespace {
+
+std::atomic<SubmitTap> g_submitTap{nullptr};
+
+constexpr uint32_t kLengthMask = 0xFF;   // the packet builder takes 8 bits
+
+void Send(const uint8_t header[4], const uint8_t* payload, uint32_t length) {
+    uint8_t hdr[bcsp::kHeaderSize];
+    std::memcpy(hdr, header, sizeof hdr);
+    BcspSendPacket(hdr, payload, static_cast<uint8_t>(length & kLengthMask));
+}
+
+// Caller holds "MUTEX_SEND". Takes the front record out of the list (under
+// "MUTEX_LIST_SEND", so a concurrent clear never frees it under us).
+CmdRecord* PopFront() {
+    NamedLock list(g_hMutexListSend, "MUTEX_LIST_SEND");
+    if (g_vCmdList.empty()) return nullptr;
+    CmdRecord* r = g_vCmdList.front();
+    g_vCmdList.pop_front();
+    return r;
+}
+
+// Caller holds "MUTEX_SEND".
+void SendRecord(CmdRecord* r) {
+    g_bCfmForTheLastREQ = 0;
+    KZ_TRACE("SendNextCmd... -------------Send Req Cmd...: %02x-%02x\r", r->payload[5],
+             r->payload[4]);
+    Send(r->header, r->payload, r->length);
+    delete r;
+}
+
+// Caller holds "MUTEX_SEND". False when the record cannot be made.
+bool Append(const uint8_t header[4], const uint8_t* payload, uint32_t length) {
+    auto* r = new (std::nothrow) CmdRecord;
+    if (r == nullptr) return false;
+    std::memset(r->payload, 0, sizeof r->payload);
+    std::memcpy(r->header, header, sizeof r->header);
+    std::memcpy(r->payload, payload, length);
+    r->length = length;
+    NamedLock list(g_hMutexListSend, "MUTEX_LIST_SEND");
+    g_vCmdList.push_back(r);
+    return true;
+}
+
+}  // namespace
+
+void SetSubmitTapForTest(SubmitTap tap) { g_submitTap = tap; }
+
+void SubmitPacket(const uint8_t header[4], const uint8_t* payload, uint32_t length, uint32_t mode) {
+    if (header == nullptr || (payload == nullptr && length != 0)) return;
+    if (SubmitTap tap = g_submitTap.load()) {
+        tap(header, payload, length, mode);
+        return;
+    }
+    // The link takes at most 255 message bytes; a longer one is refused
+    // rather than cut to its low 8 length bits.
+    if (length > msg::kMaxOutgoing) {
+        KZ_TRACE("SubmitPacket: %u-byte message refused\n", length);
+        return;
+    }
+    NamedLock send(g_hMutexSend, "MUTEX_SEND");
+    if (mode != kSubmitQueued) {
+        Send(header, payload, length);
+        return;
+    }
+    const bool channelFree =
+        g_bCfmForTheLastREQ.load() && ubcsp_config.awaiting_ack.load() != 1;
+    if (channelFree && CmdListSize() == 0) {
+        KZ_TRACE("***********g_bCfmForTheLastREQ CMD : %02x-%02x********\n\r",
+                 length > 5 ? payload[5] : 0, length > 4 ? payload[4] : 0);
+        Send(header, payload, length);
+        g_bCfmForTheLastREQ = 0;
+        return;
+    }
+    if (!Append(header, payload, length)) {
+        KZ_TRACE("SubmitPacket: no memory for a queued request\n");
+        return;
+    }
+    // Requests left waiting while the channel became free go first.
+    if (channelFree) {
+        if (CmdRecord* r = PopFront()) SendRecord(r);
+    }
+}
+
+void SendNextCmd() {
+    NamedLock send(g_hMutexSend, "MUTEX_SEND");
+    KZ_TRACE("SendNextCmd... g_vCmdList size = %d", static_cast<int>(CmdListSize()));
+    if (CmdRecord* r = PopFront()) {
+        SendRecord(r);
+    } else {
+        g_bCfmForTheLastREQ = 1;
+    }
+}
+
+void ClearCmdList() {
+    NamedLock list(g_hMutexListSend, "MUTEX_LIST_SEND");
+    for (CmdRecord* r : g_vCmdList) delete r;
+    g_vCmdList.clear();
+}
+
+size_t CmdListSize() {
+    NamedLock list(g_hMutexListSend, "MUTEX_LIST_SEND");
+    return g_vCmdList.size();
+}
+
+void ResetCommandQueue() {
+    ClearCmdList();
+    g_bCfmForTheLastREQ = 1;
+    g_submitTap = nullptr;
+}
+
+}  // namespace kz

@@ -1,0 +1,126 @@
+// Start-up and shut-down: the serial line, the hidden control window, the
+// shared events and mutexes, and the three worker threads.
+#include "frame/lifecycle.h"
+
+#include "KZ_Tarn.h"
+#include "channel/command_queue.h"
+#include "events/dispatcher.h"
+#include "frame/sync_objects.h"
+#include "frame/trace.h"
+#include "link/bcsp_link.h"
+#include "link/serial_port.h"
+
+namespace kz {
+
+std::atomic<uint32_t> g_nTimerID{0};
+std::atomic<KzHwnd> g_hBTWnd{nullptr};
+std::atomic<KzHandle> g_hRecvThread{nullptr};
+std::atomic<KzHandle> g_hEventThread{nullptr};
+std::atomic<KzHandle> g_hSendThread{nullptr};
+
+namespace {
+
+constexpr uintptr_t kHousekeepingTimerId = 1;
+constexpr uint32_t kHousekeepingPeriodMs = 1000;
+constexpr uint32_t kThreadsSettleMs = 10;
+
+// WIRE(catalog): replace by ControlWndProc and HousekeepingTimerProc of
+// frame/control_window.h when the control window lands.
+KzLResult PlaceholderWndProc(KzHwnd, uint32_t, KzWParam, KzLParam) { return 0; }
+void PlaceholderTimerProc(KzHwnd, uint32_t, uintptr_t, uint32_t) {}
+constexpr KzWndProc kControlWndProc = &PlaceholderWndProc;
+constexpr KzTimerProc kHousekeepingProc = &PlaceholderTimerProc;
+
+void LoadReportedSettings() {
+    // WIRE(settings): LoadPinCode(); LoadAutoConnect(); LoadAutoAnswer();
+    // (settings/settings.h) -- enable when the settings land.
+}
+
+// The head unit has \BACKUP already; on a fresh root its parents are made too.
+void CreateDirectoryPath(const char* const* parts, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (KzGetFileAttributes(parts[i]) == KZ_INVALID_FILE_ATTRIBUTES) KzCreateDirectory(parts[i]);
+    }
+}
+
+void CreateStorageDirectories() {
+    static const char* const kBluetooth[] = {"\\BACKUP", "\\BACKUP\\KZ_Config",
+                                             "\\BACKUP\\KZ_Config\\BlueTooth"};
+    static const char* const kTarn[] = {"\\BACKUP", "\\BACKUP\\KZ_TARN"};
+    CreateDirectoryPath(kBluetooth, std::size(kBluetooth));
+    CreateDirectoryPath(kTarn, std::size(kTarn));
+}
+
+void CreateControlWindow() {
+    if (g_hBTWnd.load()) return;
+    // The class outlives a close; registering it again fails harmlessly.
+    KzRegisterClass(KZ_WND_CONTROL, kControlWndProc, KZ_CS_HREDRAW | KZ_CS_VREDRAW);
+    KzHwnd wnd = KzCreateWindow(KZ_WND_CONTROL, KZ_WND_CONTROL, KZ_WS_POPUP);
+    if (wnd == nullptr) return;
+    KzSetWindowText(wnd, KZ_WND_CONTROL);
+    KzShowWindow(wnd, KZ_SW_HIDE);
+    KzUpdateWindow(wnd);
+    g_hBTWnd = wnd;
+}
+
+void StartThread(std::atomic<KzHandle>& handle, KzThreadProc proc) {
+    KzHandle h = KzCreateThread(proc, nullptr);
+    if (h) KzSetThreadPriority(h, kWorkerPriority);
+    handle = h;
+}
+
+// The threads end on their own once g_bRunning is clear and they are woken.
+void JoinThread(std::atomic<KzHandle>& handle) {
+    KzHandle h = handle.exchange(nullptr);
+    if (h == nullptr) return;
+    KzWaitForSingleObject(h, KZ_INFINITE);
+    KzCloseHandle(h);
+}
+
+void WakeWorkers() {
+    SignalEvent(g_hAckEvent);
+    SignalEvent(g_hResendEvent);
+    SignalEvent(g_hInboundEvent);
+    g_SerialPort.CancelWait();
+}
+
+}  // namespace
+
+}  // namespace kz
+
+using namespace kz;
+
+extern "C" KZ_TARN_API int KZ_BT_DeviceInit(void) {
+    if (g_nTimerID.load() == 0)
+        g_nTimerID = static_cast<uint32_t>(
+            KzSetTimer(nullptr, kHousekeepingTimerId, kHousekeepingPeriodMs, kHousekeepingProc));
+    if (OpenModulePort(kModulePort, kModuleBaud)) LoadReportedSettings();
+    g_bRunning = 1;
+    CreateStorageDirectories();
+    CreateControlWindow();
+    CreateSyncObjects();
+    // A retransmission cut off by the last close has no send thread any more.
+    ubcsp_config.awaiting_ack = 0;
+    ResetFramer();
+    StartThread(g_hRecvThread, &RecvThreadProc);
+    StartThread(g_hEventThread, &EventThreadProc);
+    StartThread(g_hSendThread, &SendThreadProc);
+    KzSleep(kThreadsSettleMs);
+    if (KzHwnd navig = KzFindWindow(nullptr, KZ_WND_NAVIG_TITLE))
+        KzPostMessage(navig, KZ_MSG_NAVIG_STATUS, KZ_NAVIG_STARTED_W, KZ_NAVIG_STARTED_L);
+    return 0;
+}
+
+extern "C" KZ_TARN_API int KZ_BT_CloseDevice(void) {
+    if (uint32_t timer = g_nTimerID.exchange(0)) KzKillTimer(nullptr, timer);
+    g_bRunning = 0;
+    ClearCmdList();
+    // Every wait of the workers also wakes for shut-down; nothing is killed.
+    WakeWorkers();
+    JoinThread(g_hRecvThread);
+    JoinThread(g_hEventThread);
+    JoinThread(g_hSendThread);
+    // WIRE(phonebook): JoinPhoneBookThread();  (phonebook/phonebook_store.h)
+    FreeInboundQueue();
+    return g_SerialPort.Close();
+}

@@ -1,0 +1,241 @@
+// BCSP link engine: acknowledgement and sequencing of received packets, link
+// establishment and peer reset, the activity step, and the receive and send
+// threads.
+#include "link/bcsp_link.h"
+
+#include "channel/command_queue.h"
+#include "events/dispatcher.h"
+#include "frame/sync_objects.h"
+#include "frame/trace.h"
+#include "link/serial_port.h"
+
+namespace kz {
+
+using namespace bcsp;
+
+UbcspConfig ubcsp_config;
+std::atomic<uint8_t> g_bModuleReadyPending{0};
+std::mutex g_LinkStateMutex;
+
+namespace {
+
+// The receive thread sleeps in the port wait at most this long when idle.
+constexpr uint32_t kRecvIdleWaitMs = 1000;
+
+uint8_t Next(uint8_t n) { return static_cast<uint8_t>((n + 1) & kSeqMask); }
+
+// Our reliable packet is acknowledged when the peer expects another number.
+uint8_t TakeAcknowledgement(uint8_t ackRx) {
+    std::lock_guard<std::mutex> state(g_LinkStateMutex);
+    const BcspPacket* sent = ubcsp_config.send_packet.load();
+    if (ackRx == ubcsp_config.sequence_number || sent == nullptr || !sent->reliable) return 0;
+    ubcsp_config.sequence_number = Next(ubcsp_config.sequence_number);
+    ubcsp_config.send_packet = nullptr;
+    ubcsp_config.awaiting_ack = 0;
+    SignalEvent(g_hAckEvent);
+    return BCSP_ACT_ACKED;
+}
+
+void CancelRetransmission() {
+    std::lock_guard<std::mutex> state(g_LinkStateMutex);
+    if (!ubcsp_config.awaiting_ack.load()) return;
+    ubcsp_config.awaiting_ack = 0;
+    SignalEvent(g_hAckEvent);
+}
+
+uint8_t PeerReset() {
+    {
+        std::lock_guard<std::mutex> state(g_LinkStateMutex);
+        ubcsp_config.sequence_number = 0;
+        ubcsp_config.ack_number = 0;
+        ubcsp_config.awaiting_ack = 0;
+    }
+    ubcsp_config.link_establishment_state = kShy;
+    SendLinkMsg(kSync);
+    return BCSP_ACT_PEER_RESET;
+}
+
+// The host only answers the module's link messages; it never starts them.
+uint8_t HandleLinkMessage(const uint8_t* payload, size_t length) {
+    const uint8_t state = ubcsp_config.link_establishment_state;
+    switch (MatchLinkMsg(payload, length)) {
+        case kSync:
+            if (state == kGarrulous) return PeerReset();
+            SendLinkMsg(state == kShy ? kSync : kSyncResp);
+            return 0;
+        case kSyncResp:
+            if (state == kShy) {
+                ubcsp_config.link_establishment_state = kCurious;
+                SendLinkMsg(kConf);
+            }
+            return 0;
+        case kConf:
+            SendLinkMsg(state == kGarrulous ? kConfResp : kConf);
+            return 0;
+        case kConfResp:
+            if (state == kGarrulous) return 0;
+            ubcsp_config.link_establishment_state = kGarrulous;
+            SendLinkMsg(kConfResp);
+            return BCSP_ACT_ACKED;
+        default:
+            return 0;
+    }
+}
+
+uint8_t AcceptDataPacket(const uint8_t header[4]) {
+    const uint16_t length = HeaderPayloadLength(header);
+    if (!HeaderReliable(header)) {
+        g_RxPacket.length = length;
+        return BCSP_ACT_RECEIVED;
+    }
+    ubcsp_config.send_ack = true;
+    {
+        std::lock_guard<std::mutex> state(g_LinkStateMutex);
+        if (HeaderSeq(header) == ubcsp_config.ack_number) {
+            ubcsp_config.ack_number = Next(ubcsp_config.ack_number);
+            g_RxPacket.length = length;
+            return BCSP_ACT_RECEIVED | BCSP_ACT_RELIABLE;
+        }
+    }
+    KZ_TRACE("!!!!!!!!!!!!!!!!!!!!!!!Receive Error Packet!!!!!!!!!!!!!!!!!!!!!");
+    return 0;
+}
+
+}  // namespace
+
+void SendLinkMsg(uint8_t index) {
+    if (index > kConfResp) return;
+    uint8_t header[kHeaderSize];
+    for (size_t i = 0; i < kHeaderSize; ++i) header[i] = kLinkMsgHeaderTemplate[i];
+    SubmitPacket(header, kLinkMsgPayloads[index], sizeof kLinkMsgPayloads[index], kSubmitLink);
+}
+
+uint8_t BcspReceive(const uint8_t* frame, size_t length) {
+    uint8_t header[kHeaderSize];
+    if (!BcspValidateFrame(frame, length, header)) return 0;
+
+    uint8_t flags = TakeAcknowledgement(HeaderAck(header));
+
+    const size_t payloadLength = HeaderPayloadLength(header);
+    if (HeaderChannel(header) == kChannelLink) {
+        CancelRetransmission();
+        const uint8_t link = HandleLinkMessage(g_RxPayloadBuf, payloadLength);
+        if (link == BCSP_ACT_PEER_RESET) return BCSP_ACT_PEER_RESET;
+        return static_cast<uint8_t>(flags | link);
+    }
+    // Before the link is up, data packets count only for their acknowledgement.
+    const bool carriedBytes = payloadLength > 0 || HeaderCrcPresent(header);
+    if (carriedBytes && ubcsp_config.link_establishment_state == kGarrulous)
+        flags |= AcceptDataPacket(header);
+    return flags;
+}
+
+void BcspActivity(uint8_t flags) {
+    if (ubcsp_config.send_ack.exchange(false)) BcspSendPureAck();
+    if (flags & BCSP_ACT_ACKED) {
+        KZ_TRACE("Recive last ack cmd...");
+        if (g_bModuleReadyPending.exchange(0)) {
+            KZ_TRACE("Init succes , send next REQ packet");
+            SignalEvent(g_hModuleReadyEvent);
+        }
+        if (g_bCfmForTheLastREQ.load()) SendNextCmd();
+    }
+    const uint8_t delivered = BCSP_ACT_RECEIVED | BCSP_ACT_RELIABLE;
+    if ((flags & delivered) == delivered) {
+        const size_t length = g_RxPacket.length;
+        const uint16_t id = length >= 6 ? static_cast<uint16_t>(g_RxPayloadBuf[4] | (g_RxPayloadBuf[5] << 8)) : 0;
+        DispatchModuleMessage(id, g_RxPayloadBuf, length);
+    }
+}
+
+// ------------------------------------------------------------ receive thread
+
+namespace {
+
+// One pass: poll, take at most one frame, receive it and act. True when a
+// frame was handled.
+bool ReceivePass() {
+    PollUart();
+    if (!g_bRxFrameReady) return false;
+    const uint16_t length = g_nRxFrameLength;
+    g_bRxFrameReady = 0;
+    BcspActivity(BcspReceive(g_RxFrameBuf, length));
+    return true;
+}
+
+}  // namespace
+
+uint32_t RecvThreadProc(void*) {
+    while (g_bRunning) {
+        const bool handled = ReceivePass();
+        if (!g_bRunning) break;
+        // Frames are taken one per pass; with more input waiting, go on at once.
+        if (handled && g_SerialPort.BytesWaiting() > 0) continue;
+        g_SerialPort.WaitForInput(kRecvIdleWaitMs);
+    }
+    return 0;
+}
+
+// --------------------------------------------------------------- send thread
+
+namespace {
+
+// Retransmits the last frame at 250 and 500 ms and gives it up at 750 ms,
+// unless the acknowledgement comes first.
+void RetransmissionCycle(uint32_t& resendCount) {
+    for (;;) {
+        const KzHandle handles[2] = {g_hAckEvent.load(), g_hResendEvent.load()};
+        const uint32_t r = KzWaitForMultipleObjects(2, handles, 0, kResendTimeoutMs);
+        if (!g_bRunning) return;
+        if (r == KZ_WAIT_OBJECT_0) {
+            resendCount = 0;
+            // A newer packet may already be out: its timing goes on.
+            if (!ubcsp_config.awaiting_ack.load()) return;
+            continue;
+        }
+        if (r != KZ_WAIT_TIMEOUT) continue;
+        if (++resendCount < kResendGiveUpCount) {
+            BcspRetransmitLast();
+            continue;
+        }
+        resendCount = 0;
+        {
+            std::lock_guard<std::mutex> state(g_LinkStateMutex);
+            ubcsp_config.awaiting_ack = 0;
+        }
+        // Pass over the request that the module never acknowledged.
+        if (!g_bCfmForTheLastREQ.load()) SendNextCmd();
+        return;
+    }
+}
+
+}  // namespace
+
+uint32_t SendThreadProc(void*) {
+    uint32_t resendCount = 0;
+    while (g_bRunning) {
+        KzWaitForSingleObject(g_hResendEvent.load(), KZ_INFINITE);
+        if (!g_bRunning) break;
+        RetransmissionCycle(resendCount);
+    }
+    return 0;
+}
+
+void ResetLinkState() {
+    {
+        std::lock_guard<std::mutex> state(g_LinkStateMutex);
+        ubcsp_config.link_establishment_state = kShy;
+        ubcsp_config.sequence_number = 0;
+        ubcsp_config.ack_number = 0;
+        ubcsp_config.send_ack = false;
+        ubcsp_config.send_packet = nullptr;
+        ubcsp_config.receive_packet = nullptr;
+        ubcsp_config.awaiting_ack = 0;
+    }
+    g_bModuleReadyPending = 0;
+    g_RxPacket = BcspPacket{};
+    g_nTxPacketLen = 0;
+    ResetFramer();
+}
+
+}  // namespace kz

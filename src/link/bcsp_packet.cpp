@@ -1,0 +1,129 @@
+// BCSP packets against the link state: numbering and writing a packet, the
+// pure acknowledgement, and the validation half of the receive step.
+#include <cstring>
+
+#include "frame/sync_objects.h"
+#include "frame/trace.h"
+#include "link/bcsp_codec.h"
+#include "link/bcsp_link.h"
+#include "link/serial_port.h"
+
+namespace kz {
+
+using namespace bcsp;
+
+uint8_t g_TxPacketBuf[kFrameBufferSize] = {};
+uint16_t g_nTxPacketLen = 0;
+BcspPacket g_RxPacket{};
+uint8_t g_RxPayloadBuf[kRxPayloadSize] = {};
+
+namespace {
+
+BcspPacket g_TxPacket{};
+std::atomic<UartTap> g_uartTap{nullptr};
+
+// Caller holds "MUTEX_UART".
+void WritePort(const uint8_t* bytes, uint16_t count) {
+    if (UartTap tap = g_uartTap.load()) {
+        tap(bytes, count);
+        return;
+    }
+    g_SerialPort.Write(bytes, count);
+}
+
+}  // namespace
+
+void SetUartTapForTest(UartTap tap) { g_uartTap = tap; }
+
+void UartTransmit(const uint8_t* bytes, uint16_t count) {
+    NamedLock uart(g_hMutexUart, "MUTEX_UART");
+    WritePort(bytes, count);
+}
+
+void BcspRetransmitLast() {
+    NamedLock uart(g_hMutexUart, "MUTEX_UART");
+    WritePort(g_TxPacketBuf, g_nTxPacketLen);
+}
+
+void BcspSendPacket(uint8_t header[4], const uint8_t* payload, uint8_t length) {
+    uint8_t frame[kFrameBufferSize];
+    size_t frameLen = 0;
+    bool reliable = false;
+    {
+        std::lock_guard<std::mutex> state(g_LinkStateMutex);
+        g_TxPacket = BcspPacket{};
+        ubcsp_config.send_packet = &g_TxPacket;
+        // A new packet while one is unacknowledged takes the next number; the
+        // earlier packet's own acknowledgement is then absorbed.
+        if (ubcsp_config.awaiting_ack.load()) {
+            ubcsp_config.sequence_number = (ubcsp_config.sequence_number + 1) & kSeqMask;
+            KZ_TRACE("ubcsp_config.sequence_number++;\n");
+        }
+        header[0] |= static_cast<uint8_t>(ubcsp_config.sequence_number |
+                                          (ubcsp_config.ack_number << kAckShift));
+        reliable = HeaderReliable(header);
+        header[3] = HeaderChecksum(header[0], header[1], header[2]);
+        g_TxPacket.channel = HeaderChannel(header);
+        g_TxPacket.use_crc = HeaderCrcPresent(header) ? 1 : 0;
+        g_TxPacket.reliable = reliable ? 1 : 0;
+        if ((HeaderPayloadLength(header) & 0xFF) != length) {
+            KZ_TRACE("Send Length Error\n");
+            return;
+        }
+        g_TxPacket.length = length;
+        g_TxPacket.payload = payload;
+        // The CRC goes out even when the header's CRC bit is clear.
+        frameLen = BcspBuildFrame(header, payload, length, frame, sizeof frame);
+        if (reliable) ubcsp_config.awaiting_ack = 1;
+    }
+    {
+        // The retransmission copy changes under "MUTEX_UART", so the send
+        // thread never writes a half-updated frame.
+        NamedLock uart(g_hMutexUart, "MUTEX_UART");
+        std::memcpy(g_TxPacketBuf, frame, frameLen);
+        g_nTxPacketLen = static_cast<uint16_t>(frameLen);
+        WritePort(frame, static_cast<uint16_t>(frameLen));
+    }
+    if (reliable && ubcsp_config.awaiting_ack.load()) SignalEvent(g_hResendEvent);
+}
+
+void BcspSendPureAck() {
+    const uint8_t flags = static_cast<uint8_t>((ubcsp_config.ack_number << kAckShift) | kCrcPresent);
+    const uint8_t header[kHeaderSize] = {flags, 0x00, 0x00, static_cast<uint8_t>(~flags)};
+    const uint16_t crc = BcspCrc(header, kHeaderSize);
+    // These bytes never need escaping.
+    const uint8_t frame[] = {kSlipEnd,  header[0], header[1], header[2], header[3],
+                             static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc & 0xFF),
+                             kSlipEnd};
+    UartTransmit(frame, sizeof frame);
+}
+
+bool BcspValidateFrame(const uint8_t* frame, size_t n, uint8_t header_out[4]) {
+    g_RxPacket = BcspPacket{};
+    g_RxPacket.length = kRxPayloadSize;
+    g_RxPacket.payload = g_RxPayloadBuf;
+    ubcsp_config.receive_packet = &g_RxPacket;
+
+    size_t decoded = 0;
+    const FrameCheck check =
+        BcspCheckFrame(frame, n, header_out, g_RxPayloadBuf, kRxPayloadSize, &decoded);
+    if (check == FrameCheck::kOk) {
+        g_RxPacket.channel = HeaderChannel(header_out);
+        g_RxPacket.reliable = HeaderReliable(header_out) ? 1 : 0;
+        g_RxPacket.use_crc = HeaderCrcPresent(header_out) ? 1 : 0;
+        return true;
+    }
+    const unsigned length = HeaderPayloadLength(header_out);
+    if (check == FrameCheck::kBadLength && HeaderCrcPresent(header_out))
+        KZ_TRACE("\n######################## Slip Length Error (With CRC) %u,%d\n", length,
+                 static_cast<int>(decoded) - 2);
+    else if (check == FrameCheck::kBadLength)
+        KZ_TRACE("\n######################## Slip Length Error (No CRC) %u,%d\n", length,
+                 static_cast<int>(decoded));
+    else if (check == FrameCheck::kBadCrc)
+        KZ_TRACE("\n######################## CRC Error\n");
+    ubcsp_config.send_ack = true;
+    return false;
+}
+
+}  // namespace kz

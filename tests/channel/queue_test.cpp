@@ -1,0 +1,140 @@
+// The command queue: one request at a time, released by its confirmation,
+// by a link acknowledgement while nothing awaits confirmation, or by a
+// give-up. Frames are observed on the port through the UART tap.
+#include <gtest/gtest.h>
+
+#include "channel/command_queue.h"
+#include "channel/module_message.h"
+#include "link/bcsp_link.h"
+#include "support/link_support.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace kz;
+using namespace kztest;
+
+Bytes Request(uint16_t id) {
+    Bytes m(8, 0);
+    msg::WriteHead(m.data(), m.size(), 1, id);
+    return m;
+}
+
+void Submit(const Bytes& m, uint32_t mode = kSubmitQueued) {
+    uint8_t header[4];
+    msg::ModuleHeaderTemplate(header, m.size());
+    SubmitPacket(header, m.data(), static_cast<uint32_t>(m.size()), mode);
+}
+
+std::vector<uint16_t> SentIds(const UartCapture& wire) {
+    std::vector<uint16_t> ids;
+    for (const auto& f : wire.Parsed())
+        if (f.reliable()) ids.push_back(f.id());
+    return ids;
+}
+
+// The module acknowledges everything up to now.
+void ModuleAcks() { Feed(ModuleFrame(0, (ubcsp_config.sequence_number + 1) & 7, false, 0, {})); }
+
+class CommandQueue : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetAllState();
+        EstablishLink();
+        wire.Clear();
+    }
+    void TearDown() override { ResetAllState(); }
+    UartCapture wire;
+};
+
+TEST_F(CommandQueue, FirstGoesAtOnce_SecondWaitsForTheConfirmation) {
+    Submit(Request(3));
+    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{3}));
+    EXPECT_EQ(g_bCfmForTheLastREQ, 0);
+
+    Submit(Request(5));
+    EXPECT_EQ(CmdListSize(), 1u);
+    ModuleAcks();   // acknowledged but not confirmed: nothing moves
+    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{3}));
+
+    SendNextCmd();   // the confirmation of 3
+    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{3, 5}));
+    EXPECT_EQ(g_bCfmForTheLastREQ, 0);
+    EXPECT_EQ(CmdListSize(), 0u);
+
+    ModuleAcks();
+    wire.Clear();
+    SendNextCmd();   // the confirmation of 5 finds the list empty
+    EXPECT_TRUE(wire.Frames().empty());
+    EXPECT_EQ(g_bCfmForTheLastREQ, 1);
+}
+
+TEST_F(CommandQueue, UnacknowledgedReply_HoldsARequestUntilTheAck) {
+    Submit(Request(0x36), kSubmitReply);   // a reply to an indication
+    Submit(Request(3));
+    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{0x36}));
+    EXPECT_EQ(g_bCfmForTheLastREQ, 1);   // replies never touch the flag
+    ModuleAcks();
+    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{0x36, 3}));
+    EXPECT_EQ(g_bCfmForTheLastREQ, 0);
+}
+
+TEST_F(CommandQueue, AcknowledgedButNeverConfirmed_NothingMoreIsSent) {
+    Submit(Request(3));
+    Submit(Request(5));
+    Submit(Request(6));
+    Submit(Request(9));
+    for (int i = 0; i < 3; ++i) ModuleAcks();
+    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{3}));
+    EXPECT_EQ(CmdListSize(), 3u);
+}
+
+TEST_F(CommandQueue, RequestsLeftWaiting_KeepTheirOrderWhenTheChannelFrees) {
+    // A reply that the link gave up leaves the flag true and requests queued;
+    // the next request does not overtake them.
+    Submit(Request(0x36), kSubmitReply);
+    Submit(Request(3));
+    ubcsp_config.awaiting_ack = 0;   // given up
+    Submit(Request(5));
+    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{0x36, 3}));
+    EXPECT_EQ(CmdListSize(), 1u);
+}
+
+TEST_F(CommandQueue, Refusals_NothingIsWrittenPastTheLimits) {
+    Bytes big(300, 0);
+    msg::WriteHead(big.data(), big.size(), 1, 9);
+    uint8_t header[4];
+    msg::ModuleHeaderTemplate(header, big.size());
+    SubmitPacket(header, big.data(), static_cast<uint32_t>(big.size()), kSubmitQueued);
+    EXPECT_TRUE(wire.Frames().empty());
+    EXPECT_EQ(g_bCfmForTheLastREQ, 1);
+
+    // A template that disagrees with the length: dropped, but counted as sent.
+    const Bytes m = Request(3);
+    uint8_t wrong[4] = {0xC0, 0xED, 0x00, 0x00};
+    SubmitPacket(wrong, m.data(), static_cast<uint32_t>(m.size()), kSubmitQueued);
+    EXPECT_TRUE(wire.Frames().empty());
+    EXPECT_EQ(g_bCfmForTheLastREQ, 0);
+}
+
+TEST_F(CommandQueue, Clear_DiscardsEveryQueuedRequest) {
+    Submit(Request(3));
+    Submit(Request(5));
+    Submit(Request(6));
+    ClearCmdList();
+    EXPECT_EQ(CmdListSize(), 0u);
+    SendNextCmd();
+    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{3}));
+    EXPECT_EQ(g_bCfmForTheLastREQ, 1);
+}
+
+TEST_F(CommandQueue, Tap_TakesEveryMessageInsteadOfTheLink) {
+    SubmitRecorder recorder;
+    Submit(Request(3));
+    Submit(Request(5));
+    Submit(Request(0x36), kSubmitReply);
+    EXPECT_EQ(recorder.Ids(), (std::vector<uint16_t>{3, 5, 0x36}));
+    EXPECT_TRUE(wire.Frames().empty());
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+// The link engine on the receive thread's side: establishment, acknowledgement
+// and sequencing, peer reset, and what a rejected frame produces.
+#include <gtest/gtest.h>
+
+#include "channel/command_queue.h"
+#include "events/dispatcher.h"
+#include "link/bcsp_codec.h"
+#include "link/bcsp_link.h"
+#include "support/link_support.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace kz;
+using namespace kztest;
+using bcsp::kConf;
+using bcsp::kConfResp;
+using bcsp::kSync;
+using bcsp::kSyncResp;
+
+// IND 54 is answered with a RES only: a delivered packet shows as one RES.
+const Bytes kInd54 = {0x03, 0x00, 0x55, 0x02, 0x36, 0x00};
+
+class BcspLink : public ::testing::Test {
+protected:
+    void SetUp() override { ResetAllState(); }
+    void TearDown() override { ResetAllState(); }
+    UartCapture wire;
+};
+
+std::vector<int> LinkMsgs(const std::vector<ParsedFrame>& frames) {
+    std::vector<int> out;
+    for (const auto& f : frames) out.push_back(f.linkMsg());
+    return out;
+}
+
+// ------------------------------------------------------------ establishment
+
+TEST_F(BcspLink, Establishment_AnswersTheModuleAndComesUpOnce) {
+    const int module[] = {kSync, kSyncResp, kSync, kConf, kConfResp};
+    std::vector<uint8_t> flags;
+    for (int m : module) flags.push_back(Feed(LinkMsgFrame(m)));
+
+    EXPECT_EQ(LinkMsgs(wire.Parsed()), (std::vector<int>{kSync, kConf, kSyncResp, kConf, kConfResp}));
+    EXPECT_EQ(ubcsp_config.link_establishment_state, kGarrulous);
+    EXPECT_EQ(flags, (std::vector<uint8_t>{0, 0, 0, 0, BCSP_ACT_ACKED}));
+    for (const auto& f : wire.Parsed()) EXPECT_EQ(f.header[0], 0x40);   // unreliable, numbers 0
+}
+
+TEST_F(BcspLink, Garrulous_ConfGetsConfRespAndNothingChanges) {
+    EstablishLink();
+    ubcsp_config.ack_number = 4;
+    wire.Clear();
+    EXPECT_EQ(Feed(LinkMsgFrame(kConf)), 0);
+    EXPECT_EQ(LinkMsgs(wire.Parsed()), (std::vector<int>{kConfResp}));
+    EXPECT_EQ(ubcsp_config.link_establishment_state, kGarrulous);
+    EXPECT_EQ(ubcsp_config.ack_number, 4);
+}
+
+TEST_F(BcspLink, PeerReset_SyncWhileGarrulousRestartsTheLink) {
+    EstablishLink();
+    ubcsp_config.sequence_number = 3;
+    ubcsp_config.ack_number = 5;
+    ubcsp_config.awaiting_ack = 1;
+    wire.Clear();
+
+    EXPECT_EQ(Feed(LinkMsgFrame(kSync)), BCSP_ACT_PEER_RESET);
+    EXPECT_EQ(ubcsp_config.sequence_number, 0);
+    EXPECT_EQ(ubcsp_config.ack_number, 0);
+    EXPECT_EQ(ubcsp_config.awaiting_ack, 0);
+    EXPECT_EQ(ubcsp_config.link_establishment_state, kShy);
+    EXPECT_EQ(LinkMsgs(wire.Parsed()), (std::vector<int>{kSync}));
+
+    // Until the handshake is done again, data packets get no answer at all.
+    wire.Clear();
+    EXPECT_EQ(Feed(ModuleFrame(0, 0, true, bcsp::kChannelModule, kInd54)), 0);
+    EXPECT_TRUE(wire.Frames().empty());
+    EXPECT_EQ(ubcsp_config.ack_number, 0);
+}
+
+// ------------------------------------------------------ acknowledgement
+
+TEST_F(BcspLink, Acknowledgement_WrapsFromSevenToZero) {
+    EstablishLink();
+    ubcsp_config.sequence_number = 7;
+    uint8_t header[4] = {0xC0, 0x6D, 0x00, 0x00};
+    BcspSendPacket(header, kInd54.data(), 6);
+    ASSERT_EQ(ParseFrame(wire.Frames().back()).seq(), 7);
+    ASSERT_EQ(ubcsp_config.awaiting_ack, 1);
+
+    EXPECT_EQ(Feed(ModuleFrame(0, 7, false, 0, {})) & BCSP_ACT_ACKED, 0);   // expects 7 still
+    EXPECT_EQ(Feed(ModuleFrame(0, 0, false, 0, {})) & BCSP_ACT_ACKED, BCSP_ACT_ACKED);
+    EXPECT_EQ(ubcsp_config.sequence_number, 0);
+    EXPECT_EQ(ubcsp_config.awaiting_ack, 0);
+    EXPECT_EQ(ubcsp_config.send_packet.load(), nullptr);
+}
+
+TEST_F(BcspLink, SecondPacketWhileAwaitingTakesTheNextNumber) {
+    uint8_t h1[4] = {0xC0, 0x6D, 0x00, 0x00};
+    uint8_t h2[4] = {0xC0, 0x6D, 0x00, 0x00};
+    BcspSendPacket(h1, kInd54.data(), 6);
+    BcspSendPacket(h2, kInd54.data(), 6);
+    auto frames = wire.Parsed();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].seq(), 0);
+    EXPECT_EQ(frames[1].seq(), 1);
+    // The first packet's own acknowledgement (1) is absorbed; 2 acknowledges.
+    EXPECT_EQ(Feed(ModuleFrame(0, 1, false, 0, {})), 0);
+    EXPECT_EQ(Feed(ModuleFrame(0, 2, false, 0, {})), BCSP_ACT_ACKED);
+}
+
+TEST_F(BcspLink, SendLengthMismatch_WritesNothing) {
+    uint8_t header[4] = {0xC0, 0xED, 0x00, 0x00};   // says 14 bytes
+    BcspSendPacket(header, kInd54.data(), 6);
+    EXPECT_TRUE(wire.Frames().empty());
+    EXPECT_EQ(ubcsp_config.awaiting_ack, 0);
+}
+
+TEST_F(BcspLink, PureAck_MatchesTheKnownFrames) {
+    BcspSendPureAck();
+    ubcsp_config.ack_number = 5;
+    BcspSendPureAck();
+    EXPECT_EQ(wire.Frames(), (std::vector<Bytes>{{0xC0, 0x40, 0x00, 0x00, 0xBF, 0x57, 0x1A, 0xC0},
+                                                 {0xC0, 0x68, 0x00, 0x00, 0x97, 0xD4, 0xF9, 0xC0}}));
+}
+
+// ------------------------------------------------------------ delivery
+
+TEST_F(BcspLink, ReliableInSequence_IsAcknowledgedThenDispatched) {
+    EstablishLink();
+    SubmitRecorder sent;
+    wire.Clear();
+    EXPECT_EQ(Feed(ModuleFrame(0, 0, true, bcsp::kChannelModule, kInd54)),
+              BCSP_ACT_RECEIVED | BCSP_ACT_RELIABLE);
+    auto frames = wire.Parsed();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_TRUE(frames[0].pureAck());
+    EXPECT_EQ(frames[0].ack(), 1);
+    ASSERT_EQ(sent.Messages().size(), 1u);
+    EXPECT_EQ(sent.Messages()[0].bytes, kInd54);   // the RES 03 00 55 02 36 00
+}
+
+TEST_F(BcspLink, OutOfSequence_IsNotDeliveredAndTheAckCarriesTheExpectedNumber) {
+    EstablishLink();
+    SubmitRecorder sent;
+    ubcsp_config.ack_number = 2;
+    wire.Clear();
+    EXPECT_EQ(Feed(ModuleFrame(3, 0, true, bcsp::kChannelModule, kInd54)), 0);
+    auto frames = wire.Parsed();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_TRUE(frames[0].pureAck());
+    EXPECT_EQ(frames[0].ack(), 2);
+    EXPECT_TRUE(sent.Messages().empty());
+}
+
+TEST_F(BcspLink, UnreliableOnModuleChannel_IsNeverDispatched) {
+    EstablishLink();
+    SubmitRecorder sent;
+    wire.Clear();
+    EXPECT_EQ(Feed(ModuleFrame(0, 0, false, bcsp::kChannelModule, kInd54)), BCSP_ACT_RECEIVED);
+    EXPECT_TRUE(wire.Frames().empty());
+    EXPECT_TRUE(sent.Messages().empty());
+    EXPECT_EQ(ubcsp_config.ack_number, 0);
+}
+
+TEST_F(BcspLink, BadFrames_GetOnePureAckAndNothingElse) {
+    EstablishLink();
+    SubmitRecorder sent;
+    ubcsp_config.ack_number = 3;
+    const Bytes good = ModuleFrame(3, 0, true, bcsp::kChannelModule, kInd54);
+    Bytes checksum = good;
+    checksum[2] ^= 0x01;
+    Bytes crc = good;
+    crc[7] ^= 0x01;
+    Bytes truncated = good;
+    truncated.erase(truncated.begin() + 6);
+    const Bytes oversized = ModuleFrame(3, 0, true, bcsp::kChannelModule, Bytes(600, 0x11));
+    const Bytes* cases[] = {&checksum, &crc, &truncated, &oversized};
+    for (const Bytes* f : cases) {
+        wire.Clear();
+        EXPECT_EQ(Feed(*f), 0);
+        auto frames = wire.Parsed();
+        ASSERT_EQ(frames.size(), 1u);
+        EXPECT_TRUE(frames[0].pureAck());
+        EXPECT_EQ(frames[0].ack(), 3);
+    }
+    EXPECT_TRUE(sent.Messages().empty());
+    EXPECT_EQ(ubcsp_config.ack_number, 3);
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+#include "support/link_support.h"
+
+#include <mutex>
+
+#include "link/bcsp_codec.h"
+#include "link/bcsp_link.h"
+
+namespace kztest {
+
+namespace {
+std::mutex g_wireMutex;
+std::vector<Bytes> g_wire;
+
+void Tap(const uint8_t* bytes, uint16_t count) {
+    std::lock_guard<std::mutex> lock(g_wireMutex);
+    g_wire.emplace_back(bytes, bytes + count);
+}
+}  // namespace
+
+int ParsedFrame::linkMsg() const {
+    if (!valid || channel() != kz::bcsp::kChannelLink) return -1;
+    uint8_t m = kz::MatchLinkMsg(payload.data(), payload.size());
+    return m == kz::bcsp::kNoLinkMsg ? -1 : m;
+}
+
+ParsedFrame ParseFrame(const Bytes& frame) {
+    ParsedFrame p;
+    Bytes buf(kz::bcsp::kFrameBufferSize);
+    size_t decoded = 0;
+    p.valid = kz::BcspCheckFrame(frame.data(), frame.size(), p.header, buf.data(), buf.size(),
+                                 &decoded) == kz::FrameCheck::kOk;
+    size_t length = kz::bcsp::HeaderPayloadLength(p.header);
+    if (p.valid) p.payload.assign(buf.begin(), buf.begin() + length);
+    return p;
+}
+
+Bytes ModuleFrame(uint8_t seq, uint8_t ack, bool reliable, uint8_t channel, const Bytes& payload) {
+    const size_t n = payload.size();
+    uint8_t h[4] = {static_cast<uint8_t>((reliable ? 0x80 : 0) | 0x40 | (ack << 3) | seq),
+                    static_cast<uint8_t>(((n & 0x0F) << 4) | channel), static_cast<uint8_t>(n >> 4),
+                    0};
+    h[3] = kz::bcsp::HeaderChecksum(h[0], h[1], h[2]);
+    Bytes out(2 * kz::bcsp::kFrameBufferSize + 8);
+    out.resize(kz::BcspBuildFrame(h, payload.data(), n, out.data(), out.size()));
+    return out;
+}
+
+Bytes LinkMsgFrame(int index) {
+    const auto& p = kz::bcsp::kLinkMsgPayloads[index];
+    return ModuleFrame(0, 0, false, kz::bcsp::kChannelLink, Bytes(p, p + 4));
+}
+
+UartCapture::UartCapture() {
+    Clear();
+    kz::SetUartTapForTest(&Tap);
+}
+UartCapture::~UartCapture() { kz::SetUartTapForTest(nullptr); }
+
+std::vector<Bytes> UartCapture::Frames() const {
+    std::lock_guard<std::mutex> lock(g_wireMutex);
+    return g_wire;
+}
+
+std::vector<ParsedFrame> UartCapture::Parsed() const {
+    std::vector<ParsedFrame> out;
+    for (const auto& f : Frames()) out.push_back(ParseFrame(f));
+    return out;
+}
+
+void UartCapture::Clear() {
+    std::lock_guard<std::mutex> lock(g_wireMutex);
+    g_wire.clear();
+}
+
+uint8_t Feed(const Bytes& frame) {
+    uint8_t flags = kz::BcspReceive(frame.data(), frame.size());
+    kz::BcspActivity(flags);
+    return flags;
+}
+
+void EstablishLink() {
+    using namespace kz::bcsp;
+    Feed(LinkMsgFrame(kSyncResp));
+    Feed(LinkMsgFrame(kConfResp));
+}
+
+}  // namespace kztest
