@@ -13,7 +13,6 @@ namespace kztest {
 void ResetAllState() {
     kz::ResetCommandQueue();
     kz::ResetLinkState();
-    kz::SetUartTapForTest(nullptr);
     kz::ResetDispatcher();
     kz::ResetConnectionState();
     kz::ResetCallState();
