@@ -1,0 +1,126 @@
+// The receive framer over a real pseudo-terminal, opened as COM3.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "link/bcsp_link.h"
+#include "link/serial_port.h"
+#include "support/link_support.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace kz;
+using namespace kztest;
+
+class Framer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetAllState();
+        char name[128];
+        ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
+        termios t;
+        tcgetattr(master_, &t);
+        cfmakeraw(&t);
+        tcsetattr(master_, TCSANOW, &t);
+        setenv("KZ_TARN_COM3", name, 1);
+        ASSERT_EQ(OpenModulePort(3, 115200), 1);
+    }
+    void TearDown() override {
+        g_SerialPort.Close();
+        close(slave_);
+        close(master_);
+        unsetenv("KZ_TARN_COM3");
+        ResetAllState();
+    }
+
+    // Writes bytes as the module and waits until the port holds them all.
+    void Send(const Bytes& b) {
+        const uint16_t before = g_SerialPort.BytesWaiting();
+        ASSERT_EQ(write(master_, b.data(), b.size()), static_cast<ssize_t>(b.size()));
+        const uint32_t start = KzGetTickCount();
+        while (g_SerialPort.BytesWaiting() < before + b.size()) {
+            ASSERT_LT(KzGetTickCount() - start, 2000u) << "bytes did not arrive";
+            g_SerialPort.WaitForInput(10);
+        }
+    }
+
+    // Polls once; returns the completed frame (empty if none) and takes it.
+    Bytes Poll() {
+        PollUart();
+        if (!g_bRxFrameReady) return {};
+        g_bRxFrameReady = 0;
+        return Bytes(g_RxFrameBuf, g_RxFrameBuf + g_nRxFrameLength);
+    }
+
+    int master_ = -1, slave_ = -1;
+};
+
+TEST_F(Framer, TwoFramesInOneRead_OnePerPoll) {
+    Send({0xC0, 0x01, 0x02, 0xC0, 0xC0, 0x03, 0xC0});
+    PollUart();
+    ASSERT_TRUE(g_bRxFrameReady);
+    // A frame not yet taken stops all reading.
+    PollUart();
+    EXPECT_EQ(g_SerialPort.BytesWaiting(), 3);
+    g_bRxFrameReady = 0;
+    EXPECT_EQ(Bytes(g_RxFrameBuf, g_RxFrameBuf + g_nRxFrameLength), (Bytes{0xC0, 0x01, 0x02, 0xC0}));
+    EXPECT_EQ(Poll(), (Bytes{0xC0, 0x03, 0xC0}));
+}
+
+TEST_F(Framer, StrayByteBetweenFrames_PurgesTheInput) {
+    Send({0x12, 0xC0, 0x01, 0xC0});
+    EXPECT_EQ(Poll(), Bytes{});
+    EXPECT_EQ(g_SerialPort.BytesWaiting(), 0);
+    // Hunting again: the next frame comes through whole.
+    Send({0xC0, 0x05, 0xC0});
+    EXPECT_EQ(Poll(), (Bytes{0xC0, 0x05, 0xC0}));
+}
+
+TEST_F(Framer, TwoDelimiters_AreATwoByteFrameThatTheLinkRejects) {
+    UartCapture wire;
+    Send({0xC0, 0xC0});
+    const Bytes f = Poll();
+    EXPECT_EQ(f, (Bytes{0xC0, 0xC0}));
+    EXPECT_EQ(Feed(f), 0);
+    ASSERT_EQ(wire.Parsed().size(), 1u);
+    EXPECT_TRUE(wire.Parsed()[0].pureAck());
+}
+
+TEST_F(Framer, FrameLimit_1024BytesCompleteOneMoreIsDropped) {
+    Bytes exact(1024, 0x41);
+    exact.front() = exact.back() = 0xC0;
+    Send(exact);
+    EXPECT_EQ(Poll(), exact);
+
+    Bytes over(1025, 0x41);
+    over.front() = over.back() = 0xC0;
+    Send(over);
+    EXPECT_EQ(Poll(), Bytes{});
+    // The dropped frame's last 0xC0 opened a new one.
+    Send({0x07, 0xC0});
+    EXPECT_EQ(Poll(), (Bytes{0xC0, 0x07, 0xC0}));
+}
+
+TEST_F(Framer, SplitAtEveryOffset_GivesTheSameFrame) {
+    const Bytes frame = ModuleFrame(2, 5, true, 13, {0x03, 0x00, 0x55, 0x02, 0xC0, 0xDB});
+    for (size_t cut = 1; cut < frame.size(); ++cut) {
+        Send(Bytes(frame.begin(), frame.begin() + cut));
+        EXPECT_EQ(Poll(), Bytes{}) << cut;
+        Send(Bytes(frame.begin() + cut, frame.end()));
+        EXPECT_EQ(Poll(), frame) << cut;
+    }
+}
+
+TEST_F(Framer, ClosingTwice_SecondCloseIsMinusOne) {
+    EXPECT_NE(g_SerialPort.Close(), -1);
+    EXPECT_EQ(g_SerialPort.Close(), -1);
+    EXPECT_EQ(g_SerialPort.BytesWaiting(), 0);
+}
+
+}  // namespace
