@@ -48,6 +48,8 @@ void SendRecord(CmdRecord* r) {
     delete r;
 }
 
+void SendNextLocked();
+
 // Caller holds "MUTEX_SEND". False when the record cannot be made.
 bool Append(const uint8_t header[4], const uint8_t* payload, uint32_t length) {
     auto* r = new (std::nothrow) CmdRecord;
@@ -103,6 +105,16 @@ void SubmitPacket(const uint8_t header[4], const uint8_t* payload, uint32_t leng
 
 void SendNextCmd() {
     NamedLock send(g_hMutexSend, "MUTEX_SEND");
+    SendNextLocked();
+}
+
+void SendNextCmdIf(bool whileConfirmed) {
+    NamedLock send(g_hMutexSend, "MUTEX_SEND");
+    if ((g_bCfmForTheLastREQ.load() != 0) == whileConfirmed) SendNextLocked();
+}
+
+namespace {
+void SendNextLocked() {
     KZ_TRACE("SendNextCmd... g_vCmdList size = %d", static_cast<int>(CmdListSize()));
     if (CmdRecord* r = PopFront()) {
         SendRecord(r);
@@ -110,6 +122,7 @@ void SendNextCmd() {
         g_bCfmForTheLastREQ = 1;
     }
 }
+}  // namespace
 
 void ClearCmdList() {
     NamedLock list(g_hMutexListSend, "MUTEX_LIST_SEND");

@@ -23,6 +23,11 @@ inline constexpr uint32_t kSubmitAtReset = 3;      // AT-command reset
 
 void SubmitPacket(const uint8_t header[4], const uint8_t* payload, uint32_t length, uint32_t mode);
 void SendNextCmd();
+// SendNextCmd only while g_bCfmForTheLastREQ still equals `whileConfirmed`,
+// tested under "MUTEX_SEND": the link's release after an acknowledgement
+// (true) and the send thread's release after a give-up (false) must not act
+// on a flag that a request submitted meanwhile has changed.
+void SendNextCmdIf(bool whileConfirmed);
 // Frees every queued record (close, module ready). Takes "MUTEX_LIST_SEND"
 // (SendNextCmd takes the front record out under it before sending), so a
 // clear on another thread never frees a record that is being sent.

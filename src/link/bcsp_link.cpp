@@ -138,7 +138,7 @@ void BcspActivity(uint8_t flags) {
             KZ_TRACE("Init succes , send next REQ packet");
             SignalEvent(g_hModuleReadyEvent);
         }
-        if (g_bCfmForTheLastREQ.load()) SendNextCmd();
+        if (g_bCfmForTheLastREQ.load()) SendNextCmdIf(true);
     }
     const uint8_t delivered = BCSP_ACT_RECEIVED | BCSP_ACT_RELIABLE;
     if ((flags & delivered) == delivered) {
@@ -204,7 +204,7 @@ void RetransmissionCycle(uint32_t& resendCount) {
             ubcsp_config.awaiting_ack = 0;
         }
         // Pass over the request that the module never acknowledged.
-        if (!g_bCfmForTheLastREQ.load()) SendNextCmd();
+        if (!g_bCfmForTheLastREQ.load()) SendNextCmdIf(false);
         return;
     }
 }

@@ -37,6 +37,17 @@ int BytesWaiting(int fd) {
     return ioctl(fd, FIONREAD, &n) == 0 ? n : -1;
 }
 
+// A pseudo-terminal carries no parity: the kernel refuses PARENB there with
+// EINVAL once the line is already raw (a second open of the same pty). The
+// settings then go on without parity rather than failing the open.
+int SetTermios(int fd, termios& tio) {
+    if (tcsetattr(fd, TCSANOW, &tio) == 0) return 0;
+    if (errno != EINVAL || !(tio.c_cflag & PARENB)) return -1;
+    tio.c_cflag &= ~(PARENB | PARODD);
+    tio.c_iflag &= ~INPCK;
+    return tcsetattr(fd, TCSANOW, &tio);
+}
+
 }  // namespace
 
 KzHandle OpenSerialPort(unsigned portNumber) {
@@ -59,7 +70,7 @@ KzHandle OpenSerialPort(unsigned portNumber) {
     dcb.fParity = 1;
     ApplyDcb(tio, dcb);
     int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wake < 0 || tcsetattr(fd, TCSANOW, &tio) != 0) {
+    if (wake < 0 || SetTermios(fd, tio) != 0) {
         SetLastErrorFromErrno(errno);
         if (wake >= 0) close(wake);
         close(fd);
@@ -119,7 +130,7 @@ KZ_PLATFORM_API int KzSetCommState(KzHandle port, const KzDcb* dcb) {
     ApplyDcb(tio, *dcb);
     cfsetispeed(&tio, speed);
     cfsetospeed(&tio, speed);
-    if (tcsetattr(device->fd, TCSANOW, &tio) != 0) {
+    if (SetTermios(device->fd, tio) != 0) {
         SetLastErrorFromErrno(errno);
         return 0;
     }

@@ -1,0 +1,90 @@
+// Start-up and shut-down of the library against the simulator (or no port).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "KZ_Tarn.h"
+#include "channel/command_queue.h"
+#include "frame/lifecycle.h"
+#include "frame/sync_objects.h"
+#include "link/bcsp_link.h"
+#include "support/library_on_sim.h"
+
+namespace {
+
+using namespace kztest;
+
+TEST(Lifecycle, NoPort_InitStillStartsEverythingAndCloseSaysNotOpen) {
+    ResetAllState();
+    TempRoot root;
+    HostWindows host;
+    setenv("KZ_TARN_COM3", (root.path() + "/no-such-device").c_str(), 1);
+    EXPECT_EQ(KZ_BT_DeviceInit(), 0);
+    EXPECT_NE(kz::g_hRecvThread.load(), nullptr);
+    EXPECT_NE(kz::g_hEventThread.load(), nullptr);
+    EXPECT_NE(kz::g_hSendThread.load(), nullptr);
+    EXPECT_NE(kz::g_hBTWnd.load(), nullptr);
+    EXPECT_EQ(KzFindWindow(KZ_WND_CONTROL, KZ_WND_CONTROL), kz::g_hBTWnd.load());
+    EXPECT_TRUE(root.Exists("\\BACKUP\\KZ_Config\\BlueTooth"));
+    EXPECT_TRUE(root.Exists("\\BACKUP\\KZ_TARN"));
+    ASSERT_TRUE(host.WaitFor([&] { return !host.NavigPosts().empty(); }));
+    EXPECT_EQ(host.NavigPosts()[0].wParam, 2u);
+    EXPECT_EQ(host.NavigPosts()[0].lParam, 9);
+    EXPECT_EQ(KZ_BT_CloseDevice(), -1);
+    EXPECT_EQ(kz::g_hRecvThread.load(), nullptr);
+    EXPECT_EQ(kz::g_bRunning, 0);
+    unsetenv("KZ_TARN_COM3");
+}
+
+TEST(Lifecycle, CloseAfterInit_NonzeroThenMinusOne_AndInitAgainWorks) {
+    LibraryOnSimulator lib;
+    ASSERT_TRUE(lib.Start());
+    KzHwnd window = kz::g_hBTWnd.load();
+    EXPECT_NE(lib.Close(), -1);
+    EXPECT_EQ(KZ_BT_CloseDevice(), -1);
+
+    // The window is kept; a second start-up reuses it and the link carries on.
+    lib.sim().SetAutoConfirm(true);
+    KZ_BT_DeviceInit();
+    EXPECT_EQ(kz::g_hBTWnd.load(), window);
+    lib.sim().ClearReceived();
+    SubmitTestRequest(3);
+    SubmitTestRequest(5);
+    EXPECT_TRUE(lib.sim().WaitForMessage(5, 3000));
+    EXPECT_NE(lib.Close(), -1);
+}
+
+TEST(Lifecycle, Close_DiscardsQueuedRequests) {
+    LibraryOnSimulator lib;
+    ASSERT_TRUE(lib.Start());
+    lib.sim().SetAutoConfirm(false);
+    lib.sim().ClearReceived();
+    SubmitTestRequest(3);
+    SubmitTestRequest(5);
+    SubmitTestRequest(6);
+    ASSERT_TRUE(lib.sim().WaitForMessage(3, 2000));
+    EXPECT_EQ(kz::CmdListSize(), 2u);
+    lib.Close();
+    EXPECT_EQ(kz::CmdListSize(), 0u);
+    kz::SendNextCmd();   // nothing left to release
+    EXPECT_FALSE(lib.sim().WaitForMessage(5, 300));
+}
+
+TEST(Lifecycle, Close_ReturnsAtOnceDuringTheRetransmissionWait) {
+    LibraryOnSimulator lib;
+    ASSERT_TRUE(lib.Start());
+    lib.sim().SetAcknowledge(false);
+    lib.sim().ClearReceived();
+    lib.sim().ClearWire();
+    SubmitTestRequest(3);
+    // Unacknowledged: the send thread is in its 250 ms wait.
+    ASSERT_EQ(kz::ubcsp_config.awaiting_ack, 1);
+    const uint32_t sent = KzGetTickCount();
+    while (lib.HostFrames().empty() && KzGetTickCount() - sent < 2000) KzSleep(5);
+    ASSERT_FALSE(lib.HostFrames().empty());
+    const uint32_t start = KzGetTickCount();
+    EXPECT_NE(lib.Close(), -1);
+    EXPECT_LT(KzGetTickCount() - start, 100u);
+}
+
+}  // namespace

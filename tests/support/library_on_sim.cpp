@@ -1,0 +1,66 @@
+#include "support/library_on_sim.h"
+
+#include <cstdlib>
+
+#include "KZ_Tarn.h"
+#include "channel/command_queue.h"
+#include "channel/module_message.h"
+#include "link/bcsp_link.h"
+
+namespace kztest {
+
+LibraryOnSimulator::LibraryOnSimulator(kzsim::Options options)
+    : sim_(std::make_unique<kzsim::ModuleSimulator>(options)) {
+    ResetAllState();
+}
+
+LibraryOnSimulator::~LibraryOnSimulator() {
+    if (open_) Close();
+    sim_->Stop();
+    unsetenv("KZ_TARN_COM3");
+    ResetAllState();
+}
+
+bool LibraryOnSimulator::Start(bool waitReady, uint32_t timeoutMs) {
+    if (!sim_->Start()) return false;
+    setenv("KZ_TARN_COM3", sim_->DevicePath().c_str(), 1);
+    KZ_BT_DeviceInit();
+    open_ = true;
+    if (!waitReady) return true;
+    // The RES of the module-ready indication, acknowledged by the module, and
+    // that acknowledgement taken in by the library.
+    if (!sim_->WaitForMessage(48, timeoutMs) || !sim_->WaitOutgoingIdle(timeoutMs)) return false;
+    const uint32_t start = KzGetTickCount();
+    while (kz::ubcsp_config.awaiting_ack.load() || kz::g_bModuleReadyPending.load()) {
+        if (KzGetTickCount() - start > timeoutMs) return false;
+        KzSleep(2);
+    }
+    return true;
+}
+
+int LibraryOnSimulator::Close() {
+    open_ = false;
+    return KZ_BT_CloseDevice();
+}
+
+std::vector<std::vector<uint8_t>> LibraryOnSimulator::HostFrames() const {
+    std::vector<std::vector<uint8_t>> out;
+    for (const auto& f : sim_->Wire())
+        if (f.fromHost) out.push_back(f.bytes);
+    return out;
+}
+
+std::vector<uint8_t> TestRequest(uint16_t id, size_t n) {
+    std::vector<uint8_t> m(n, 0);
+    kz::msg::WriteHead(m.data(), m.size(), 1, id);
+    return m;
+}
+
+void SubmitTestRequest(uint16_t id, uint32_t mode) {
+    const auto m = TestRequest(id);
+    uint8_t header[4];
+    kz::msg::ModuleHeaderTemplate(header, m.size());
+    kz::SubmitPacket(header, m.data(), static_cast<uint32_t>(m.size()), mode);
+}
+
+}  // namespace kztest
