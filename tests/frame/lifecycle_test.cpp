@@ -1,6 +1,8 @@
 // Start-up and shut-down of the library against the simulator (or no port).
 #include <gtest/gtest.h>
 
+#include <time.h>
+
 #include <cstdlib>
 
 #include "KZ_Tarn.h"
@@ -85,6 +87,25 @@ TEST(Lifecycle, Close_ReturnsAtOnceDuringTheRetransmissionWait) {
     const uint32_t start = KzGetTickCount();
     EXPECT_NE(lib.Close(), -1);
     EXPECT_LT(KzGetTickCount() - start, 100u);
+}
+
+double CpuSeconds() {
+    timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+TEST(Lifecycle, HungUpLine_DoesNotTurnIntoABusyLoop) {
+    LibraryOnSimulator lib;
+    ASSERT_TRUE(lib.Start());
+    lib.sim().Stop();   // the module's end of the line goes away
+    const double before = CpuSeconds();
+    KzSleep(500);
+    // A spinning receive thread would burn about the whole half second.
+    EXPECT_LT(CpuSeconds() - before, 0.1);
+    const uint32_t start = KzGetTickCount();
+    EXPECT_NE(lib.Close(), -1);
+    EXPECT_LT(KzGetTickCount() - start, 200u);
 }
 
 }  // namespace
