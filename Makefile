@@ -31,8 +31,19 @@ test: build
 demo: build
 	$(BUILD)/kztarn demo
 
-bench: build
-	@for b in $(BUILD)/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+# Builds the benchmarks (whatever the cache said about them) and runs each;
+# results go to $(BENCH_OUT) as JSON, and the download plot is drawn from them.
+BENCH_OUT ?= $(BUILD)/bench-results
+bench: configure
+	cmake -S . -B $(BUILD) -DKZ_BUILD_BENCH=ON >/dev/null
+	cmake --build $(BUILD) -j$(JOBS) --target benchmarks
+	@mkdir -p $(BENCH_OUT)
+	@set -e; for b in $(BUILD)/bench_*; do \
+	  [ -f "$$b" ] && [ -x "$$b" ] || continue; \
+	  name=$$(basename "$$b"); echo "== $$name"; \
+	  BENCHMARK_OUT=$(BENCH_OUT)/$$name.json BENCHMARK_OUT_FORMAT=json "$$b"; done
+	@if [ -f $(BENCH_OUT)/bench_e2e.json ] && [ -f bench/plot_download.py ]; then \
+	  python3 bench/plot_download.py $(BENCH_OUT)/bench_e2e.json $(BENCH_OUT)/download_time.svg; fi
 
 install: build
 	cmake --install $(BUILD)
