@@ -3,6 +3,8 @@
 // threads.
 #include "link/bcsp_link.h"
 
+#include <cstdlib>
+
 #include "channel/command_queue.h"
 #include "events/dispatcher.h"
 #include "frame/sync_objects.h"
@@ -165,10 +167,23 @@ bool ReceivePass() {
 
 }  // namespace
 
+uint32_t RecvPollIntervalMs() {
+    const char* v = std::getenv(kRecvPollEnv);
+    if (v == nullptr) return 0;
+    const long ms = std::strtol(v, nullptr, 10);
+    return ms > 0 && ms <= static_cast<long>(kRecvPollMaxMs) ? static_cast<uint32_t>(ms) : 0;
+}
+
 uint32_t RecvThreadProc(void*) {
+    const uint32_t pollMs = RecvPollIntervalMs();
     while (g_bRunning) {
         const bool handled = ReceivePass();
         if (!g_bRunning) break;
+        // Benchmarks only: a fixed sleep between passes, for comparison.
+        if (pollMs != 0) {
+            KzSleep(pollMs);
+            continue;
+        }
         // Frames are taken one per pass; with more input waiting, go on at once.
         if (handled && g_SerialPort.BytesWaiting() > 0) continue;
         g_SerialPort.WaitForInput(kRecvIdleWaitMs);

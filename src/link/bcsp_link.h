@@ -35,6 +35,14 @@ void BcspActivity(uint8_t flags);
 // Link-establishment message 0..3, written at once.
 void SendLinkMsg(uint8_t index);
 
+// For benchmarks only: KZ_TARN_RX_POLL_MS=n (1..1000) makes the receive
+// thread sleep n ms between passes instead of waiting for input, as a fixed
+// poller does, so both can be measured side by side. Read once when the
+// thread starts; unset (or out of range) = wait for input, no other effect.
+inline constexpr const char* kRecvPollEnv = "KZ_TARN_RX_POLL_MS";
+inline constexpr uint32_t kRecvPollMaxMs = 1000;
+uint32_t RecvPollIntervalMs();
+
 // Thread bodies (started by KZ_BT_DeviceInit).
 uint32_t RecvThreadProc(void*);
 uint32_t SendThreadProc(void*);
