@@ -4,7 +4,7 @@ JOBS ?= 2
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 DEBIAN_PACKAGES := cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev pkg-config
 
-.PHONY: all deps configure build test demo bench clean install
+.PHONY: all deps configure build test demo bench clean install test-asan test-tsan
 
 all: build
 
@@ -48,5 +48,27 @@ bench: configure
 install: build
 	cmake --install $(BUILD)
 
+# Sanitizer builds: the whole suite under AddressSanitizer + UndefinedBehavior-
+# Sanitizer, and under ThreadSanitizer, each in its own build folder.
+SAN_CMAKE := $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKZ_BUILD_BENCH=OFF
+SAN_CTEST := --output-on-failure -j$(JOBS) --timeout 600
+ASAN_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+TSAN_ENV := TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+build-asan/CMakeCache.txt: | deps
+	cmake -S . -B build-asan $(SAN_CMAKE) -DKZ_SANITIZE=address
+
+build-tsan/CMakeCache.txt: | deps
+	cmake -S . -B build-tsan $(SAN_CMAKE) -DKZ_SANITIZE=thread
+
+test-asan: build-asan/CMakeCache.txt
+	$(ASAN_ENV) cmake --build build-asan -j$(JOBS)
+	$(ASAN_ENV) ctest --test-dir build-asan $(SAN_CTEST)
+
+test-tsan: build-tsan/CMakeCache.txt
+	$(TSAN_ENV) cmake --build build-tsan -j$(JOBS)
+	$(TSAN_ENV) ctest --test-dir build-tsan $(SAN_CTEST)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan build-tsan
