@@ -4,7 +4,7 @@ JOBS ?= 2
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 DEBIAN_PACKAGES := cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev pkg-config
 
-.PHONY: all deps configure build test demo bench clean install test-asan test-tsan
+.PHONY: all deps configure build test demo bench clean install test-asan test-tsan fuzz-deps fuzz-build fuzz-smoke fuzz
 
 all: build
 
@@ -70,5 +70,42 @@ test-tsan: build-tsan/CMakeCache.txt
 	$(TSAN_ENV) cmake --build build-tsan -j$(JOBS)
 	$(TSAN_ENV) ctest --test-dir build-tsan $(SAN_CTEST)
 
+# libFuzzer harnesses (fuzz/), built with clang in their own folder. Each
+# harness runs FUZZ_SECONDS on its seed corpus (fuzz/corpus/<name>); new
+# inputs go to build-fuzz/corpus/<name>, the seeds stay as they are.
+FUZZ_SECONDS ?= 20
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+FUZZ_FLAGS := -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+
+fuzz-deps:
+	@missing=""; for p in $(FUZZ_PACKAGES); do \
+	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  if [ "$$(id -u)" = 0 ]; then SUDO=""; else SUDO=sudo; fi; \
+	  $$SUDO apt-get update -q && $$SUDO apt-get install -y -q $$missing; fi
+
+build-fuzz/CMakeCache.txt: | fuzz-deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKZ_BUILD_TESTS=OFF -DKZ_BUILD_BENCH=OFF -DKZ_SANITIZE=fuzzer
+
+fuzz-build: build-fuzz/CMakeCache.txt
+	cmake --build build-fuzz -j$(JOBS) --target fuzzers
+
+fuzz-smoke: fuzz-build
+	@set -e; for h in build-fuzz/fuzz/*_fuzz; do \
+	  name=$$(basename $$h _fuzz); mkdir -p build-fuzz/corpus/$$name; \
+	  echo "== $$name ($(FUZZ_SECONDS) s)"; \
+	  $$h $(FUZZ_FLAGS) -max_total_time=$(FUZZ_SECONDS) build-fuzz/corpus/$$name fuzz/corpus/$$name \
+	    > build-fuzz/$$name.log 2>&1 || { tail -60 build-fuzz/$$name.log; exit 1; }; \
+	  grep -E "^(Done|stat::number_of_executed_units|stat::peak_rss_mb)" build-fuzz/$$name.log || true; \
+	done
+
+# One harness for a long run: make fuzz FUZZER=vcard FUZZ_SECONDS=600
+fuzz: fuzz-build
+	mkdir -p build-fuzz/corpus/$(FUZZER)
+	build-fuzz/fuzz/$(FUZZER)_fuzz $(FUZZ_FLAGS) -max_total_time=$(FUZZ_SECONDS) \
+	  build-fuzz/corpus/$(FUZZER) fuzz/corpus/$(FUZZER)
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz
