@@ -18,6 +18,7 @@ using namespace bcsp;
 UbcspConfig ubcsp_config;
 std::atomic<uint8_t> g_bModuleReadyPending{0};
 std::mutex g_LinkStateMutex;
+LinkCounters g_LinkCounters;
 
 namespace {
 
@@ -114,7 +115,10 @@ void SendLinkMsg(uint8_t index) {
 
 uint8_t BcspReceive(const uint8_t* frame, size_t length) {
     uint8_t header[kHeaderSize];
-    if (!BcspValidateFrame(frame, length, header)) return 0;
+    if (!BcspValidateFrame(frame, length, header)) {
+        ++g_LinkCounters.rejectedFrames;
+        return 0;
+    }
 
     uint8_t flags = TakeAcknowledgement(HeaderAck(header));
 
@@ -210,10 +214,12 @@ void RetransmissionCycle(uint32_t& resendCount) {
         }
         if (r != KZ_WAIT_TIMEOUT) continue;
         if (++resendCount < kResendGiveUpCount) {
+            ++g_LinkCounters.retransmitted;
             BcspRetransmitLast();
             continue;
         }
         resendCount = 0;
+        ++g_LinkCounters.givenUp;
         {
             std::lock_guard<std::mutex> state(g_LinkStateMutex);
             ubcsp_config.awaiting_ack = 0;
@@ -250,6 +256,9 @@ void ResetLinkState() {
     g_bModuleReadyPending = 0;
     g_RxPacket = BcspPacket{};
     g_nTxPacketLen = 0;
+    g_LinkCounters.retransmitted = 0;
+    g_LinkCounters.givenUp = 0;
+    g_LinkCounters.rejectedFrames = 0;
     ResetFramer();
 }
 

@@ -57,7 +57,17 @@ extern std::mutex g_LinkStateMutex;
 inline constexpr uint32_t kResendTimeoutMs = 250;
 inline constexpr uint32_t kResendGiveUpCount = 3;
 
-// Resets ubcsp_config, descriptors and framer (tests; start-up).
+// What the link went through, for tests, figures and the console: frames the
+// send thread wrote again, reliable packets given up after three
+// transmissions, and received frames rejected by validation.
+struct LinkCounters {
+    std::atomic<uint32_t> retransmitted{0};
+    std::atomic<uint32_t> givenUp{0};
+    std::atomic<uint32_t> rejectedFrames{0};
+};
+extern LinkCounters g_LinkCounters;
+
+// Resets ubcsp_config, descriptors, framer and counters (tests; start-up).
 void ResetLinkState();
 
 }  // namespace kz
