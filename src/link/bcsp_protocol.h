@@ -15,6 +15,7 @@ inline constexpr size_t kHeaderSize = 4;
 inline constexpr size_t kCrcSize = 2;
 inline constexpr size_t kFrameBufferSize = 1024;    // framer and frame building
 inline constexpr size_t kRxPayloadSize = 512;       // receive payload buffer
+inline constexpr size_t kReadAheadSize = 4096;      // serial input read in one call
 inline constexpr size_t kMaxPayload = 0xFFF;        // 12-bit length field
 
 // Header byte 0

@@ -2,6 +2,7 @@
 // collects one 0xC0-delimited frame per poll.
 #include "link/serial_port.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -40,6 +41,7 @@ int SerialPort::Open(const char* name, uint32_t baud) {
         std::lock_guard<std::mutex> lock(waitMutex_);
         cancelled_ = false;
     }
+    readAheadPos_ = readAheadLen_ = 0;
     byteSize = kByteSize;
     fBinary = kFlagBit;
     fParity = kFlagBit;
@@ -74,17 +76,35 @@ int32_t SerialPort::Close() {
 uint16_t SerialPort::BytesWaiting() {
     KzHandle h = hPort;
     if (h == KZ_INVALID_HANDLE) return 0;
+    if (readAheadPos_ < readAheadLen_) return static_cast<uint16_t>(readAheadLen_ - readAheadPos_);
     uint32_t errors = 0;
     KzComStat stat{};
     if (!KzClearCommError(h, &errors, &stat)) return 0;
     return static_cast<uint16_t>(stat.cbInQue & 0xFFFF);
 }
 
-int SerialPort::Read(uint8_t* buffer, uint32_t count) {
+// Takes what the driver holds now, never more (reads do not block).
+bool SerialPort::FillReadAhead() {
+    readAheadPos_ = readAheadLen_ = 0;
     KzHandle h = hPort;
-    if (h == KZ_INVALID_HANDLE) return 0;
+    if (h == KZ_INVALID_HANDLE) return false;
+    uint32_t errors = 0;
+    KzComStat stat{};
+    if (!KzClearCommError(h, &errors, &stat) || stat.cbInQue == 0) return false;
+    const uint32_t want = std::min<uint32_t>(stat.cbInQue, sizeof readAhead_);
     uint32_t got = 0;
-    return KzReadFile(h, buffer, count, &got) && got == count ? 1 : 0;
+    if (!KzReadFile(h, readAhead_, want, &got) || got == 0) return false;
+    readAheadLen_ = static_cast<uint16_t>(got);
+    return true;
+}
+
+int SerialPort::Read(uint8_t* buffer, uint32_t count) {
+    if (hPort.load() == KZ_INVALID_HANDLE) return 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (readAheadPos_ >= readAheadLen_ && !FillReadAhead()) return 0;
+        buffer[i] = readAhead_[readAheadPos_++];
+    }
+    return 1;
 }
 
 void SerialPort::Write(const uint8_t* buffer, uint16_t count) {
@@ -95,6 +115,7 @@ void SerialPort::Write(const uint8_t* buffer, uint16_t count) {
 }
 
 void SerialPort::Purge() {
+    readAheadPos_ = readAheadLen_ = 0;
     KzHandle h = hPort;
     if (h == KZ_INVALID_HANDLE) return;
     KzPurgeComm(h, KZ_PURGE_TXCLEAR | KZ_PURGE_RXCLEAR);
@@ -112,6 +133,7 @@ int SerialPort::WaitForInput(uint32_t timeoutMs) {
         IdleWait(timeoutMs);
         return 0;
     }
+    if (readAheadPos_ < readAheadLen_) return 1;
     const int r = KzWaitCommInput(h, timeoutMs);
     if (r == 1) return 1;
     if (r < 0) {

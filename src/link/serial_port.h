@@ -14,9 +14,14 @@ class SerialPort {
 public:
     int Open(const char* name, uint32_t baud);   // 1 ok, 0 failure
     int32_t Close();                             // -1 when not open
+    // Input bytes waiting: those already read ahead, else the driver's count.
     uint16_t BytesWaiting();
-    int Read(uint8_t* buffer, uint32_t count);   // 1 ok, 0 failure
+    // 1 ok, 0 failure. Served from the read-ahead: when it is empty, one call
+    // takes everything the driver holds (up to its size) instead of one
+    // system call per byte. Receive thread only.
+    int Read(uint8_t* buffer, uint32_t count);
     void Write(const uint8_t* buffer, uint16_t count);
+    // Discards both driver queues and the read-ahead (it is input not yet taken).
     void Purge();
     bool IsOpen() const { return hPort.load() != KZ_INVALID_HANDLE; }
     // Blocks until input waits, shut-down wakes it (CancelWait), or timeout.
@@ -36,8 +41,16 @@ public:
 
 private:
     void ApplySettings();
+    bool FillReadAhead();
     // Waits up to ms unless CancelWait is called (closed port, hung-up line).
     void IdleWait(uint32_t ms);
+
+    // Bytes read from the driver but not yet handed to the framer. The
+    // framer's rules (one frame per poll, a stray byte purges, the
+    // 1024-byte limit) apply to them as to bytes still in the driver.
+    uint8_t readAhead_[bcsp::kReadAheadSize] = {};
+    uint16_t readAheadPos_ = 0;
+    uint16_t readAheadLen_ = 0;
 
     std::mutex waitMutex_;
     std::condition_variable waitCv_;

@@ -82,6 +82,19 @@ TEST_F(Framer, StrayByteBetweenFrames_PurgesTheInput) {
     EXPECT_EQ(Poll(), (Bytes{0xC0, 0x05, 0xC0}));
 }
 
+// Input is read ahead in one call, but bytes behind a stray byte are lost as
+// if they were still in the driver when it purged.
+TEST_F(Framer, StrayByteAfterAFrameInOneRead_PurgesWhatWasReadAhead) {
+    Send({0xC0, 0x01, 0xC0, 0x12, 0xC0, 0x02, 0xC0});
+    EXPECT_EQ(Poll(), (Bytes{0xC0, 0x01, 0xC0}));
+    EXPECT_EQ(g_SerialPort.BytesWaiting(), 4);
+    EXPECT_EQ(Poll(), Bytes{});
+    EXPECT_EQ(g_SerialPort.BytesWaiting(), 0);
+    EXPECT_EQ(g_SerialPort.WaitForInput(0), 0);
+    Send({0xC0, 0x03, 0xC0});
+    EXPECT_EQ(Poll(), (Bytes{0xC0, 0x03, 0xC0}));
+}
+
 TEST_F(Framer, TwoDelimiters_AreATwoByteFrameThatTheLinkRejects) {
     UartCapture wire;
     Send({0xC0, 0xC0});
