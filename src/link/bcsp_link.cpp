@@ -22,8 +22,9 @@ LinkCounters g_LinkCounters;
 
 namespace {
 
-// The receive thread sleeps in the port wait at most this long when idle.
-constexpr uint32_t kRecvIdleWaitMs = 1000;
+// The receive thread waits for input without a timeout: shut-down wakes it
+// (CancelWait), so an idle library does not wake up at all.
+constexpr uint32_t kRecvIdleWaitMs = KZ_INFINITE;
 
 uint8_t Next(uint8_t n) { return static_cast<uint8_t>((n + 1) & kSeqMask); }
 
