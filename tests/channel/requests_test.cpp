@@ -21,10 +21,15 @@ using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kQ = 0;   // paced through the queue
 constexpr uint32_t kI = 1;   // written at once (replies)
 
-class RequestsTest : public ::testing::Test {
+// Resets before the members are built: the reset removes the submit tap
+// that the recorder installs.
+struct ResetFirst {
+    ResetFirst() { kztest::ResetAllState(); }
+};
+
+class RequestsTest : public ::testing::Test, private ResetFirst {
 protected:
     void SetUp() override {
-        kztest::ResetAllState();
         kz::ResetRequestState();
         recorder.Clear();
     }
