@@ -12,6 +12,7 @@
 #include "channel/requests.h"
 #include "events/connection.h"
 #include "events/handler_table.h"
+#include "events/notify.h"
 #include "frame/sync_objects.h"
 #include "frame/trace.h"
 #include "link/bcsp_link.h"
@@ -192,7 +193,7 @@ void OnNameRequest() {
 }
 
 void OnModuleReadyAcked() {
-    // WIRE(catalog): NotifyHost(KZ_NOTIFY_DEVICE_READY, 1, nullptr, 0);  -- enable when events/notify lands
+    NotifyHost(KZ_NOTIFY_DEVICE_READY, 1, nullptr, 0);
 }
 
 void OnLinkKeyBackup() {

@@ -5,6 +5,7 @@
 #include "KZ_Tarn.h"
 #include "channel/command_queue.h"
 #include "events/dispatcher.h"
+#include "frame/control_window.h"
 #include "frame/sync_objects.h"
 #include "frame/trace.h"
 #include "link/bcsp_link.h"
@@ -24,12 +25,8 @@ constexpr uintptr_t kHousekeepingTimerId = 1;
 constexpr uint32_t kHousekeepingPeriodMs = 1000;
 constexpr uint32_t kThreadsSettleMs = 10;
 
-// WIRE(catalog): replace by ControlWndProc and HousekeepingTimerProc of
-// frame/control_window.h when the control window lands.
-KzLResult PlaceholderWndProc(KzHwnd, uint32_t, KzWParam, KzLParam) { return 0; }
-void PlaceholderTimerProc(KzHwnd, uint32_t, uintptr_t, uint32_t) {}
-constexpr KzWndProc kControlWndProc = &PlaceholderWndProc;
-constexpr KzTimerProc kHousekeepingProc = &PlaceholderTimerProc;
+constexpr KzWndProc kControlWndProc = &ControlWndProc;
+constexpr KzTimerProc kHousekeepingProc = &HousekeepingTimerProc;
 
 void LoadReportedSettings() {
     // WIRE(settings): LoadPinCode(); LoadAutoConnect(); LoadAutoAnswer();

@@ -1,9 +1,12 @@
 // Resets the process-wide state of every subsystem between tests. Each
 // subsystem adds its reset here when it lands.
 #include "channel/command_queue.h"
+#include "channel/requests.h"
 #include "events/calls.h"
 #include "events/connection.h"
 #include "events/dispatcher.h"
+#include "events/notify.h"
+#include "frame/control_window.h"
 #include "link/bcsp_codec.h"
 #include "link/bcsp_link.h"
 #include "support/test_support.h"
@@ -16,6 +19,9 @@ void ResetAllState() {
     kz::ResetDispatcher();
     kz::ResetConnectionState();
     kz::ResetCallState();
+    kz::ResetRequestState();
+    kz::ResetNotifyState();
+    kz::ResetControlWindowState();
 }
 
 }  // namespace kztest

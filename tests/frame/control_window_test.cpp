@@ -1,0 +1,246 @@
+// The control window's messages and command table, and the library's timers.
+#include "frame/control_window.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "channel/requests.h"
+#include "events/audio.h"
+#include "events/calls.h"
+#include "events/connection.h"
+#include "events/dispatcher.h"
+#include "settings/settings.h"
+#include "support/test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Resets before the members are built: the reset removes the submit tap
+// that the recorder installs.
+struct ResetFirst {
+    ResetFirst() { kztest::ResetAllState(); }
+};
+
+class ControlWindowTest : public ::testing::Test, private ResetFirst {
+protected:
+    void SetUp() override {
+        recorder.Clear();
+    }
+    void Copy(KzWParam wParam, uint32_t command, uint32_t value) {
+        uint32_t block[2] = {command, value};
+        KzCopyDataStruct cds{0, sizeof block, block};
+        kz::ControlWndProc(nullptr, KZ_WM_COPYDATA, wParam, reinterpret_cast<KzLParam>(&cds));
+    }
+    void Tick(int n = 1) {
+        for (int i = 0; i < n; ++i) kz::HousekeepingTimerProc(nullptr, KZ_WM_TIMER, 1, 0);
+    }
+    kztest::TempRoot root;
+    kztest::SubmitRecorder recorder;
+};
+
+Bytes Params(const kztest::SubmittedMessage& m) { return Bytes(m.bytes.begin() + 6, m.bytes.end()); }
+
+// ------------------------------------------------------------ commands
+
+TEST_F(ControlWindowTest, CopyData_CommandTable) {
+    struct Case {
+        uint32_t command, value;
+        uint16_t id;
+        Bytes params;
+    };
+    const std::vector<Case> cases = {
+        {1, 0x10123, 4, {0x80, 0x23}},
+        {2, 0, 3, {0x00, 0x00}},
+        {2, 1, 3, {0x00, 0x0F}},
+        {2, 2, 3, {0x00, 0xFF}},
+        {2, 3, 3, {0x0F, 0xFF}},
+        {2, 9, 3, {0xFF, 0xFF}},
+        {2, 0x20003, 3, {0x0F, 0xFF}},   // only the low 16 bits count
+        {3, 15, 23, {0x00, 0x0F}},
+        {4, 0x1FF, 5, {0x00, 0x00, 0xFF, 0x00}},
+        {5, 7, 5, {0x01, 0x00, 0x07, 0x00}},
+        {6, 9, 5, {0x02, 0x00, 0x09, 0x00}},
+        {7, 1, 33, {0x00, 0x00}},
+        {8, 0x102, 6, {0x02, 0x00}},
+        {9, 3, 26, {0x03, 0x00}},
+        {10, 0, 20, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "command " << c.command << " value " << c.value);
+        recorder.Clear();
+        Copy(KZ_COPYDATA_COMMAND, c.command, c.value);
+        auto msgs = recorder.Messages();
+        ASSERT_EQ(msgs.size(), 1u);
+        EXPECT_EQ(msgs[0].id(), c.id);
+        EXPECT_EQ(msgs[0].mode, 0u);
+        EXPECT_EQ(Params(msgs[0]), c.params);
+    }
+    EXPECT_EQ(kz::g_nMicGain.load(), 0x0123);   // command 1 remembers V
+    EXPECT_EQ(kz::g_nMicMode.load(), 1);         // command 7 stores the mode
+}
+
+TEST_F(ControlWindowTest, MicModeCommand_DoesNotReMute) {
+    kz::g_bMicMuted = 1;
+    Copy(KZ_COPYDATA_COMMAND, 7, 0);
+    EXPECT_EQ(recorder.Ids(), (std::vector<uint16_t>{33}));
+}
+
+TEST_F(ControlWindowTest, DutCommand_NotSentAgainInDutMode) {
+    kz::g_bDutMode = 1;
+    Copy(KZ_COPYDATA_COMMAND, 10, 0);
+    EXPECT_TRUE(recorder.Messages().empty());
+}
+
+TEST_F(ControlWindowTest, IgnoredCombinations_SendNothing) {
+    root.Write("\\BACKUP\\KZ_TARN\\tarn.dat", "keys");
+    Copy(0, 2, 3);                       // WM_COPYDATA with wParam other than 4
+    Copy(KZ_COPYDATA_COMMAND, 0, 1);     // unknown commands
+    Copy(KZ_COPYDATA_COMMAND, 11, 1);
+    kz::ControlWndProc(nullptr, KZ_WM_COPYDATA, KZ_COPYDATA_COMMAND, 0);   // no block
+    uint32_t shortBlock[1] = {2};
+    KzCopyDataStruct cds{0, sizeof shortBlock, shortBlock};
+    kz::ControlWndProc(nullptr, KZ_WM_COPYDATA, KZ_COPYDATA_COMMAND, reinterpret_cast<KzLParam>(&cds));
+    kz::ControlWndProc(nullptr, KZ_MSG_CALL_KEY, 3, 0);
+    kz::ControlWndProc(nullptr, KZ_MSG_CALL_KEY, 0, 0);
+    kz::ControlWndProc(nullptr, KZ_MSG_DELETE_LINK_KEYS, 0, 0);
+    kz::ControlWndProc(nullptr, KZ_MSG_ACCEPTED_NO_ACTION, 1, 1);
+    kz::ControlWndProc(nullptr, KZ_MSG_AUDIO_SOURCE, 3, 1);
+    EXPECT_TRUE(recorder.Messages().empty());
+    EXPECT_TRUE(root.Exists("\\BACKUP\\KZ_TARN\\tarn.dat"));
+    EXPECT_EQ(kz::g_bCurrSrcA2DP.load(), 0);
+}
+
+TEST_F(ControlWindowTest, CallKey_AnswersOrHangsUp) {
+    kz::ControlWndProc(nullptr, KZ_MSG_CALL_KEY, 1, 0);
+    kz::ControlWndProc(nullptr, KZ_MSG_CALL_KEY, 2, 0);
+    auto msgs = recorder.Messages();
+    ASSERT_EQ(msgs.size(), 2u);
+    EXPECT_EQ(msgs[0].id(), 80);
+    EXPECT_EQ(msgs[0].bytes[6], 1);
+    EXPECT_EQ(msgs[1].id(), 80);
+    EXPECT_EQ(msgs[1].bytes[6], 0);
+}
+
+TEST_F(ControlWindowTest, DeleteLinkKeys_RemovesTheStoreWhenConfirmed) {
+    root.Write("\\BACKUP\\KZ_TARN\\tarn.dat", "keys");
+    EXPECT_EQ(kz::ControlWndProc(nullptr, KZ_MSG_DELETE_LINK_KEYS, 0, 1), 0);
+    EXPECT_FALSE(root.Exists("\\BACKUP\\KZ_TARN\\tarn.dat"));
+    EXPECT_FALSE(root.Exists("\\BACKUP\\KZ_TARN"));
+}
+
+TEST_F(ControlWindowTest, AudioSource_SelectsThePhonesMusic) {
+    kz::ControlWndProc(nullptr, KZ_MSG_AUDIO_SOURCE, 1, 1);
+    EXPECT_EQ(kz::g_bCurrSrcA2DP.load(), 1);
+    kz::ControlWndProc(nullptr, KZ_MSG_AUDIO_SOURCE, 1, 0);
+    EXPECT_EQ(kz::g_bCurrSrcA2DP.load(), 0);
+}
+
+// ------------------------------------------------------------ housekeeping
+
+TEST_F(ControlWindowTest, Housekeeping_MediaOpenOnceOnTheFourthTick) {
+    kz::g_bA2dpConnected = 1;
+    Tick(3);
+    EXPECT_TRUE(recorder.Messages().empty());
+    Tick();
+    EXPECT_EQ(recorder.Ids(), (std::vector<uint16_t>{258}));
+    Tick(6);
+    EXPECT_EQ(recorder.Messages().size(), 1u);
+}
+
+TEST_F(ControlWindowTest, Housekeeping_OpenMediaOrNoA2dpRestartsTheCount) {
+    kz::g_bA2dpConnected = 1;
+    Tick(3);
+    kz::g_bMediaOpen = 1;   // opened in time: no request
+    Tick(5);
+    EXPECT_TRUE(recorder.Messages().empty());
+    kz::g_bA2dpConnected = 0;
+    Tick();
+    EXPECT_EQ(kz::g_bMediaOpen.load(), 0);
+    EXPECT_EQ(kz::g_nMediaOpenTicks.load(), 4);
+    kz::g_bA2dpConnected = 1;   // closed again: four ticks from here
+    Tick(3);
+    EXPECT_TRUE(recorder.Messages().empty());
+    Tick();
+    EXPECT_EQ(recorder.Ids(), (std::vector<uint16_t>{258}));
+}
+
+TEST_F(ControlWindowTest, Housekeeping_AutoAnswerOnTheFifthTick) {
+    kz::g_bModuleInited = 1;
+    kz::g_bHfpConnected = 1;
+    kz::g_bAutoAnswer = 1;
+    kz::g_nAutoAnswerCountdown = 5;
+    Tick(4);
+    EXPECT_TRUE(recorder.Messages().empty());
+    Tick();
+    auto msgs = recorder.Messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].id(), 80);
+    EXPECT_EQ(msgs[0].bytes[6], 1);
+    Tick(3);
+    EXPECT_EQ(recorder.Messages().size(), 1u);
+}
+
+TEST_F(ControlWindowTest, Housekeeping_NoAutoAnswerWhenTheSettingIsOff) {
+    kz::g_bModuleInited = 1;
+    kz::g_bHfpConnected = 1;
+    kz::g_bAutoAnswer = 0;
+    kz::g_nAutoAnswerCountdown = 5;
+    Tick(6);
+    EXPECT_TRUE(recorder.Messages().empty());
+    EXPECT_EQ(kz::g_nAutoAnswerCountdown.load(), 5);
+}
+
+TEST_F(ControlWindowTest, Housekeeping_PbapPendingNoticeAndWithdrawal) {
+    kztest::HostWindows host;
+    kz::g_bPbapConnectDone = 0;
+    Tick(2);
+    EXPECT_TRUE(host.Notifications().empty());
+    Tick();
+    auto notes = host.Notifications();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].code, 97u);
+    EXPECT_EQ(notes[0].param, 1u);
+    Tick(4);   // still pending: said once
+    EXPECT_EQ(host.Notifications().size(), 1u);
+    kz::g_bPbapConnectDone = 1;
+    Tick(2);
+    EXPECT_EQ(host.Notifications().size(), 1u);
+    Tick();
+    notes = host.Notifications();
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[1].code, 97u);
+    EXPECT_EQ(notes[1].param, 0u);
+    Tick(5);
+    EXPECT_EQ(host.Notifications().size(), 2u);
+}
+
+TEST_F(ControlWindowTest, Housekeeping_AnsweredPbapConnectGivesNoNotice) {
+    kztest::HostWindows host;
+    kz::g_bPbapConnectDone = 0;
+    Tick(2);
+    kz::g_bPbapConnectDone = 1;
+    Tick(5);
+    EXPECT_TRUE(host.Notifications().empty());
+}
+
+// ------------------------------------------------------------ gain restore
+
+TEST_F(ControlWindowTest, GainRestoreTimer_ReappliesTheGainOnce) {
+    kztest::HostWindows host;   // a message loop on this thread
+    kz::REQ_SET_MIC_GAIN(11);
+    recorder.Clear();
+    kz::StartGainRestoreTimer();
+    EXPECT_NE(kz::g_nGainTimerID.load(), 0u);
+    ASSERT_TRUE(host.WaitFor([&] { return !recorder.Messages().empty(); }, 3000));
+    auto msgs = recorder.Messages();
+    EXPECT_EQ(msgs[0].id(), 4);
+    EXPECT_EQ(msgs[0].bytes[7], 11);
+    EXPECT_EQ(kz::g_nGainTimerID.load(), 0u);
+    host.Pump(1300);   // a second period passes without another request
+    EXPECT_EQ(recorder.Messages().size(), 1u);
+}
+
+}  // namespace
