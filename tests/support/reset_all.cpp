@@ -9,6 +9,9 @@
 #include "frame/control_window.h"
 #include "link/bcsp_codec.h"
 #include "link/bcsp_link.h"
+#include "service/service.h"
+#include "settings/registry.h"
+#include "settings/settings.h"
 #include "support/test_support.h"
 
 namespace kztest {
@@ -22,6 +25,9 @@ void ResetAllState() {
     kz::ResetRequestState();
     kz::ResetNotifyState();
     kz::ResetControlWindowState();
+    kz::ResetSettingsState();
+    kz::ResetRegistryState();
+    kz::ResetServiceState();
 }
 
 }  // namespace kztest

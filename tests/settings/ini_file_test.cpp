@@ -1,0 +1,253 @@
+// INI engine: prefix matching, positions, reads, rewrites and their failures.
+#include "settings/ini_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace {
+
+using kz::IniFindKey;
+using kz::IniPositions;
+using kz::IniReadInt;
+using kz::IniReadString;
+using kz::IniWriteString;
+
+constexpr char kPath[] = "\\BACKUP\\KZ_Config\\test.ini";
+
+class IniFileTest : public ::testing::Test {
+protected:
+    void SetUp() override { kztest::ResetAllState(); }
+    void TearDown() override { KzInjectWriteFailure(-1); }
+
+    std::string Read(const char* section, const char* key, size_t size = 64) {
+        char out[256] = {};
+        if (!IniReadString(section, key, out, size, nullptr, kPath)) return "<none>";
+        return out;
+    }
+
+    kztest::TempRoot root;
+};
+
+// ------------------------------------------------------------------ lookups
+
+struct LookupCase {
+    const char* name;
+    const char* text;
+    const char* section;
+    const char* key;
+    const char* expected;   // value read, or "<none>"
+};
+
+TEST_F(IniFileTest, IniReadString_FollowsPrefixAndLineRules) {
+    const LookupCase cases[] = {
+        {"header prefix of section, key not a prefix", "[Microphone]\nMicrophone=1\n",
+         "MicrophoneGian", "InterMicrophoneGain", "<none>"},
+        {"header and key both prefixes", "[Microphone]\nMicrophone=1\n", "MicrophoneGian",
+         "MicrophoneMode", "1"},
+        {"space belongs to the key text", "[AutoAnswer]\nAutoAnswer =0\n", "AutoAnswer",
+         "AutoAnswer", "<none>"},
+        {"short key text matches longer key", "[AutoAnswer]\nAuto=5\n", "AutoAnswer",
+         "AutoAnswer", "5"},
+        {"leading space of value kept", "[PinCode]\nPinCode= 12\n", "PinCode", "PinCode", " 12"},
+        {"value may hold =", "[S]\nk=a=b\n", "S", "k", "a=b"},
+        {"CR LF, first matching line wins", "[S]\r\nk=1\r\nk=2\r\n", "S", "k", "1"},
+        {"CR only", "[S]\rk=7\r", "S", "k", "7"},
+        {"comment skipped", "[S]\n;k=9\nk=3\n", "S", "k", "3"},
+        {"line starting with = skipped", "[S]\n=k\nk=4\n", "S", "k", "4"},
+        {"text before the first header ignored", "k=0\n[S]\nk=1\n", "S", "k", "1"},
+        {"header must start its line", " [S]\nk=1\n", "S", "k", "<none>"},
+        {"empty header matches every section", "[]\nk=6\n", "Anything", "k", "6"},
+        {"case-sensitive", "[s]\nk=1\n", "S", "k", "<none>"},
+        {"key of another section", "[A]\nk=1\n[B]\nx=2\n", "B", "k", "<none>"},
+        {"later matching header searched too", "[A]\nx=1\n[B]\nk=2\n[A]\nk=5\n", "A", "k", "5"},
+        {"value at end of text", "[S]\nk=end", "S", "k", "end"},
+        {"empty value", "[S]\nk=\n", "S", "k", ""},
+        {"header without ]", "[S\nk=1\n", "S", "k", "<none>"},
+        {"white space after header skipped", "[S]\n\n \tk=8\n", "S", "k", "8"},
+        {"leading spaces belong to later key texts", "[S]\nx=1\n  k=8\n", "S", "k", "<none>"},
+    };
+    for (const auto& c : cases) {
+        root.Write(kPath, c.text);
+        EXPECT_EQ(Read(c.section, c.key), c.expected) << c.name;
+    }
+}
+
+TEST_F(IniFileTest, IniFindKey_ReportsAllSixPositions) {
+    const char text[] = "x\n[Sec]\n ;c\nkey=val\r\n";
+    IniPositions p;
+    ASSERT_TRUE(IniFindKey("Sec", "key", text, &p));
+    EXPECT_EQ(p.sectionStart, 3);
+    EXPECT_EQ(p.bodyStart, 9);     // after "]\n " : the ";"
+    EXPECT_EQ(p.keyStart, 12);
+    EXPECT_EQ(p.keyEnd, 14);
+    EXPECT_EQ(p.valueStart, 16);
+    EXPECT_EQ(p.valueEnd, 19);     // the CR
+
+    IniPositions q;
+    EXPECT_FALSE(IniFindKey("Sec", "other", text, &q));
+    EXPECT_EQ(q.sectionStart, 3);
+    EXPECT_EQ(q.keyStart, -1);
+    IniPositions r;
+    EXPECT_FALSE(IniFindKey("None", "key", text, &r));
+    EXPECT_EQ(r.sectionStart, -1);
+}
+
+TEST_F(IniFileTest, IniReadString_CutsValueAndAppliesDefault) {
+    root.Write(kPath, "[S]\nk=987654\n");
+    char out[8];
+    std::memset(out, 'x', sizeof out);
+    EXPECT_EQ(IniReadString("S", "k", out, 4, "dflt", kPath), 1);
+    EXPECT_STREQ(out, "987");
+    EXPECT_EQ(out[4], 'x') << "wrote past size";
+
+    std::memset(out, 'x', sizeof out);
+    EXPECT_EQ(IniReadString("S", "missing", out, 6, "ab", kPath), 0);
+    EXPECT_EQ(std::string(out, 6), std::string("ab\0\0\0\0", 6));
+    EXPECT_EQ(out[6], 'x');
+
+    std::memset(out, 'x', sizeof out);
+    EXPECT_EQ(IniReadString("S", "missing", out, 4, "toolong", kPath), 0);
+    EXPECT_STREQ(out, "too");
+
+    std::memset(out, 'x', sizeof out);
+    EXPECT_EQ(IniReadString("S", "k", out, 4, nullptr, "\\no\\such.ini"), 0);
+    EXPECT_EQ(out[0], 'x') << "no default leaves the buffer as it was";
+}
+
+TEST_F(IniFileTest, IniReadInt_ParsesDecimalOrGivesDefault) {
+    root.Write(kPath, "[General]\nCurrIndex=3\nBad=abc\n");
+    EXPECT_EQ(IniReadInt("General", "CurrIndex", 255, kPath), 3);
+    EXPECT_EQ(IniReadInt("General", "Bad", 255, kPath), 0);
+    EXPECT_EQ(IniReadInt("General", "Missing", 255, kPath), 255);
+    EXPECT_EQ(IniReadInt("General", "CurrIndex", 255, "\\missing.ini"), 255);
+}
+
+TEST_F(IniFileTest, IniReadString_FileOf16384BytesOrMoreReadsFirst16383) {
+    std::string text = "[S]\nk=first\n";
+    text += std::string(kz::kIniMaxText - 3 - text.size(), ';');
+    text += "\nz=12\ny=2\n";   // the buffer ends after "z="
+    ASSERT_GT(text.size(), kz::kIniMaxText);
+    root.Write(kPath, text);
+    EXPECT_EQ(Read("S", "k"), "first");
+    EXPECT_EQ(Read("S", "z"), "");
+    EXPECT_EQ(Read("S", "y"), "<none>");
+}
+
+// ------------------------------------------------------------------- writes
+
+TEST_F(IniFileTest, IniWriteString_CreatesMissingFileWithOneSection) {
+    root.Write("\\BACKUP\\KZ_Config\\keep", "");
+    EXPECT_EQ(IniWriteString("General", "CurrIndex", "1", kPath), 1);
+    EXPECT_EQ(root.Read(kPath), "[General]\nCurrIndex=1\n");
+}
+
+TEST_F(IniFileTest, IniWriteString_EmptyFileGetsSectionWithoutLeadingLF) {
+    root.Write(kPath, "");
+    EXPECT_EQ(IniWriteString("S", "k", "v", kPath), 1);
+    EXPECT_EQ(root.Read(kPath), "[S]\nk=v\n");
+}
+
+TEST_F(IniFileTest, IniWriteString_AppendsNewSectionAfterExtraLF) {
+    root.Write(kPath, "[Device0]\nid=0\n");
+    EXPECT_EQ(IniWriteString("Device2", "id", "2", kPath), 1);
+    EXPECT_EQ(root.Read(kPath), "[Device0]\nid=0\n\n[Device2]\nid=2\n");
+}
+
+TEST_F(IniFileTest, IniWriteString_NewKeyBecomesFirstBodyLineOfPrefixSection) {
+    root.Write(kPath, "[Microphone]\nMicrophone=1\n");
+    EXPECT_EQ(IniWriteString("MicrophoneGian", "InterMicrophoneGain", "8", kPath), 1);
+    EXPECT_EQ(root.Read(kPath), "[Microphone]\nInterMicrophoneGain=8\nMicrophone=1\n");
+    EXPECT_EQ(Read("MicrophoneGian", "InterMicrophoneGain"), "8");
+}
+
+TEST_F(IniFileTest, IniWriteString_ReplacesOnlyTheValue) {
+    const std::string before = "; head\r\n[PinCode]\r\nPinCode=1234\r\n; tail\r\n[X]\r\ny=1\r\n";
+    root.Write(kPath, before);
+    EXPECT_EQ(IniWriteString("PinCode", "PinCode", "98765", kPath), 1);
+    EXPECT_EQ(root.Read(kPath), "; head\r\n[PinCode]\r\nPinCode=98765\r\n; tail\r\n[X]\r\ny=1\r\n");
+    EXPECT_EQ(IniWriteString("X", "y", "", kPath), 1);
+    EXPECT_EQ(root.Read(kPath), "; head\r\n[PinCode]\r\nPinCode=98765\r\n; tail\r\n[X]\r\ny=\r\n");
+}
+
+TEST_F(IniFileTest, IniWriteString_LineEndsInValueCannotAddKeysOrSections) {
+    root.Write(kPath, "[Device0]\nid=0\nname=phone\n");
+    EXPECT_EQ(IniWriteString("Device1", "name", "x\n[Device0]\nid=4\r\n", kPath), 1);
+    EXPECT_EQ(root.Read(kPath), "[Device0]\nid=0\nname=phone\n\n[Device1]\nname=x [Device0] id=4  \n");
+    EXPECT_EQ(IniReadInt("Device0", "id", 255, kPath), 0);
+}
+
+TEST_F(IniFileTest, IniWriteString_RefusesResultThatDoesNotFit) {
+    std::string big = "[S]\nk=1\n;" + std::string(kz::kIniMaxText - 11, 'c') + "\n";
+    ASSERT_EQ(big.size(), kz::kIniMaxText - 1);
+    root.Write(kPath, big);
+    EXPECT_EQ(IniWriteString("S", "k", "22", kPath), 1) << "exactly 16383 bytes still fit";
+    EXPECT_EQ(IniWriteString("S", "k", "333", kPath), 0);
+    EXPECT_EQ(IniWriteString("T", "k", "1", kPath), 0);
+    EXPECT_EQ(root.Read(kPath).size(), kz::kIniMaxText);
+    EXPECT_EQ(Read("S", "k"), "22");
+
+    std::string huge = big + std::string(100, ';');
+    root.Write(kPath, huge);
+    EXPECT_EQ(IniWriteString("S", "k", "4", kPath), 0) << "a file the buffer cannot hold";
+    EXPECT_EQ(root.Read(kPath), huge);
+}
+
+TEST_F(IniFileTest, IniWriteString_FailedWriteKeepsOldFileByteForByte) {
+    const std::string before = "[S]\r\nk=old\r\n; keep me\r\n";
+    root.Write(kPath, before);
+    KzInjectWriteFailure(5);
+    EXPECT_EQ(IniWriteString("S", "k", "new", kPath), 0);
+    KzInjectWriteFailure(-1);
+    EXPECT_EQ(root.Read(kPath), before);
+}
+
+TEST_F(IniFileTest, IniWriteString_ConcurrentWritersLoseNoUpdate) {
+    constexpr int kThreads = 4, kKeys = 20;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+        writers.emplace_back([t] {
+            for (int k = 0; k < kKeys; ++k) {
+                std::string key = "t" + std::to_string(t) + "k" + std::to_string(k) + "_";
+                IniWriteString("S", key.c_str(), "1", kPath);
+            }
+        });
+    }
+    for (auto& w : writers) w.join();
+    for (int t = 0; t < kThreads; ++t)
+        for (int k = 0; k < kKeys; ++k) {
+            std::string key = "t" + std::to_string(t) + "k" + std::to_string(k) + "_";
+            EXPECT_EQ(Read("S", key.c_str()), "1") << key;
+        }
+}
+
+// -------------------------------------------------------------------- paths
+
+TEST_F(IniFileTest, GetBtSettingPath_DefaultsOrFollowsSystemSettings) {
+    char path[kz::kIniPathSize];
+    kz::GetBtSettingPath(path);
+    EXPECT_STREQ(path, "\\BACKUP\\KZ_Config\\BTSetting.ini");
+    root.Write("\\NandFlash\\Application\\Profile\\KZ_SysSettings.ini",
+               "[DATAPATH]\r\nPATH=\\Data\\User\\\r\n");
+    kz::GetBtSettingPath(path);
+    EXPECT_STREQ(path, "\\Data\\User\\BTSetting.ini");
+}
+
+TEST_F(IniFileTest, GetBluetoothIniPath_IsBesideTheProgram) {
+    char exe[kz::kIniPathSize] = {};
+    KzGetModuleFileName(exe, sizeof exe);
+    std::string program = exe;
+    std::string dir = program.substr(0, program.rfind('\\') + 1);
+    ASSERT_FALSE(dir.empty());
+    char path[kz::kIniPathSize];
+    kz::GetBluetoothIniPath(path);
+    EXPECT_EQ(std::string(path), dir + "Bluetooth.ini");
+}
+
+}  // namespace

@@ -1,0 +1,273 @@
+// Settings: two-level reads, reports, set operations, PIN and test-mode codes.
+#include "settings/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "channel/requests.h"
+#include "events/calls.h"
+#include "settings/ini_file.h"
+#include "support/test_support.h"
+
+namespace {
+
+constexpr char kBtSetting[] = "\\BACKUP\\KZ_Config\\BTSetting.ini";
+constexpr uint16_t kIdSetMicGain = 4;
+constexpr uint16_t kIdSetLocalName = 9;
+constexpr uint16_t kIdSetMicVolume = 23;
+constexpr uint16_t kIdSetMicMode = 33;
+
+std::string BluetoothIni() {
+    char path[kz::kIniPathSize];
+    kz::GetBluetoothIniPath(path);
+    return path;
+}
+
+struct DialogLog {
+    int shown = 0;
+    int answer = KZ_IDNO;
+    std::string text, caption;
+    uint32_t style = 0;
+    int started = 0;
+    std::string program;
+};
+DialogLog g_dialogs;
+
+int AnswerBox(const char* text, const char* caption, uint32_t style, void*) {
+    ++g_dialogs.shown;
+    g_dialogs.text = text;
+    g_dialogs.caption = caption;
+    g_dialogs.style = style;
+    return g_dialogs.answer;
+}
+
+int StartProgram(const char* unitPath, void*) {
+    ++g_dialogs.started;
+    g_dialogs.program = unitPath;
+    return 1;
+}
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        kztest::ResetAllState();
+        g_dialogs = DialogLog{};
+        KzSetMessageBoxHandler(&AnswerBox, nullptr);
+        KzSetProcessHook(&StartProgram, nullptr);
+        root.Write("\\BACKUP\\KZ_Config\\.keep", "");
+    }
+    void TearDown() override {
+        KzSetMessageBoxHandler(nullptr, nullptr);
+        KzSetProcessHook(nullptr, nullptr);
+    }
+
+    std::string Stored(const char* section, const char* key) {
+        char out[64] = {};
+        if (!kz::IniReadString(section, key, out, sizeof out, nullptr, kBtSetting)) return "<none>";
+        return out;
+    }
+    std::string Pin() {
+        uint8_t bytes[4];
+        kz::GetPinBytes(bytes);
+        return std::string(reinterpret_cast<char*>(bytes), 4);
+    }
+
+    kztest::TempRoot root;
+    kztest::HostWindows host;
+    kztest::SubmitRecorder sent;
+};
+
+// ------------------------------------------------------------------- loading
+
+TEST_F(SettingsTest, Load_WithoutFilesGivesFactoryDefaults) {
+    kz::LoadPinCode();
+    kz::LoadAutoConnect();
+    kz::LoadAutoAnswer();
+    kz::LoadMicrophoneMode();
+    kz::LoadMicrophoneGain();
+    kz::SendLocalDeviceName();
+
+    auto notes = host.Notifications();
+    ASSERT_EQ(host.Codes(), (std::vector<uint32_t>{81, 80, 88, 82, 83}));
+    EXPECT_EQ(notes[0].param, 0u);
+    EXPECT_EQ(notes[0].len, 4u);
+    EXPECT_EQ(notes[0].Text(), "4706");
+    EXPECT_EQ(notes[1].param, 0u);   // auto-connect on
+    EXPECT_EQ(notes[2].param, 1u);   // auto-answer off
+    EXPECT_EQ(notes[3].param, 0u);
+    EXPECT_EQ(notes[4].param, 8u);
+    EXPECT_EQ(Pin(), "4706");
+    EXPECT_EQ(kz::g_bAutoConnect, 1);
+    EXPECT_EQ(kz::g_bAutoAnswer, 0);
+    EXPECT_EQ(kz::g_nMicMode, 0);
+    EXPECT_EQ(kz::g_nMicGain, 8);
+
+    auto msgs = sent.Messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].id(), kIdSetLocalName);
+    std::string payload(msgs[0].bytes.begin(), msgs[0].bytes.end());
+    EXPECT_NE(payload.find("Q7MX_TARN"), std::string::npos);
+}
+
+TEST_F(SettingsTest, Load_UserValuesOverrideAndTwoFallsThrough) {
+    root.Write(kBtSetting,
+               "[AutoAnswer]\nAutoAnswer=0\n[PinCode]\nPinCode=2\n[Microphone]\nMicrophone=1\n"
+               "[AutoConnect]\nAutoConnect=2\n");
+    root.Write(BluetoothIni(), "[PinCode]\r\nPinCode=1111\r\n");
+    root.Write(kz::kFixedBluetoothIniPath, "[AutoConnect]\nAutoConnect=5\n");
+    kz::LoadAutoAnswer();
+    kz::LoadPinCode();
+    kz::LoadMicrophoneMode();
+    kz::LoadAutoConnect();
+    kz::LoadMicrophoneGain();
+
+    auto notes = host.Notifications();
+    ASSERT_EQ(notes.size(), 5u);
+    EXPECT_EQ(notes[0].param, 0u);
+    EXPECT_EQ(kz::g_bAutoAnswer, 1);
+    EXPECT_EQ(notes[1].Text(), "1111") << "a stored PIN reading as 2 is not set";
+    EXPECT_EQ(notes[2].param, 1u);
+    EXPECT_EQ(notes[3].param, 5u) << "auto-connect's factory file is at the fixed path";
+    EXPECT_EQ(kz::g_bAutoConnect, 0);
+    EXPECT_EQ(notes[4].param, 12u) << "external microphone's default gain";
+}
+
+TEST_F(SettingsTest, LoadMicrophoneGain_ReadsTheKeyOfTheCurrentMode) {
+    root.Write(kBtSetting, "[MicrophoneGian]\nInterMicrophoneGain=3\nExterMicrophoneGain=14\n");
+    const struct {
+        int32_t mode;
+        uint32_t gain;
+    } cases[] = {{0, 3}, {1, 14}, {2, 0}};
+    for (const auto& c : cases) {
+        host.Clear();
+        kz::g_nMicMode = c.mode;
+        kz::LoadMicrophoneGain();
+        ASSERT_EQ(host.Codes(), (std::vector<uint32_t>{83})) << c.mode;
+        EXPECT_EQ(host.Notifications()[0].param, c.gain) << c.mode;
+    }
+}
+
+// ---------------------------------------------------------------------- PIN
+
+TEST_F(SettingsTest, SetPinCode_StoresFirstFourCharacters) {
+    kz::SetPinCode("123456");
+    EXPECT_EQ(Stored("PinCode", "PinCode"), "1234");
+    ASSERT_EQ(host.Codes(), (std::vector<uint32_t>{81}));
+    EXPECT_EQ(host.Notifications()[0].Text(), "1234");
+    EXPECT_EQ(Pin(), "1234");
+}
+
+TEST_F(SettingsTest, SetPinCode_ShortPinIsPaddedWithZeroBytes) {
+    kz::SetPinCode("1234");
+    kz::SetPinCode("12");
+    EXPECT_EQ(Stored("PinCode", "PinCode"), "12");
+    EXPECT_EQ(Pin(), std::string("12\0\0", 4));
+    EXPECT_EQ(host.Notifications().back().data, (std::vector<uint8_t>{'1', '2', 0, 0}));
+}
+
+TEST_F(SettingsTest, SetPinCode_TestModeCodesAreOrdinaryPinsUnlessAllowed) {
+    root.Write(BluetoothIni(), "[TestMode]\nTestMode=0\n");
+    kz::SetPinCode("7391");
+    EXPECT_EQ(g_dialogs.shown, 0);
+    EXPECT_EQ(Stored("PinCode", "PinCode"), "7391");
+
+    kz::SetPinCode("5728");
+    EXPECT_EQ(g_dialogs.started, 0);
+    EXPECT_EQ(Stored("PinCode", "PinCode"), "5728");
+    EXPECT_EQ(kz::g_bTestModeOn, 0);
+}
+
+TEST_F(SettingsTest, SetPinCode_AnsweringNoStoresTheCode) {
+    root.Write(BluetoothIni(), "[TestMode]\nTestMode=1\n");
+    g_dialogs.answer = KZ_IDNO;
+    kz::SetPinCode("7391");
+    EXPECT_EQ(g_dialogs.shown, 1);
+    EXPECT_EQ(Stored("PinCode", "PinCode"), "7391");
+    EXPECT_EQ(kz::g_bTestModeOn, 0);
+}
+
+TEST_F(SettingsTest, SetPinCode_EnteredTestModeStartsToolEveryTime) {
+    root.Write(BluetoothIni(), "[TestMode]\nTestMode=1\n");
+    g_dialogs.answer = KZ_IDYES;
+    kz::SetPinCode("7391");
+    EXPECT_EQ(g_dialogs.text, "Enter Test Mode");
+    EXPECT_EQ(g_dialogs.caption, "Test Mode");
+    EXPECT_EQ(g_dialogs.style, KZ_MB_YESNO);
+    EXPECT_EQ(kz::g_bTestModeOn, 1);
+
+    kz::SetPinCode("5728");
+    kz::SetPinCode("5728");
+    EXPECT_EQ(g_dialogs.started, 2);
+    EXPECT_EQ(g_dialogs.program, "NandFlash\\Application\\TestMode\\BtTestMode.exe");
+    EXPECT_EQ(Stored("PinCode", "PinCode"), "<none>") << "codes are never stored";
+    EXPECT_TRUE(host.Codes().empty());
+}
+
+// ------------------------------------------------------------ set operations
+
+TEST_F(SettingsTest, SetAutoConnectAndAutoAnswer_StoreValueAndApply) {
+    kz::SetAutoConnect(1);
+    EXPECT_EQ(Stored("AutoConnect", "AutoConnect"), "1");
+    EXPECT_EQ(kz::g_bAutoConnect, 0);
+    kz::SetAutoConnect(0);
+    EXPECT_EQ(kz::g_bAutoConnect, 1);
+
+    kz::SetAutoAnswer(true);
+    EXPECT_EQ(Stored("AutoAnswer", "AutoAnswer"), "0");
+    EXPECT_EQ(kz::g_bAutoAnswer, 1);
+    kz::SetAutoAnswer(false);
+    EXPECT_EQ(Stored("AutoAnswer", "AutoAnswer"), "1");
+    EXPECT_EQ(kz::g_bAutoAnswer, 0);
+    EXPECT_TRUE(host.Codes().empty());
+}
+
+TEST_F(SettingsTest, SetMicrophoneGain_WritesTheCurrentModesKeyAndSends) {
+    kz::g_nMicMode = 1;
+    kz::SetMicrophoneGain(10);
+    EXPECT_EQ(Stored("MicrophoneGian", "ExterMicrophoneGain"), "10");
+    EXPECT_EQ(Stored("MicrophoneGian", "InterMicrophoneGain"), "<none>");
+    ASSERT_EQ(sent.Ids(), (std::vector<uint16_t>{kIdSetMicGain}));
+    EXPECT_EQ(kz::g_nMicGain, 10);
+
+    kz::g_nMicMode = 3;
+    kz::SetMicrophoneGain(6);
+    EXPECT_EQ(root.Read(kBtSetting), "[MicrophoneGian]\nExterMicrophoneGain=10\n");
+    EXPECT_EQ(sent.Ids().size(), 2u) << "the module gets the gain in any mode";
+}
+
+TEST_F(SettingsTest, SetMicrophoneMode_RemutesOnlyWhenAskedAndMuted) {
+    const struct {
+        bool remute;
+        uint8_t muted;
+        std::vector<uint16_t> ids;
+    } cases[] = {
+        {true, 1, {kIdSetMicMode, kIdSetMicVolume}},
+        {true, 0, {kIdSetMicMode}},
+        {false, 1, {kIdSetMicMode}},
+    };
+    for (const auto& c : cases) {
+        sent.Clear();
+        kz::g_bMicMuted = c.muted;
+        kz::SetMicrophoneMode(257, c.remute);
+        EXPECT_EQ(sent.Ids(), c.ids) << c.remute << int(c.muted);
+        EXPECT_EQ(kz::g_nMicMode, 1) << "low 8 bits";
+        EXPECT_EQ(Stored("Microphone", "Microphone"), "257");
+    }
+}
+
+TEST_F(SettingsTest, SendLocalDeviceName_ReadsBluetoothIniEachTime) {
+    root.Write(BluetoothIni(), "[BluetoothName]\nBluetoothName=Car Kit\n");
+    kz::SendLocalDeviceName();
+    root.Write(BluetoothIni(), "[BluetoothName]\nBluetoothName=Other\n");
+    kz::SendLocalDeviceName();
+    auto msgs = sent.Messages();
+    ASSERT_EQ(msgs.size(), 2u);
+    std::string first(msgs[0].bytes.begin(), msgs[0].bytes.end());
+    std::string second(msgs[1].bytes.begin(), msgs[1].bytes.end());
+    EXPECT_NE(first.find("Car Kit"), std::string::npos);
+    EXPECT_NE(second.find("Other"), std::string::npos);
+}
+
+}  // namespace
