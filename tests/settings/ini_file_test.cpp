@@ -23,7 +23,10 @@ constexpr char kPath[] = "\\BACKUP\\KZ_Config\\test.ini";
 
 class IniFileTest : public ::testing::Test {
 protected:
-    void SetUp() override { kztest::ResetAllState(); }
+    void SetUp() override {
+        kztest::ResetAllState();
+        root.Write("\\BACKUP\\KZ_Config\\.keep", "");
+    }
     void TearDown() override { KzInjectWriteFailure(-1); }
 
     std::string Read(const char* section, const char* key, size_t size = 64) {
@@ -143,9 +146,10 @@ TEST_F(IniFileTest, IniReadString_FileOf16384BytesOrMoreReadsFirst16383) {
 // ------------------------------------------------------------------- writes
 
 TEST_F(IniFileTest, IniWriteString_CreatesMissingFileWithOneSection) {
-    root.Write("\\BACKUP\\KZ_Config\\keep", "");
     EXPECT_EQ(IniWriteString("General", "CurrIndex", "1", kPath), 1);
     EXPECT_EQ(root.Read(kPath), "[General]\nCurrIndex=1\n");
+    EXPECT_EQ(IniWriteString("General", "CurrIndex", "1", "\\NoSuchDir\\x.ini"), 0);
+    EXPECT_FALSE(root.Exists("\\NoSuchDir"));
 }
 
 TEST_F(IniFileTest, IniWriteString_EmptyFileGetsSectionWithoutLeadingLF) {

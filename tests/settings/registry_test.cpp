@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "events/connection.h"
+#include "events/inquiry.h"
 #include "settings/ini_file.h"
 #include "support/test_support.h"
 
@@ -94,7 +95,7 @@ TEST_F(RegistryTest, LoadPairedDevices_NoTarnIniReportsNothing) {
     kz::LoadPairedDevices();
     EXPECT_TRUE(host.Codes().empty());
     EXPECT_EQ(kz::g_CurrConnectIndex, 255);
-    kz::PairedDeviceRecord r;
+    PairedDeviceRecord r;
     ASSERT_TRUE(kz::GetSlot(4, &r));
     EXPECT_EQ(r.id, 255);
     EXPECT_FALSE(kz::GetSlot(5, &r));
@@ -131,7 +132,7 @@ TEST_F(RegistryTest, LoadPairedDevices_ReportsUsedSlotsAndRestoresCurrent) {
     std::memcpy(&info, notes[1].data.data(), sizeof info);
     EXPECT_STREQ(info.slot, "03");
 
-    kz::PairedDeviceRecord r;
+    PairedDeviceRecord r;
     ASSERT_TRUE(kz::GetSlot(1, &r));
     EXPECT_EQ(Hex(r.address, 6), "a1b2c3d4e5f6");
     EXPECT_EQ(Hex(r.key, 16), std::string(32, '1'));
@@ -149,7 +150,7 @@ TEST_F(RegistryTest, LoadPairedDevices_DamagedTextsGiveDefaultsWithinTheRecord) 
                    "[Device1]\nid=7\nname=Ghost\n"
                    "[Device2]\nid=2\naddress=0011\nkey=abc\n");
     kz::LoadPairedDevices();
-    kz::PairedDeviceRecord r;
+    PairedDeviceRecord r;
     ASSERT_TRUE(kz::GetSlot(0, &r));
     EXPECT_EQ(std::string(r.name), longName.substr(0, 31));
     EXPECT_EQ(Hex(r.address, 6), std::string(12, '0'));
@@ -177,7 +178,7 @@ TEST_F(RegistryTest, RegisterConnectedDevice_SurvivesReload) {
     kz::ResetRegistryState();
     std::memset(kz::g_abCurrAddr, 0, 6);
     kz::LoadPairedDevices();
-    kz::PairedDeviceRecord r;
+    PairedDeviceRecord r;
     ASSERT_TRUE(kz::GetSlot(0, &r));
     EXPECT_STREQ(r.name, "Carla");
     EXPECT_EQ(Hex(r.address, 6), "212121212121");
@@ -194,7 +195,7 @@ TEST_F(RegistryTest, RegisterConnectedDevice_KnownAddressKeepsItsSlot) {
     kz::RegisterConnectedDevice();
     EXPECT_EQ(kz::g_CurrConnectIndex, 3);
     EXPECT_EQ(root.Read(kTarnIni), Section(3, "New name", "212121212121", kNoKey, 1));
-    kz::PairedDeviceRecord r;
+    PairedDeviceRecord r;
     ASSERT_TRUE(kz::GetSlot(3, &r));
     EXPECT_STREQ(r.name, "New name");
     EXPECT_EQ(r.pb, 255) << "memory takes the candidate's pb, the file keeps its own";
@@ -214,13 +215,13 @@ TEST_F(RegistryTest, RegisterConnectedDevice_SixthPhoneIsNotRegistered) {
 
 TEST_F(RegistryTest, RegisterConnectedDevice_TakesTheChosenInquiryResult) {
     kz::LoadPairedDevices();
-    kz::PairedDeviceRecord found{};
+    PairedDeviceRecord found{};
     std::memset(found.address, 0x42, 6);
     std::memset(found.key, 0xFF, 16);
     std::strcpy(found.name, "Found");
     {
         std::lock_guard<std::mutex> lock(kz::g_InquiryMutex);
-        kz::g_vecInquiry.push_back(new kz::PairedDeviceRecord(found));
+        kz::g_vecInquiry.push_back(new PairedDeviceRecord(found));
     }
     kz::g_bPairMode = 1;
     kz::g_nPairIndex = 1;   // outside the list: nothing
@@ -228,7 +229,7 @@ TEST_F(RegistryTest, RegisterConnectedDevice_TakesTheChosenInquiryResult) {
     EXPECT_FALSE(root.Exists(kTarnIni));
     kz::g_nPairIndex = 0;
     kz::RegisterConnectedDevice();
-    kz::PairedDeviceRecord r;
+    PairedDeviceRecord r;
     ASSERT_TRUE(kz::GetSlot(0, &r));
     EXPECT_STREQ(r.name, "Found");
     EXPECT_EQ(kz::g_CurrConnectIndex, 0);
@@ -244,7 +245,7 @@ TEST_F(RegistryTest, RegisterConnectedDevice_HostileNameStaysInItsValue) {
     host.Clear();
     kz::ResetRegistryState();
     kz::LoadPairedDevices();
-    kz::PairedDeviceRecord r;
+    PairedDeviceRecord r;
     ASSERT_TRUE(kz::GetSlot(0, &r));
     EXPECT_STREQ(r.name, "First");
     EXPECT_EQ(r.id, 0);
@@ -278,7 +279,7 @@ TEST_F(RegistryTest, DeletePairedDevice_EmptiesSlotAndItsPhonebookFiles) {
     EXPECT_EQ(notes[0].param, 1u);
     EXPECT_EQ(notes[0].len, 0u);
     EXPECT_EQ(notes[0].Text(), "02");
-    kz::PairedDeviceRecord r;
+    PairedDeviceRecord r;
     ASSERT_TRUE(kz::GetSlot(2, &r));
     EXPECT_EQ(r.id, 255);
     EXPECT_EQ(Hex(r.key, 16), kNoKey);
@@ -323,7 +324,7 @@ TEST_F(RegistryTest, DeletePairedDevice_PhonebookFilesShareTheFolderWhateverItsS
 TEST_F(RegistryTest, WriteSlotKeyAndMarkPhonebookStored_UpdateTheirSlot) {
     root.Write(kTarnIni, Section(2, "B", "222222222222", kNoKey, 255) + "[General]\nCurrIndex=2\n");
     kz::LoadPairedDevices();
-    kz::PairedDeviceRecord r;
+    PairedDeviceRecord r;
     ASSERT_TRUE(kz::GetSlot(2, &r));
     std::memset(r.key, 0x3C, 16);
     kz::WriteSlotKey(r);
@@ -332,7 +333,7 @@ TEST_F(RegistryTest, WriteSlotKeyAndMarkPhonebookStored_UpdateTheirSlot) {
     EXPECT_EQ(root.Read(kTarnIni),
               Section(2, "B", "222222222222", Repeat("3c", 16), 1) +
                   "[General]\nCurrIndex=2\n");
-    kz::PairedDeviceRecord after;
+    PairedDeviceRecord after;
     ASSERT_TRUE(kz::GetSlot(2, &after));
     EXPECT_EQ(after.pb, 1);
     EXPECT_EQ(Hex(after.key, 16), Repeat("3c", 16));
@@ -353,10 +354,10 @@ TEST_F(RegistryTest, LoadPairedDevices_ReadsWholeLinkKeyRecordsOnly) {
         std::string file;
         size_t entries;
     } cases[] = {
+        {"", 0},
         {ra + rb, 2},
         {ra + rb + "0a0a0a0a0a0a1a1a", 2},        // trailing partial record
         {ra + std::string(44, 'g') + rb, 2},      // damaged record in the middle
-        {"", 0},
     };
     for (const auto& c : cases) {
         root.Write(kTarnDat, c.file);
@@ -429,7 +430,7 @@ TEST_F(RegistryTest, LoadPairedDevices_ReadersKeepWholeRecordsDuringReload) {
         uint8_t address[6];
         std::memset(address, 1, 6);
         while (!stop) {
-            kz::PairedDeviceRecord r;
+            PairedDeviceRecord r;
             uint8_t key[16];
             if (kz::GetSlot(2, &r) && std::strcmp(r.name, "Phone2") != 0) ++bad;
             if (!kz::FindLinkKey(address, key) || key[0] != 2) ++bad;

@@ -52,7 +52,6 @@ int StartProgram(const char* unitPath, void*) {
 class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        kztest::ResetAllState();
         g_dialogs = DialogLog{};
         KzSetMessageBoxHandler(&AnswerBox, nullptr);
         KzSetProcessHook(&StartProgram, nullptr);
@@ -74,6 +73,10 @@ protected:
         return std::string(reinterpret_cast<char*>(bytes), 4);
     }
 
+    // Resets before the recorder installs its tap.
+    struct StateReset {
+        StateReset() { kztest::ResetAllState(); }
+    } reset;
     kztest::TempRoot root;
     kztest::HostWindows host;
     kztest::SubmitRecorder sent;
