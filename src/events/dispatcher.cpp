@@ -16,6 +16,7 @@
 #include "frame/sync_objects.h"
 #include "frame/trace.h"
 #include "link/bcsp_link.h"
+#include "service/service.h"
 
 namespace kz {
 
@@ -197,7 +198,7 @@ void OnModuleReadyAcked() {
 }
 
 void OnLinkKeyBackup() {
-    // WIRE(service): BackupLinkKeysToEeprom();  -- enable when service lands
+    BackupLinkKeysToEeprom();
 }
 
 void OnAfterCallEvent() {

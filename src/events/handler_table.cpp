@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "events/dispatcher.h"
+#include "service/service.h"
 
 namespace kz {
 
@@ -17,6 +18,7 @@ constexpr HandlerRow kNoHandler{0, nullptr};
 // Receive thread.
 constexpr HandlerRow kInlineHandlers[] = {
     kNoHandler,
+    {24, &OnFirmwareCfm},
 };
 
 // Event thread.

@@ -10,6 +10,7 @@
 #include "frame/trace.h"
 #include "link/bcsp_link.h"
 #include "link/serial_port.h"
+#include "settings/settings.h"
 
 namespace kz {
 
@@ -29,8 +30,9 @@ constexpr KzWndProc kControlWndProc = &ControlWndProc;
 constexpr KzTimerProc kHousekeepingProc = &HousekeepingTimerProc;
 
 void LoadReportedSettings() {
-    // WIRE(settings): LoadPinCode(); LoadAutoConnect(); LoadAutoAnswer();
-    // (settings/settings.h) -- enable when the settings land.
+    LoadPinCode();
+    LoadAutoConnect();
+    LoadAutoAnswer();
 }
 
 // The head unit has \BACKUP already; on a fresh root its parents are made too.

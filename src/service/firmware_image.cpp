@@ -71,6 +71,8 @@ void LoadFirmwareImage() {
     g_bFirmwareLoaded = true;
 }
 
+void OnFirmwareCfm(const uint8_t*, size_t) { LoadFirmwareImage(); }
+
 const uint8_t* LoadedFirmwareImage(size_t* size) {
     if (size) *size = g_bFirmwareLoaded ? g_FirmwareImage.size() : 0;
     return g_bFirmwareLoaded ? g_FirmwareImage.data() : nullptr;

@@ -13,6 +13,8 @@ inline constexpr size_t kLinkKeyBackupSize = 2048;
 inline constexpr size_t kLinkKeyBackupEntry = 22;           // 6-byte address, 16-byte key
 
 void LoadFirmwareImage();                                   // on CFM 24
+// Inline handler of CFM 24 (receive thread): the confirmation's bytes are not used.
+void OnFirmwareCfm(const uint8_t* msg, size_t len);
 // The image of the last load (null, size 0 before one succeeded). Only for
 // the receive thread and tests: a later load replaces it.
 const uint8_t* LoadedFirmwareImage(size_t* size);
