@@ -281,6 +281,12 @@ void MarkPhonebookStored() {
     WriteKey(slot, "pb", "1");
 }
 
+void SetSlotPhonebookFlag(int slot, uint8_t pb) {
+    if (!IsSlotIndex(slot)) return;
+    std::lock_guard<std::mutex> lock(g_SlotMutex);
+    if (g_bSlotsLoaded) g_Slots[slot].pb = pb;
+}
+
 void ResetRegistryState() {
     {
         std::lock_guard<std::mutex> lock(g_SlotMutex);

@@ -321,7 +321,7 @@ TEST_F(RegistryTest, DeletePairedDevice_PhonebookFilesShareTheFolderWhateverItsS
 
 // --------------------------------------------------------- other slot updates
 
-TEST_F(RegistryTest, WriteSlotKeyAndMarkPhonebookStored_UpdateTheirSlot) {
+TEST_F(RegistryTest, SlotKeyAndPhonebookFlag_UpdateTheirSlot) {
     root.Write(kTarnIni, Section(2, "B", "222222222222", kNoKey, 255) + "[General]\nCurrIndex=2\n");
     kz::LoadPairedDevices();
     PairedDeviceRecord r;
@@ -337,6 +337,12 @@ TEST_F(RegistryTest, WriteSlotKeyAndMarkPhonebookStored_UpdateTheirSlot) {
     ASSERT_TRUE(kz::GetSlot(2, &after));
     EXPECT_EQ(after.pb, 1);
     EXPECT_EQ(Hex(after.key, 16), Repeat("3c", 16));
+
+    kz::SetSlotPhonebookFlag(2, 255);   // memory only
+    ASSERT_TRUE(kz::GetSlot(2, &after));
+    EXPECT_EQ(after.pb, 255);
+    kz::SetSlotPhonebookFlag(9, 1);
+    EXPECT_NE(root.Read(kTarnIni).find("pb=1"), std::string::npos);
 
     r.id = 255;
     kz::WriteSlotKey(r);   // no slot: nothing written
