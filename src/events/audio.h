@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "KZ_Tarn.h"
+#include "events/element_attributes.h"
 
 namespace kz {
 
@@ -14,11 +15,13 @@ extern std::atomic<int32_t> g_nPlayState;      // 1 playing, 2 paused
 extern std::atomic<int32_t> g_nDependType;
 extern std::atomic<int32_t> g_nDependLength;
 extern TrackInfoBlock g_TrackInfo;
+// The GetElementAttributes response being collected (event thread only).
+extern ElementAttributeCollector g_AttrCollector;
 
+// Media channel opened: start playback with AVRCP PLAY. The dispatcher keeps
+// g_bMediaOpen for ids 258, 259, 275 and 276 itself (after these handlers).
 void OnMediaOpenCfm(const uint8_t* msg, size_t len);    // CFM 258, receive thread
 void OnMediaOpenedInd(const uint8_t* msg, size_t len);  // IND 275
-void OnMediaCloseCfm(const uint8_t* msg, size_t len);   // CFM 259
-void OnMediaClosedInd(const uint8_t* msg, size_t len);  // IND 276
 void OnStreamStarted(const uint8_t* msg, size_t len);   // IND 273, event thread
 void OnStreamSuspended(const uint8_t* msg, size_t len); // IND 274, event thread
 void OnSdpServiceRecord(const uint8_t* msg, size_t len);// IND 62, receive thread

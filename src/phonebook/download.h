@@ -19,7 +19,11 @@ void RequestPhoneBook(uint8_t type, uint16_t count, uint16_t start);
 void RequestNextPhoneBookBatch(uint16_t start, uint16_t count);
 void OnPhoneBookSizeCfm(const uint8_t* msg, size_t len);   // receive thread
 void OnPhoneBookComplete(const uint8_t* msg, size_t len);  // event thread
-// The phonebook part of the after-call handler.
+// The phonebook part of the after-call handler (event thread): when the call
+// paused a download (g_bCallPausedPb of events/calls.h) clear that flag,
+// send notification 37 with 0, set uPhoneBookIndex to 0 and RequestPhoneBook(3, 0, 0);
+// otherwise, when g_bPhoneBookDone is set, notification 37 with 0 and
+// RequestPhoneBook(3, 0, 0).
 void PhoneBookAfterCall();
 bool IsPhoneBookDownloading();
 bool IsPhoneBookDone();

@@ -7,6 +7,11 @@
 #include "events/dispatcher.h"
 #include "events/notify.h"
 #include "frame/control_window.h"
+#include "events/audio.h"
+#include "events/calls.h"
+#include "events/connection.h"
+#include "events/dispatcher.h"
+#include "events/inquiry.h"
 #include "link/bcsp_codec.h"
 #include "link/bcsp_link.h"
 #include "service/service.h"
@@ -28,6 +33,8 @@ void ResetAllState() {
     kz::ResetSettingsState();
     kz::ResetRegistryState();
     kz::ResetServiceState();
+    kz::ResetInquiryState();
+    kz::ResetAudioState();
 }
 
 }  // namespace kztest
