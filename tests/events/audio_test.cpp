@@ -32,8 +32,11 @@ std::vector<uint8_t> ElementPdu(const std::vector<Attr>& attrs) {
                         uint8_t(a.value.size() >> 8), uint8_t(a.value.size() & 0xFF)});
         Append(params, a.value);
     }
-    std::vector<uint8_t> pdu = {0x20, 0, uint8_t(params.size() >> 8), uint8_t(params.size() & 0xFF)};
-    pdu.insert(pdu.end(), params.begin(), params.end());
+    std::vector<uint8_t> pdu(4 + params.size());
+    pdu[0] = 0x20;
+    pdu[2] = uint8_t(params.size() >> 8);
+    pdu[3] = uint8_t(params.size() & 0xFF);
+    std::copy(params.begin(), params.end(), pdu.begin() + 4);
     return pdu;
 }
 

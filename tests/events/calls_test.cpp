@@ -169,6 +169,7 @@ TEST_F(CallsTest, MissedCall_SetupEndsWithoutCall_SignalsAfterCall) {
     EXPECT_TRUE(AfterCallSignalled());
     EXPECT_EQ(Queries(), 2u);
 
+    Posts();
     host.Clear();
     OnAfterCall();
     EXPECT_EQ(BarKinds(), std::vector<uint32_t>{3});

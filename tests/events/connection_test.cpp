@@ -180,7 +180,7 @@ TEST_F(ConnectionTest, ConnectInd_UnregisteredPhone_AsksNameAndReportsOnlyAfterI
     EXPECT_EQ(Params(Sent(8)[0], 6, 6), kAddr);
     EXPECT_TRUE(host.Codes().empty());
 
-    std::vector<uint8_t> name = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5};
+    std::vector<uint8_t> name = {0, 0, 0, 0, 0, 0, 0, 0, 5};   // status, length in 13..14
     Append(name, "Nokia");
     Feed(OnRemoteName, Msg(8, name));
 
@@ -201,7 +201,7 @@ TEST_F(ConnectionTest, ConnectInd_UnregisteredPhoneWithAllSlotsTaken_StaysWithou
     for (int s = 0; s < 5; ++s) ini += SlotSection(s, "P" + std::to_string(s), "00000000000" + std::to_string(s));
     LoadRegistry(ini);
     Feed(OnConnectInd, Connect(50, kStatusOk, kProfileHfp));
-    std::vector<uint8_t> name = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3};
+    std::vector<uint8_t> name = {0, 0, 0, 0, 0, 0, 0, 0, 3};
     Append(name, "New");
     Feed(OnRemoteName, Msg(8, name));
 

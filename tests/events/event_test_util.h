@@ -2,6 +2,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -15,9 +16,12 @@ namespace kztest {
 // A module message: length in words, 0x55, class, id (little-endian), then the
 // parameters from byte 6, padded to an even length.
 inline std::vector<uint8_t> Msg(uint16_t id, std::vector<uint8_t> params, uint8_t cls = 2) {
-    std::vector<uint8_t> m = {0, 0, 0x55, cls, uint8_t(id & 0xFF), uint8_t(id >> 8)};
-    m.insert(m.end(), params.begin(), params.end());
-    if (m.size() % 2) m.push_back(0);
+    std::vector<uint8_t> m(6 + params.size() + (params.size() % 2), 0);
+    m[2] = 0x55;
+    m[3] = cls;
+    m[4] = uint8_t(id & 0xFF);
+    m[5] = uint8_t(id >> 8);
+    std::copy(params.begin(), params.end(), m.begin() + 6);
     m[0] = uint8_t((m.size() / 2) & 0xFF);
     m[1] = uint8_t((m.size() / 2) >> 8);
     return m;
@@ -44,8 +48,11 @@ inline std::string SlotSection(int slot, const std::string& name, const std::str
 // State reset, a temporary root, the submit recorder and the host windows.
 class EventsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override { ResetState(); }
+    // Resets every subsystem and starts recording afresh.
+    void ResetState() {
         ResetAllState();
+        recorder.Reattach();
         recorder.Clear();
         host.Clear();
     }

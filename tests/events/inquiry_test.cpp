@@ -1,6 +1,7 @@
 // Inquiry, naming pass and the answers to the module's security requests.
 #include <cstring>
 
+#include "channel/command_queue.h"
 #include "channel/requests.h"
 #include "events/connection.h"
 #include "events/inquiry.h"
@@ -166,15 +167,13 @@ TEST_F(InquiryTest, StartInquiry_WhileConnectedOrBusy_DisconnectsOrDefers) {
     EXPECT_EQ(sent[2].id(), 11);
     EXPECT_EQ(sent[3].id(), 10);
 
-    ResetAllState();
-    recorder.Clear();
+    ResetState();
     startDownload = 1;
     StartInquiry();
     EXPECT_TRUE(recorder.Ids().empty());
     EXPECT_EQ(g_nPendingAction, kPendingInquiry);
 
-    ResetAllState();
-    recorder.Clear();
+    ResetState();
     g_bConnecting = 1;
     g_bAutoConnecting = 1;
     StartInquiry();

@@ -90,6 +90,7 @@ SubmitRecorder::SubmitRecorder() {
     kz::SetSubmitTapForTest(&SubmitRecorder::Tap);
 }
 SubmitRecorder::~SubmitRecorder() { kz::SetSubmitTapForTest(nullptr); }
+void SubmitRecorder::Reattach() { kz::SetSubmitTapForTest(&SubmitRecorder::Tap); }
 
 void SubmitRecorder::Tap(const uint8_t header[4], const uint8_t* payload, uint32_t length,
                          uint32_t mode) {

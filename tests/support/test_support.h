@@ -42,6 +42,8 @@ public:
     std::vector<SubmittedMessage> Messages() const;
     std::vector<uint16_t> Ids() const;
     void Clear();
+    // Installs the tap again, e.g. after ResetAllState() removed it.
+    void Reattach();
 
 private:
     static void Tap(const uint8_t header[4], const uint8_t* payload, uint32_t length, uint32_t mode);
