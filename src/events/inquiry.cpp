@@ -225,14 +225,6 @@ bool GetInquiryAddress(size_t n, uint8_t out[6]) {
     return true;
 }
 
-bool GetInquiryRecord(size_t n, PairedDeviceRecord* out) {
-    if (!out) return false;
-    std::lock_guard<std::mutex> lock(g_InquiryMutex);
-    if (n >= g_vecInquiry.size()) return false;
-    *out = *g_vecInquiry[n];
-    return true;
-}
-
 // --------------------------------------------------------- security requests
 
 void OnLinkKeyRequest(const uint8_t* msg, size_t len) {

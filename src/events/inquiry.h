@@ -31,8 +31,6 @@ void OnAuthoriseRequest(const uint8_t* msg, size_t len);  // receive thread
 void OnPairingResult(const uint8_t* msg, size_t len);     // event thread
 // Copies inquiry result n's address; false when n is outside the list.
 bool GetInquiryAddress(size_t n, uint8_t out[6]);
-// Copies inquiry result n (for the registry); false when n is outside the list.
-bool GetInquiryRecord(size_t n, PairedDeviceRecord* out);
 
 void ResetInquiryState();
 
