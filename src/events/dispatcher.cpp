@@ -10,9 +10,11 @@
 #include "channel/command_queue.h"
 #include "channel/module_message.h"
 #include "channel/requests.h"
+#include "events/calls.h"
 #include "events/connection.h"
 #include "events/handler_table.h"
 #include "events/notify.h"
+#include "events/inquiry.h"
 #include "frame/sync_objects.h"
 #include "frame/trace.h"
 #include "link/bcsp_link.h"
@@ -190,7 +192,7 @@ InboundRecord* TakeFirstInbound() {
 
 // Event thread indexes 1..4: the work of the other four events.
 void OnNameRequest() {
-    // WIRE(events): RequestNextName();  -- enable when events/inquiry lands
+    RequestNextName();
 }
 
 void OnModuleReadyAcked() {
@@ -202,7 +204,7 @@ void OnLinkKeyBackup() {
 }
 
 void OnAfterCallEvent() {
-    // WIRE(events): OnAfterCall();  -- enable when events/calls lands
+    OnAfterCall();
 }
 
 enum EventIndex : uint32_t { kEvInbound, kEvNameRequest, kEvModuleReady, kEvLinkKeyBackup, kEvAfterCall, kEventCount };

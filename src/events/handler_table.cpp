@@ -5,8 +5,12 @@
 #include <algorithm>
 #include <iterator>
 
+#include "events/audio.h"
+#include "events/calls.h"
+#include "events/connection.h"
 #include "events/dispatcher.h"
 #include "service/service.h"
+#include "events/inquiry.h"
 
 namespace kz {
 
@@ -19,12 +23,44 @@ constexpr HandlerRow kNoHandler{0, nullptr};
 constexpr HandlerRow kInlineHandlers[] = {
     kNoHandler,
     {24, &OnFirmwareCfm},
+    {10, &OnInquiryComplete},
+    {49, &OnInquiryResult},
+    {60, &OnLinkKeyRequest},
+    {61, &OnPinRequest},
+    {62, &OnSdpServiceRecord},
+    {63, &OnAuthoriseRequest},
+    {116, &OnWaitingNumber},
+    {258, &OnMediaOpenCfm},
+    {275, &OnMediaOpenedInd},
+    {310, &OnDependHeader},
 };
 
 // Event thread.
 constexpr HandlerRow kQueuedHandlers[] = {
     kNoHandler,
+    {4, &OnMicGainCfm},
+    {8, &OnRemoteName},
+    {12, &OnConnectCfm},
+    {13, &OnDisconnectCfm},
+    {14, &OnAudioTransferCfm},
+    {15, &OnAudioTransferCfm},
     {20, &OnTestModeCfm},
+    {23, &OnMicVolumeCfm},
+    {48, &OnModuleReady},
+    {50, &OnConnectInd},
+    {51, &OnDisconnectInd},
+    {52, &OnCallAudioInd},
+    {53, &OnCallAudioInd},
+    {59, &OnPairingResult},
+    {88, &OnCallListResult},
+    {113, &OnHfpIndicator},
+    {115, &OnCallSetupNumber},
+    {121, &OnCurrentCall},
+    {122, &OnCallCount},
+    {273, &OnStreamStarted},
+    {274, &OnStreamSuspended},
+    {277, &OnMicMuteInd},
+    {308, &OnDependData},
 };
 
 template <size_t N>

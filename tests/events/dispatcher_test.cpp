@@ -97,7 +97,9 @@ TEST_F(Dispatcher, Table_EachIdGetsItsActions) {
         {{290}, false, 1, false, {291}},
         {{529}, false, 0, true, {529}},
         // Security requests are answered by their own handlers, never by a RES.
-        {{60, 61, 63}, false, 0, false, {}},
+        {{60}, false, 0, false, {60}},
+        {{61}, false, 0, false, {61}},
+        {{63}, false, 0, false, {63}},
         {{0, 1, 2, 7, 17, 165, 200, 253, 255, 260, 271, 278, 287, 291, 300, 307, 312, 511, 513,
           527, 530, 0xFFFF},
          false, 0, false, {}},
