@@ -222,13 +222,13 @@ void OnModuleReady(const uint8_t* msg, size_t len) {
     startDownload = 0;
     g_bPhoneBookDone = 0;
     g_bInquiryRunning = 0;
-    g_bModuleInited = 1;
     {
         // The module restarted: nothing it was asked before will be confirmed.
         NamedLock send(g_hMutexSend, "MUTEX_SEND");
         ClearCmdList();
         g_bCfmForTheLastREQ = 1;
     }
+    g_bModuleInited = 1;   // after the clear: requests from now on are for the new module
     char version[32];
     int n = std::snprintf(version, sizeof version, "WBXE3_J%02x%02x_%02x%02x",
                           m.at(kVersionOffset), m.at(kVersionOffset + 1),
