@@ -5,6 +5,7 @@
 #include "KZ_Tarn.h"
 #include "channel/command_queue.h"
 #include "channel/module_message.h"
+#include "events/connection.h"
 #include "link/bcsp_link.h"
 
 namespace kztest {
@@ -31,7 +32,10 @@ bool LibraryOnSimulator::Start(bool waitReady, uint32_t timeoutMs) {
     // that acknowledgement taken in by the library.
     if (!sim_->WaitForMessage(48, timeoutMs) || !sim_->WaitOutgoingIdle(timeoutMs)) return false;
     const uint32_t start = KzGetTickCount();
-    while (kz::ubcsp_config.awaiting_ack.load() || kz::g_bModuleReadyPending.load()) {
+    // ... and the module-ready handler run on the event thread, which empties
+    // the command queue: requests submitted before it would be dropped.
+    while (kz::ubcsp_config.awaiting_ack.load() || kz::g_bModuleReadyPending.load() ||
+           !kz::g_bModuleInited.load()) {
         if (KzGetTickCount() - start > timeoutMs) return false;
         KzSleep(2);
     }
