@@ -7,6 +7,9 @@
 
 namespace kz {
 
+inline constexpr uint16_t kPhoneBookBatch = 3;      // entries asked for per batch
+inline constexpr int32_t kCallListLimit = 20;       // entries of a call list at most
+
 extern std::atomic<uint32_t> g_nCurrReqPhoneBookType;   // 1 at start
 extern std::atomic<uint8_t> startDownload;
 extern std::atomic<int32_t> g_anPhoneBookCount[4];       // types 1..4
@@ -28,6 +31,11 @@ void PhoneBookAfterCall();
 bool IsPhoneBookDownloading();
 bool IsPhoneBookDone();
 void SetPhoneBookPendingAction(uint32_t action);
+
+// The parser's hold on the position of the list being fetched
+// (uPhoneBookPauseIndex for the phonebook, uPhoneBookIndex for the call
+// lists): returns the current position and advances it by one.
+uint16_t ConsumePhoneBookPosition();
 
 // Bodies of KZ_BT_GetPhonBookSize and KZ_BT_GetPhonebookData: only the low
 // 8 bits of the type and the low 16 bits of the count are used; types outside

@@ -17,6 +17,8 @@
 #include "service/service.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
+#include "phonebook/download.h"
+#include "phonebook/phonebook_store.h"
 #include "support/test_support.h"
 
 namespace kztest {
@@ -35,6 +37,8 @@ void ResetAllState() {
     kz::ResetServiceState();
     kz::ResetInquiryState();
     kz::ResetAudioState();
+    kz::ResetPhoneBookStore();
+    kz::ResetDownloadState();
 }
 
 }  // namespace kztest

@@ -1,0 +1,257 @@
+#include "events/calls.h"
+#include "phonebook_fixture.h"
+
+using namespace pbtest;
+
+namespace {
+
+class DownloadTest : public PhoneBookTest {
+protected:
+    void SetUp() override {
+        PhoneBookTest::SetUp();
+        UsePhone(root, 255);
+        kz::g_bHfpConnected = 1;
+        kz::g_bPbapConnected = 1;
+        host.Clear();
+    }
+
+    // The module delivers n entries of the list being fetched, then the
+    // transfer complete.
+    void ServeBatch(unsigned n) {
+        std::string text;
+        for (unsigned k = 0; k < n; ++k) text += VCard({"N:E" + std::to_string(served_++) + ";;;;", "TEL:1"});
+        if (!text.empty()) Feed(text);
+        kz::OnPhoneBookComplete(nullptr, 0);
+    }
+    // Serves every batch request until none is outstanding.
+    void ServeAll() {
+        while (kz::IsPhoneBookDownloading()) ServeBatch(Pulls(rec).back().count);
+    }
+    std::vector<uint32_t> StateNotes() {
+        std::vector<uint32_t> v;
+        for (const auto& n : host.Notifications())
+            if (n.code == KZ_NOTIFY_PHONEBOOK_STATE) v.push_back(n.param);
+        return v;
+    }
+    unsigned served_ = 0;
+};
+
+TEST_F(DownloadTest, RequestPhoneBook_PullRequestBytes) {
+    kz::RequestPhoneBook(KZ_PB_MISSED, 3, 18);
+    auto msgs = rec.Messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].bytes, (std::vector<uint8_t>{0x0A, 0x00, 0x55, 0x02, 0x00, 0x02, 0x00, 0x04, 0x00, 0x00,
+                                                   0x00, 0x87, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x12}));
+    EXPECT_EQ(msgs[0].mode, 0u);
+    EXPECT_EQ(kz::g_nCurrReqPhoneBookType, KZ_PB_MISSED);
+
+    kz::ResetDownloadState();
+    rec.Clear();
+    kz::g_nCurrReqPhoneBookType = KZ_PB_MISSED;
+    kz::RequestNextPhoneBookBatch(18, 3);   // a call list stops at 20
+    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{4, 2, 18}}));
+}
+
+TEST_F(DownloadTest, RequestPhoneBook_RefusedWhenNotAllowed) {
+    kz::g_bPbapConnected = 0;
+    kz::RequestPhoneBook(KZ_PB_DIALED, 0, 0);
+    kz::g_bPbapConnected = 1;
+    kz::g_bPhoneBookDone = 1;
+    kz::RequestPhoneBook(KZ_PB_PHONEBOOK, 0, 0);
+    kz::GetPhoneBookSize(0);
+    kz::GetPhoneBookSize(5);
+    kz::GetPhoneBookData(0x105, 3);   // low 8 bits: type 5
+    kz::GetPhoneBookData(-1, 3);
+    EXPECT_TRUE(Pulls(rec).empty());
+
+    kz::RequestPhoneBook(KZ_PB_DIALED, 3, 0);   // a batch is outstanding now
+    kz::RequestPhoneBook(KZ_PB_RECEIVED, 0, 0);
+    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{3, 3, 0}}));
+    EXPECT_TRUE(kz::IsPhoneBookDownloading());
+}
+
+TEST_F(DownloadTest, GetPhoneBookData_CallListFetchedInBatchesUpToTwenty) {
+    kz::GetPhoneBookData(KZ_PB_RECEIVED, 20);
+    ServeAll();
+    std::vector<Pull> expected;
+    for (unsigned s = 0; s < 18; s += 3) expected.push_back({2, 3, s});
+    expected.push_back({2, 2, 18});
+    expected.push_back({4, 0, 0});   // then the size of the missed calls
+    EXPECT_EQ(Pulls(rec), expected);
+    EXPECT_EQ(kz::uPhoneBookIndex, 0);
+    EXPECT_EQ(Entries(host).size(), 20u);
+    EXPECT_EQ(Entries(host).back().index, 19u);
+}
+
+TEST_F(DownloadTest, GetPhoneBookData_CallListCountAboveLimitIsCapped) {
+    kz::GetPhoneBookData(KZ_PB_DIALED, 30);
+    EXPECT_EQ(kz::g_anPhoneBookCount[KZ_PB_DIALED - 1], 20);
+    ServeAll();
+    EXPECT_EQ(Entries(host).size(), 20u);
+}
+
+TEST_F(DownloadTest, OnPhoneBookComplete_SizeAnswersChainTheCallLists) {
+    kz::RequestPhoneBook(KZ_PB_DIALED, 0, 0);
+    AnswerSize(35);   // announced as 20
+    auto notes = host.Notifications();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].code, uint32_t(KZ_NOTIFY_PHONEBOOK_SIZE));
+    EXPECT_EQ(notes[0].param, KZ_PB_DIALED);
+    EXPECT_EQ(notes[0].len, 20u);
+
+    host.Clear();
+    rec.Clear();
+    kz::RequestPhoneBook(KZ_PB_DIALED, 0, 0);
+    AnswerSize(0);    // empty: straight on with the received calls
+    AnswerSize(0);    // and the missed calls
+    AnswerSize(0);
+    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{3, 0, 0}, {2, 0, 0}, {4, 0, 0}}));
+    EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{2}));
+    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{37}));
+
+    host.Clear();
+    kz::RequestPhoneBook(KZ_PB_PHONEBOOK, 0, 0);
+    AnswerSize(0);
+    EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{1}));
+}
+
+TEST_F(DownloadTest, OnPhoneBookComplete_PhoneBookDoneStartsSync) {
+    kz::RequestPhoneBook(KZ_PB_PHONEBOOK, 0, 0);
+    AnswerSize(4);
+    kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 4);
+    ServeBatch(3);
+    ServeBatch(1);
+    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{1, 0, 0}, {1, 3, 0}, {1, 3, 3}}));
+    EXPECT_TRUE(kz::IsPhoneBookDone());
+    EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{1}));
+    kz::JoinPhoneBookThread();
+    EXPECT_EQ(root.Read("\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBook00.dat").size(), 4 * sizeof(structPhoneDate));
+    rec.Clear();
+    kz::GetPhoneBookSize(KZ_PB_PHONEBOOK);   // done on this connection: refused
+    EXPECT_TRUE(Pulls(rec).empty());
+}
+
+TEST_F(DownloadTest, OnPhoneBookComplete_BatchWithoutEntriesEndsTheList) {
+    kz::GetPhoneBookData(KZ_PB_DIALED, 10);
+    ServeBatch(3);
+    ServeBatch(0);   // the phone's list shrank
+    EXPECT_FALSE(kz::IsPhoneBookDownloading());
+    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{3, 3, 0}, {3, 3, 3}, {2, 0, 0}}));
+
+    rec.Clear();
+    kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 10);
+    ServeBatch(0);
+    EXPECT_TRUE(kz::IsPhoneBookDone());
+    EXPECT_EQ(Pulls(rec).size(), 1u);
+}
+
+TEST_F(DownloadTest, PhoneBookAfterCall_PausedPhoneBookResumesAfterCallLists) {
+    kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 30);
+    for (int b = 0; b < 3; ++b) ServeBatch(3);
+    kz::g_bCallPausedPb = 1;   // a call is being set up
+    ServeBatch(3);              // the batch under way still completes
+    EXPECT_EQ(kz::uPhoneBookPauseIndex, 12);
+    EXPECT_FALSE(kz::IsPhoneBookDownloading());
+    EXPECT_EQ(Pulls(rec).size(), 4u);
+
+    rec.Clear();
+    host.Clear();
+    kz::PhoneBookAfterCall();
+    EXPECT_EQ(kz::g_bCallPausedPb, 0);
+    EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{0}));
+    AnswerSize(1);               // dialed: one entry
+    kz::GetPhoneBookData(KZ_PB_DIALED, 1);
+    ServeBatch(1);
+    AnswerSize(0);               // received: none
+    AnswerSize(2);               // missed: two
+    kz::GetPhoneBookData(KZ_PB_MISSED, 2);
+    ServeBatch(2);
+    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{3, 0, 0}, {3, 3, 0}, {2, 0, 0}, {4, 0, 0}, {4, 3, 0}, {1, 3, 12}}));
+    EXPECT_EQ(kz::g_nCurrReqPhoneBookType, KZ_PB_PHONEBOOK);
+    ServeBatch(3);
+    auto e = Entries(host);
+    ASSERT_FALSE(e.empty());
+    EXPECT_EQ(e.back().index, 14u);
+}
+
+TEST_F(DownloadTest, PhoneBookAfterCall_EmptyMissedListAlsoResumesPhoneBook) {
+    kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 30);
+    kz::g_bCallPausedPb = 1;
+    ServeBatch(3);
+    kz::PhoneBookAfterCall();
+    rec.Clear();
+    host.Clear();
+    AnswerSize(0);
+    AnswerSize(0);
+    AnswerSize(0);
+    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{2, 0, 0}, {4, 0, 0}, {1, 3, 3}}));
+    EXPECT_TRUE(StateNotes().empty());
+}
+
+TEST_F(DownloadTest, PhoneBookAfterCall_RefreshesCallListsOnceDone) {
+    kz::PhoneBookAfterCall();   // neither paused nor done: nothing
+    EXPECT_TRUE(Pulls(rec).empty());
+    kz::g_bPhoneBookDone = 1;
+    kz::PhoneBookAfterCall();
+    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{3, 0, 0}}));
+    EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{0}));
+}
+
+TEST_F(DownloadTest, OnPhoneBookComplete_PendingWorkRunsAtBatchEnd) {
+    kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 30);
+    ServeBatch(3);
+    kz::SetPhoneBookPendingAction(kz::kPendingDisconnect);   // the user disconnects meanwhile
+    rec.Clear();
+    ServeBatch(3);
+    auto msgs = rec.Messages();
+    ASSERT_EQ(msgs.size(), 2u);
+    EXPECT_EQ(msgs[0].id(), 13);
+    EXPECT_EQ(msgs[0].bytes[6], 1);
+    EXPECT_EQ(msgs[1].id(), 13);
+    EXPECT_EQ(msgs[1].bytes[6], 3);
+    EXPECT_EQ(kz::uPhoneBookPauseIndex, 0);
+    EXPECT_EQ(kz::g_nPendingAction, kz::kPendingNone);
+
+    kz::GetPhoneBookData(KZ_PB_DIALED, 10);
+    kz::g_bHfpConnected = 0;   // the hands-free link went down during the batch
+    rec.Clear();
+    ServeBatch(3);
+    msgs = rec.Messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].id(), 13);
+    EXPECT_EQ(msgs[0].bytes[6], 5);
+    EXPECT_EQ(kz::uPhoneBookIndex, 0);
+}
+
+TEST_F(DownloadTest, OnPhoneBookSizeCfm_FailureAbandonsDownload) {
+    kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 30);
+    Feed(VCard({"N:A;;;;", "TEL:1"}) + "BEGIN:VCARD\r\n");
+    kz::SetPhoneBookPendingAction(kz::kPendingInquiry);
+    auto cfm = PullCfm(1, 0);
+    kz::OnPhoneBookSizeCfm(cfm.data(), cfm.size());
+    EXPECT_FALSE(kz::IsPhoneBookDownloading());
+    EXPECT_EQ(kz::uPhoneBookPauseIndex, 0);
+    EXPECT_EQ(kz::g_nVCardBufferLen, 0u);
+    EXPECT_EQ(kz::g_nPendingAction, kz::kPendingNone);
+
+    auto ok = PullCfm(0, 0x0123);
+    kz::OnPhoneBookSizeCfm(ok.data(), ok.size());
+    EXPECT_EQ(kz::g_nPhoneBookSize, 0x0123);
+}
+
+TEST_F(DownloadTest, OnPhoneBookComplete_PhoneBookSizeEmptiesBothTemporaryLists) {
+    kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 3);
+    Feed(VCard({"N:A;;;;", "TEL;HOME:1", "TEL;WORK:2"}));
+    {
+        std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
+        ASSERT_EQ(kz::g_vecTempPhoneBookNum.size(), 2u);
+    }
+    kz::startDownload = 0;   // as after the module-ready indication
+    kz::RequestPhoneBook(KZ_PB_PHONEBOOK, 0, 0);
+    AnswerSize(5);
+    std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
+    EXPECT_TRUE(kz::g_vecTempPhoneBook.empty());
+    EXPECT_TRUE(kz::g_vecTempPhoneBookNum.empty());
+}
+
+}  // namespace

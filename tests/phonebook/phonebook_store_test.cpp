@@ -1,0 +1,201 @@
+#include <condition_variable>
+
+#include "phonebook_fixture.h"
+
+using namespace pbtest;
+
+namespace {
+
+const char* const kEntryFile = "\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBook00.dat";
+const char* const kNumberFile = "\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBookNum00.dat";
+const char* const kTarnIni = "\\BACKUP\\KZ_CONFIG\\BlueTooth\\tarn.ini";
+
+std::string Contacts(const std::string& second = "Bob") {
+    return VCard({"FN:Ann", "TEL:1"}) + VCard({"FN:" + second, "TEL;HOME:2", "TEL;WORK:3"}) +
+           VCard({"FN:Cy", "TEL:4"});
+}
+
+// A completed phonebook download of text, as the parser leaves it.
+void Download(const std::string& text) {
+    kz::ResetDownloadState();
+    kz::ClearDownloadedPhoneBook();
+    Feed(text);
+}
+
+template <class Record>
+std::string Bytes(const std::vector<Record>& records) {
+    return std::string(reinterpret_cast<const char*>(records.data()), records.size() * sizeof(Record));
+}
+
+class PhoneBookStoreTest : public PhoneBookTest {
+protected:
+    void SetUp() override {
+        PhoneBookTest::SetUp();
+        UsePhone(root, 255);
+        host.Clear();
+    }
+    void FirstSync() {
+        Download(Contacts());
+        ASSERT_EQ(kz::SyncPhoneBookFiles(), kz::kFileThreadDone);
+        host.Clear();
+    }
+};
+
+// ---------------------------------------------------------------- phone without stored phonebook
+
+TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_FirstDownloadWritesBothFilesAndMarksStored) {
+    Download(Contacts());
+    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{32, 32, 35, 35, 32}));   // announced while downloading
+    host.Clear();
+
+    EXPECT_EQ(kz::SyncPhoneBookFiles(), kz::kFileThreadDone);
+    std::string entries = root.Read(kEntryFile), numbers = root.Read(kNumberFile);
+    EXPECT_EQ(entries.size(), 528u);
+    EXPECT_EQ(numbers.size(), 88u);
+    {
+        std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
+        EXPECT_EQ(entries, Bytes(kz::g_vecTempPhoneBook));
+        EXPECT_EQ(numbers, Bytes(kz::g_vecPhoneBookNum));
+        EXPECT_TRUE(kz::g_vecTempPhoneBookNum.empty());
+    }
+    EXPECT_NE(root.Read(kTarnIni).find("pb=1"), std::string::npos);
+    EXPECT_EQ(SlotPb(0), 1);
+    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{32, 32, 32, 35, 35}));   // the whole phonebook again
+    EXPECT_STREQ(Entries(host)[1].PBName, "Bob");
+}
+
+TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_NoContactWithTwoNumbersWritesEmptyNumberFile) {
+    Download(VCard({"FN:Ann", "TEL:1"}));
+    EXPECT_EQ(kz::SyncPhoneBookFiles(), kz::kFileThreadDone);
+    EXPECT_TRUE(root.Exists(kNumberFile));
+    EXPECT_EQ(root.Read(kNumberFile).size(), 0u);
+    EXPECT_EQ(root.Read(kEntryFile).size(), sizeof(structPhoneDate));
+}
+
+// ---------------------------------------------------------------- phone with stored phonebook
+
+TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_IdenticalDownloadWritesAndAnnouncesNothing) {
+    FirstSync();
+    root.Write(kEntryFile, "old");   // would be replaced by any write
+    root.Write(kNumberFile, "old");
+    Download(Contacts());
+    EXPECT_EQ(kz::SyncPhoneBookFiles(), kz::kFileThreadDone);
+    EXPECT_EQ(root.Read(kEntryFile), "old");
+    EXPECT_EQ(root.Read(kNumberFile), "old");
+    EXPECT_TRUE(host.Notifications().empty());
+}
+
+TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_ChangedNameRewritesAndAnnounces) {
+    FirstSync();
+    Download(Contacts("Bea"));
+    EXPECT_TRUE(host.Notifications().empty());   // stored phonebook: nothing one by one
+    EXPECT_EQ(kz::SyncPhoneBookFiles(), kz::kFileThreadDone);
+    auto notes = host.Notifications();
+    ASSERT_EQ(host.Codes(), (std::vector<uint32_t>{36, 32, 32, 32}));
+    EXPECT_EQ(notes[0].param, 1u);
+    EXPECT_EQ(notes[0].len, 3u);
+    std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
+    EXPECT_EQ(root.Read(kEntryFile), Bytes(kz::g_vecTempPhoneBook));
+    EXPECT_STREQ(kz::g_vecPhoneBook[1].PBName, "Bea");
+}
+
+TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_FailedWriteKeepsOldFileAndRetriesNextTime) {
+    FirstSync();
+    const std::string before = root.Read(kEntryFile);
+    Download(Contacts("Bea"));
+    KzInjectWriteFailure(10);
+    EXPECT_EQ(kz::SyncPhoneBookFiles(), kz::kFileThreadFailed);
+    KzInjectWriteFailure(-1);
+    EXPECT_EQ(root.Read(kEntryFile), before);
+    EXPECT_EQ(Entries(host).size(), 0u);
+
+    Download(Contacts("Bea"));   // the next download of the same content is written
+    host.Clear();
+    EXPECT_EQ(kz::SyncPhoneBookFiles(), kz::kFileThreadDone);
+    EXPECT_NE(root.Read(kEntryFile), before);
+    EXPECT_EQ(Entries(host).size(), 3u);
+}
+
+TEST_F(PhoneBookStoreTest, LoadContactsFromFile_AnnouncesStoredRecordsInOrder) {
+    FirstSync();
+    const std::string entries = root.Read(kEntryFile), numbers = root.Read(kNumberFile);
+    kz::LoadContactsFromFile();
+    kz::JoinPhoneBookThread();
+    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{32, 32, 32, 35, 35}));
+    EXPECT_EQ(Bytes(Entries(host)), entries);
+    EXPECT_EQ(Bytes(Numbers(host)), numbers);
+}
+
+TEST_F(PhoneBookStoreTest, LoadContactsFromFile_MissingNumberFileAnnouncesEntriesAndResetsFlag) {
+    FirstSync();
+    std::string entries = root.Read(kEntryFile);
+    root.Write(kEntryFile, entries + std::string(100, 'x'));   // a short last record is ignored
+    KzDeleteFile(kNumberFile);
+    kz::LoadContactsFromFile();
+    kz::JoinPhoneBookThread();
+    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{32, 32, 32}));
+    EXPECT_EQ(Bytes(Entries(host)), entries);
+    EXPECT_EQ(SlotPb(0), 255);                                        // in memory
+    EXPECT_NE(root.Read(kTarnIni).find("pb=1"), std::string::npos);   // not in the file
+}
+
+TEST_F(PhoneBookStoreTest, LoadContactsFromFile_PhoneWithoutStoredPhoneBookGetsNothing) {
+    FirstSync();
+    UsePhone(root, 255);
+    host.Clear();
+    kz::LoadContactsFromFile();
+    kz::JoinPhoneBookThread();
+    EXPECT_TRUE(host.Notifications().empty());
+    std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
+    EXPECT_TRUE(kz::g_vecPhoneBook.empty());
+}
+
+// ---------------------------------------------------------------- one file thread
+
+struct Gate {
+    std::mutex m;
+    std::condition_variable cv;
+    bool open = false;
+    std::vector<uint32_t> codes;
+} g_gate;
+
+// Holds the first notification until the gate opens, so that the file
+// thread is still busy when the next request comes.
+KzLResult GateProc(KzHwnd, uint32_t msg, KzWParam w, KzLParam) {
+    if (msg != KZ_MSG_NOTIFY) return 0;
+    std::unique_lock<std::mutex> lock(g_gate.m);
+    g_gate.codes.push_back(reinterpret_cast<const BtNotifyRecord*>(w)->nCode);
+    g_gate.cv.notify_all();
+    g_gate.cv.wait(lock, [] { return g_gate.open; });
+    return 0;
+}
+
+TEST(PhoneBookFileThread, StartPhoneBookLoadThread_WaitsForRunningSync) {
+    kztest::TempRoot root;
+    kztest::ResetAllState();
+    KzRegisterClass("PbGate", GateProc, 0);
+    KzHwnd wnd = KzCreateWindow("PbGate", KZ_WND_NOTIFY_TITLE, 0);
+    UsePhone(root, 1);   // stored: nothing is announced while downloading
+    Download(Contacts());
+
+    kz::StartPhoneBookSyncThread();
+    {
+        std::unique_lock<std::mutex> lock(g_gate.m);
+        ASSERT_TRUE(g_gate.cv.wait_for(lock, std::chrono::seconds(5), [] { return !g_gate.codes.empty(); }));
+    }
+    kz::LoadContactsFromFile();   // the sync is still announcing
+    {
+        std::unique_lock<std::mutex> lock(g_gate.m);
+        g_gate.open = true;
+        g_gate.cv.notify_all();
+        EXPECT_TRUE(g_gate.cv.wait_for(lock, std::chrono::seconds(5), [] { return g_gate.codes.size() >= 10; }));
+        EXPECT_EQ(g_gate.codes, (std::vector<uint32_t>{32, 32, 32, 35, 35, 32, 32, 32, 35, 35}));
+    }
+    kz::JoinPhoneBookThread();
+    std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
+    EXPECT_EQ(kz::g_vecPhoneBook.size(), 3u);
+    EXPECT_EQ(kz::g_vecPhoneBookNum.size(), 2u);
+    KzDestroyWindow(wnd);
+}
+
+}  // namespace
