@@ -25,7 +25,7 @@ protected:
     }
     // Serves every batch request until none is outstanding.
     void ServeAll() {
-        while (kz::IsPhoneBookDownloading()) ServeBatch(Pulls(rec).back().count);
+        while (kz::IsPhoneBookDownloading() && !Pulls(rec).empty()) ServeBatch(Pulls(rec).back().count);
     }
     std::vector<uint32_t> StateNotes() {
         std::vector<uint32_t> v;

@@ -38,9 +38,9 @@ inline void Feed(std::string_view text) {
     kz::ParseVCardChunk(m.data(), m.size());
 }
 
-inline std::string VCard(std::initializer_list<std::string_view> lines) {
+inline std::string VCard(const std::vector<std::string>& lines) {
     std::string v = "BEGIN:VCARD\r\nVERSION:2.1\r\n";
-    for (auto l : lines) v.append(l).append("\r\n");
+    for (const auto& l : lines) v.append(l).append("\r\n");
     return v + "END:VCARD\r\n";
 }
 
@@ -111,13 +111,14 @@ inline int SlotPb(int slot) {
     return kz::GetSlot(slot, &rec) ? rec.pb : -1;
 }
 
-class PhoneBookTest : public ::testing::Test {
+// Resets every subsystem before the fixture's members are made, so that the
+// recorder's tap survives the reset.
+struct ResetFirst {
+    ResetFirst() { kztest::ResetAllState(); }
+};
+
+class PhoneBookTest : public ::testing::Test, private ResetFirst {
 protected:
-    void SetUp() override {
-        kztest::ResetAllState();
-        rec.Clear();
-        host.Clear();
-    }
     void TearDown() override { kz::JoinPhoneBookThread(); }
 
     kztest::TempRoot root;

@@ -173,6 +173,11 @@ KzLResult GateProc(KzHwnd, uint32_t msg, KzWParam w, KzLParam) {
 TEST(PhoneBookFileThread, StartPhoneBookLoadThread_WaitsForRunningSync) {
     kztest::TempRoot root;
     kztest::ResetAllState();
+    {
+        std::lock_guard<std::mutex> lock(g_gate.m);
+        g_gate.open = false;
+        g_gate.codes.clear();
+    }
     KzRegisterClass("PbGate", GateProc, 0);
     KzHwnd wnd = KzCreateWindow("PbGate", KZ_WND_NOTIFY_TITLE, 0);
     UsePhone(root, 1);   // stored: nothing is announced while downloading
