@@ -11,6 +11,8 @@
 #include "events/dispatcher.h"
 #include "service/service.h"
 #include "events/inquiry.h"
+#include "phonebook/download.h"
+#include "phonebook/vcard_parser.h"
 
 namespace kz {
 
@@ -33,6 +35,7 @@ constexpr HandlerRow kInlineHandlers[] = {
     {258, &OnMediaOpenCfm},
     {275, &OnMediaOpenedInd},
     {310, &OnDependHeader},
+    {512, &OnPhoneBookSizeCfm},
 };
 
 // Event thread.
@@ -61,6 +64,8 @@ constexpr HandlerRow kQueuedHandlers[] = {
     {274, &OnStreamSuspended},
     {277, &OnMicMuteInd},
     {308, &OnDependData},
+    {528, &OnPhoneBookComplete},
+    {529, &ParseVCardChunk},
 };
 
 template <size_t N>
