@@ -11,6 +11,7 @@
 #include "link/bcsp_link.h"
 #include "link/serial_port.h"
 #include "settings/settings.h"
+#include "phonebook/phonebook_store.h"
 
 namespace kz {
 
@@ -119,7 +120,7 @@ extern "C" KZ_TARN_API int KZ_BT_CloseDevice(void) {
     JoinThread(g_hRecvThread);
     JoinThread(g_hEventThread);
     JoinThread(g_hSendThread);
-    // WIRE(phonebook): JoinPhoneBookThread();  (phonebook/phonebook_store.h)
+    JoinPhoneBookThread();
     FreeInboundQueue();
     return g_SerialPort.Close();
 }
