@@ -9,10 +9,10 @@
 #include "events/calls.h"
 #include "events/connection.h"
 #include "events/dispatcher.h"
-#include "service/service.h"
 #include "events/inquiry.h"
 #include "phonebook/download.h"
 #include "phonebook/vcard_parser.h"
+#include "service/service.h"
 
 namespace kz {
 
@@ -24,8 +24,8 @@ constexpr HandlerRow kNoHandler{0, nullptr};
 // Receive thread.
 constexpr HandlerRow kInlineHandlers[] = {
     kNoHandler,
-    {24, &OnFirmwareCfm},
     {10, &OnInquiryComplete},
+    {24, &OnFirmwareCfm},
     {49, &OnInquiryResult},
     {60, &OnLinkKeyRequest},
     {61, &OnPinRequest},

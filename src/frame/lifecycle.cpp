@@ -10,8 +10,8 @@
 #include "frame/trace.h"
 #include "link/bcsp_link.h"
 #include "link/serial_port.h"
-#include "settings/settings.h"
 #include "phonebook/phonebook_store.h"
+#include "settings/settings.h"
 
 namespace kz {
 
