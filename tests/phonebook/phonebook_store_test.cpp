@@ -178,9 +178,10 @@ TEST(PhoneBookFileThread, StartPhoneBookLoadThread_WaitsForRunningSync) {
         g_gate.open = false;
         g_gate.codes.clear();
     }
+    UsePhone(root, 1);   // stored: nothing is announced while downloading; before the
+                         // gate exists, which would hold the registry's report
     KzRegisterClass("PbGate", GateProc, 0);
     KzHwnd wnd = KzCreateWindow("PbGate", KZ_WND_NOTIFY_TITLE, 0);
-    UsePhone(root, 1);   // stored: nothing is announced while downloading
     Download(Contacts());
 
     kz::StartPhoneBookSyncThread();
