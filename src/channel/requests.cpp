@@ -348,7 +348,9 @@ void REQ_PBAP_PULL(uint16_t type, uint16_t count, uint16_t start) {
     Send(m.data(), m.size(), kClass2, id::kPbapPull, kSubmitQueued);
 }
 
-void REQ_PBAP_CONTINUE(bool accept) { SendByte(kClass1, id::kPbapContinue, accept ? 1 : 0, kSubmitReply); }
+void REQ_PBAP_CONTINUE(bool accept) {
+    SendByte(kClass1, id::kPbapContinue, accept ? 1 : 0, kSubmitReply);
+}
 
 void SendRes(uint16_t indId) {
     std::array<uint8_t, 6> m{};

@@ -56,7 +56,8 @@ inline constexpr uint32_t kMaskBits = 32;   // shifts of 32 bits or more add not
 // Mask of `count` low nibbles, cut to 16 bits: 3 -> 0x0FFF, 4 or more -> 0xFFFF.
 uint16_t NibbleMask(uint16_t count) {
     uint32_t mask = 0;
-    for (uint32_t i = 0; i < count && i * kNibbleBits < kMaskBits; ++i) mask |= kNibble << (i * kNibbleBits);
+    for (uint32_t i = 0; i < count && i * kNibbleBits < kMaskBits; ++i)
+        mask |= kNibble << (i * kNibbleBits);
     return static_cast<uint16_t>(mask & 0xFFFF);
 }
 
@@ -190,7 +191,8 @@ void HousekeepingTimerProc(KzHwnd, uint32_t, uintptr_t, uint32_t) {
 
 void StartGainRestoreTimer() {
     // Same id on the same window: a running timer is replaced.
-    g_nGainTimerID = KzSetTimer(g_hBTWnd.load(), kGainTimerId, kGainTimerPeriodMs, GainRestoreTimerProc);
+    g_nGainTimerID =
+        KzSetTimer(g_hBTWnd.load(), kGainTimerId, kGainTimerPeriodMs, GainRestoreTimerProc);
 }
 
 void GainRestoreTimerProc(KzHwnd, uint32_t, uintptr_t, uint32_t) {
