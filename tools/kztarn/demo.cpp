@@ -2,6 +2,7 @@
 // it, starts the library as a head unit's user interface would, and tells in
 // plain words what happens on the line and in the host windows. Each step is
 // one entry of kSteps; a step that does not happen ends the tour with exit 1.
+// To extend the tour, write a step function and add its row to kSteps.
 #include "demo.h"
 
 #include <dirent.h>
@@ -18,11 +19,14 @@
 #include "KZ_Tarn.h"
 #include "kz_platform.h"
 #include "module_simulator.h"
+#include "sim_codec.h"
 
 namespace {
 
 constexpr uint32_t kStepTimeoutMs = 5000;
 constexpr uint16_t kIdModuleReady = 48;
+constexpr uint16_t kIdDial = 82;
+constexpr const char* kDemoNumber = "5551234";
 
 // ------------------------------------------------------------ host windows
 
@@ -118,6 +122,16 @@ struct Tour {
             if (m.id == id) return &m;
         return nullptr;
     }
+    bool ModuleSent(uint16_t id) {
+        for (const auto& f : sim.Wire()) {
+            if (f.fromHost) continue;
+            const kzsim::DecodedPacket p = kzsim::DecodeFrame(f.bytes);
+            if (p.error == kzsim::DecodeError::None && p.reliable &&
+                kzsim::MessageId(p.payload) == id)
+                return true;
+        }
+        return false;
+    }
 };
 
 struct Step {
@@ -173,6 +187,29 @@ bool ModuleReadyAnswered(Tour& t) {
     return true;
 }
 
+bool DeviceReadyNotified(Tour&) {
+    return Until([] { return SawHostEvent(false, KZ_NOTIFY_DEVICE_READY, 1); });
+}
+
+bool DialGoesOut(Tour& t) {
+    t.sim.ClearReceived();
+    KZ_BT_Dial(kDemoNumber);
+    std::vector<kzsim::ReceivedMessage> all;
+    if (!Until([&] { return t.Received(kIdDial, all) != nullptr; })) return false;
+    std::printf("      KZ_BT_Dial(\"%s\") reached the module as request 82: %s\n", kDemoNumber,
+                Hex(t.Received(kIdDial, all)->bytes).c_str());
+    return true;
+}
+
+bool DialConfirmed(Tour& t) {
+    if (!Until([&] { return t.ModuleSent(kIdDial); })) return false;
+    if (!t.sim.WaitOutgoingIdle(kStepTimeoutMs)) return false;
+    std::printf("      the module confirmed it (CFM 82) and the library acknowledged the confirmation\n");
+    // Let the phone's call indications that follow reach the host.
+    Until([] { return false; }, 300);
+    return true;
+}
+
 bool CloseLibrary(Tour& t) {
     const int first = KZ_BT_CloseDevice();
     t.libraryOpen = false;
@@ -189,6 +226,9 @@ constexpr Step kSteps[] = {
     {"The library announces its start to \"NavigRecive\"", &StartupPosted},
     {"The module brings the link up", &LinkUp},
     {"The module-ready indication is answered", &ModuleReadyAnswered},
+    {"The user interface hears that the device is ready", &DeviceReadyNotified},
+    {"A request goes out: dial a number", &DialGoesOut},
+    {"Its confirmation comes back", &DialConfirmed},
     {"Close the library", &CloseLibrary},
 };
 
