@@ -52,10 +52,7 @@ kz::LinkKeyEntry Entry(uint8_t a, uint8_t k) {
 
 class RegistryTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        kztest::ResetAllState();
-        root.Write("\\BACKUP\\KZ_Config\\BlueTooth\\.keep", "");
-    }
+    void SetUp() override { root.Write("\\BACKUP\\KZ_Config\\BlueTooth\\.keep", ""); }
     void TearDown() override { KzInjectWriteFailure(-1); }
 
     // Makes g_CurrDevice the phone that has just connected.
@@ -85,8 +82,13 @@ protected:
         return out;
     }
 
+    // Resets before the recorder installs its tap.
+    struct StateReset {
+        StateReset() { kztest::ResetAllState(); }
+    } reset;
     kztest::TempRoot root;
     kztest::HostWindows host;
+    kztest::SubmitRecorder sent;
 };
 
 // -------------------------------------------------------------------- loading
@@ -298,6 +300,24 @@ TEST_F(RegistryTest, DeletePairedDevice_RefusesPhoneBeingConnectedAndBadIndexes)
     EXPECT_EQ(root.Read(kTarnIni), before);
     EXPECT_TRUE(host.Codes().empty());
     EXPECT_EQ(kz::g_CurrConnectIndex, 1);
+}
+
+TEST_F(RegistryTest, DeletePairedDevice_CurrentPhoneIsDisconnectedAndForgotten) {
+    root.Write(kTarnIni, Section(1, "A", "111111111111", kNoKey, 1) + "[General]\nCurrIndex=1\n");
+    kz::LoadPairedDevices();
+    host.Clear();
+    kz::g_bHfpConnected = 1;
+    kz::g_bA2dpConnected = 1;
+    kz::g_bAutoConnecting = 1;
+    kz::DeletePairedDevice(1);
+
+    constexpr uint16_t kIdDisconnectProfile = 13;
+    EXPECT_EQ(sent.Ids(), (std::vector<uint16_t>{kIdDisconnectProfile, kIdDisconnectProfile}));
+    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{KZ_NOTIFY_DEVICE_DELETED}));
+    EXPECT_EQ(kz::g_CurrConnectIndex, 255);
+    EXPECT_EQ(kz::g_bAutoConnecting, 0);
+    EXPECT_EQ(kz::IniReadInt("General", "CurrIndex", 0, kTarnIni), 255);
+    EXPECT_EQ(kz::IniReadInt("Device1", "id", 0, kTarnIni), 255);
 }
 
 TEST_F(RegistryTest, DeletePairedDevice_PhonebookFilesShareTheFolderWhateverItsSpelling) {
