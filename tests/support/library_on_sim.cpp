@@ -47,6 +47,11 @@ int LibraryOnSimulator::Close() {
     return KZ_BT_CloseDevice();
 }
 
+void LibraryOnSimulator::Reopen() {
+    KZ_BT_DeviceInit();
+    open_ = true;
+}
+
 std::vector<std::vector<uint8_t>> LibraryOnSimulator::HostFrames() const {
     std::vector<std::vector<uint8_t>> out;
     for (const auto& f : sim_->Wire())

@@ -20,6 +20,9 @@ public:
     // With waitReady, also waits for the module-ready RES to be acknowledged.
     bool Start(bool waitReady = true, uint32_t timeoutMs = 5000);
     int Close();   // KZ_BT_CloseDevice's result
+    // KZ_BT_DeviceInit again after Close, on the running simulator. The
+    // module-ready handshake is the caller's to bring about and wait for.
+    void Reopen();
 
     kzsim::ModuleSimulator& sim() { return *sim_; }
     HostWindows& host() { return host_; }
