@@ -134,7 +134,7 @@ public:
     void setRoaming(bool on);
     void indicator(uint8_t which, uint8_t value); // any HFP indicator
     void callAudio(bool inCar);                   // IND 52 / IND 53
-    void micMute(bool muted);                     // IND 277
+    void micMute(bool muted);                     // IND 277: byte 6 1 mic on, 0 muted
     bool callActive() const;
     int callSetup() const;                        // 0 none, 1 incoming, 2 outgoing, 3 alerting
     std::string dialledNumber() const;            // last REQ_DIAL number

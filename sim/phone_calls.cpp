@@ -31,6 +31,21 @@ constexpr uint8_t kHoldEndActive = 1;
 constexpr uint8_t kHoldSwap = 2;
 constexpr uint8_t kCallInfoPresent = 1;
 
+// IND 121, one line of the phone's current-call list: byte 7 the call's
+// index, byte 9 its state, the number's length (BE) at 13-14, the number from 15.
+constexpr uint8_t kCallStateActive = 0;
+constexpr uint8_t kCallStateHeld = 1;
+constexpr uint8_t kFirstCallIndex = 1;
+constexpr size_t kCurrentCallFiller = 3;   // bytes 10-12: mode, multiparty, number type
+
+Bytes CurrentCallParams(uint8_t index, uint8_t state, const std::string& number) {
+    Bytes b{kStatusOk, index, 0, state};
+    b.insert(b.end(), kCurrentCallFiller, 0);
+    PutBe16(b, number.size());
+    Append(b, number);
+    return b;
+}
+
 Bytes NumberParams(const std::string& number) {
     Bytes b;
     PutBe16(b, number.size());
@@ -129,11 +144,19 @@ void Phone::State::Answer(const Bytes& m, Outbox& out) {
     }
 }
 
-// The call-list query: whether there is call information, then the number of
-// a ringing or waiting call (the phone's caller-id lines).
+// The call-list query: whether there is call information, the calls that are
+// up (active, then held) as current-call lines, then the number of a ringing
+// or waiting call (the phone's caller-id lines).
 void Phone::State::CurrentCalls(Outbox& out) {
     const bool anyCall = callActive || callSetup != kSetupNone;
     out.Confirm(kReqCurrentCalls, anyCall ? kCallInfoPresent : kStatusOk, {});
+    uint8_t index = kFirstCallIndex;
+    if (callActive) {
+        out.Indication(kIndCurrentCall, CurrentCallParams(index++, kCallStateActive, activeNumber));
+    }
+    if (held != 0) {
+        out.Indication(kIndCurrentCall, CurrentCallParams(index, kCallStateHeld, heldNumber));
+    }
     if (callSetup == kSetupIncoming && !callActive && !setupNumberSent && !setupNumber.empty()) {
         setupNumberSent = true;
         out.Indication(kIndCallSetupNumber, NumberParams(setupNumber));
@@ -244,8 +267,10 @@ void Phone::callAudio(bool inCar) {
         out.Indication(inCar ? kIndCallAudioOn : kIndCallAudioOff, Bytes{kStatusOk});
     });
 }
+// IND 277 byte 6 says whether the microphone is on (1) or muted (0); the host
+// reports it as is (notification 87: 1 unmuted, 0 muted).
 void Phone::micMute(bool muted) {
-    Do([muted](State&, Outbox& out) { out.Indication(kIndMicMute, Bytes{muted ? uint8_t{1} : uint8_t{0}}); });
+    Do([muted](State&, Outbox& out) { out.Indication(kIndMicMute, Bytes{muted ? uint8_t{0} : uint8_t{1}}); });
 }
 bool Phone::callActive() const {
     std::lock_guard<std::mutex> lock(mutex_);

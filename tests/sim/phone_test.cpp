@@ -195,9 +195,14 @@ TEST_F(PhoneTest, Calls_WaitingCallSwappedAndReleased) {
     phone_.waitingCall("222");
     Request(88, 2, {});
     EXPECT_EQ(out_.Take(), (std::vector<Sent>{Ind(113, {2, 1}), Cfm(88, {1}),
+                                              Ind(121, {0, 1, 0, 0, 0, 0, 0, 0, 3, '1', '1', '1'}),
                                               Ind(116, {0, 3, '2', '2', '2'})}));
     Request(90, 1, {2, 0, 0, 0});   // hold the active call, take the waiting one
     EXPECT_EQ(out_.Take(), (std::vector<Sent>{Cfm(90, {0}), Ind(113, {2, 0}), Ind(113, {3, 1})}));
+    Request(88, 2, {});   // the active call, then the held one
+    EXPECT_EQ(out_.Take(), (std::vector<Sent>{
+        Cfm(88, {1}), Ind(121, {0, 1, 0, 0, 0, 0, 0, 0, 3, '2', '2', '2'}),
+        Ind(121, {0, 2, 0, 1, 0, 0, 0, 0, 3, '1', '1', '1'})}));
     Request(90, 1, {0, 0, 0, 0});   // release the held call
     EXPECT_EQ(out_.Take(), (std::vector<Sent>{Cfm(90, {0}), Ind(113, {3, 0})}));
     EXPECT_TRUE(phone_.callActive());
