@@ -1,42 +1,58 @@
-// kztarn: the command-line program (demo, console, simulate).
+// kztarn: the command-line program of KZ_Tarn.
 #include <cstdio>
-#include <cstring>
+#include <string>
+#include <vector>
 
-#include "demo.h"
+#include "commands.h"
+#include "console.h"
 
 namespace {
 
-struct Command {
+constexpr char kUsage[] =
+    "usage: kztarn COMMAND [OPTIONS]\n"
+    "  demo        a tour of the library against the built-in module simulator\n"
+    "  console     interactive shell: every export as a command, every notification decoded\n"
+    "              [--json] [--port DEV] [--root DIR] [--trace FILE] [--script FILE] [--timeout S]\n"
+    "  simulate    the module simulator alone on a pseudo-terminal\n"
+    "  decode FILE a wire trace (KZ_TARN_WIRE_TRACE=FILE) in words\n";
+
+struct Subcommand {
     const char* name;
-    int (*run)(int argc, char** argv);   // null: not available yet
-    const char* help;
+    int (*run)(const std::vector<std::string>&);
 };
 
-constexpr Command kCommands[] = {
-    {"demo", &RunDemo, "a scripted tour against the built-in module simulator"},
-    {"console", nullptr, "an interactive shell over the library"},
-    {"simulate", nullptr, "the module simulator alone on a pseudo-terminal"},
+constexpr Subcommand kSubcommands[] = {
+    {"demo", kztool::RunDemo},
+    {"console", kztool::RunConsole},
+    {"simulate", kztool::RunSimulate},
+    {"decode", kztool::RunDecode},
 };
-
-void Usage(FILE* out) {
-    std::fprintf(out, "usage: kztarn <command>\n\n");
-    for (const auto& c : kCommands) std::fprintf(out, "  %-10s %s\n", c.name, c.help);
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        Usage(argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+    if (argc < 2) {
+        std::fputs(kUsage, stderr);
+        return kztool::kExitUsage;
     }
-    for (const auto& c : kCommands) {
-        if (std::strcmp(argv[1], c.name) != 0) continue;
-        if (c.run) return c.run(argc - 1, argv + 1);
-        std::fprintf(stderr, "kztarn: '%s' is not available yet\n", c.name);
-        return 1;
+    const std::string name = argv[1];
+    if (name == "--help" || name == "help" || name == "-h") {
+        std::fputs(kUsage, stdout);
+        return kztool::kExitOk;
     }
-    std::fprintf(stderr, "kztarn: unknown command '%s'\n", argv[1]);
-    Usage(stderr);
-    return 2;
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    for (const auto& s : kSubcommands)
+        if (name == s.name) return s.run(args);
+    std::string nearest;
+    size_t best = 3;
+    for (const auto& s : kSubcommands) {
+        const size_t d = kztool::EditDistance(name, s.name);
+        if (d < best) {
+            best = d;
+            nearest = s.name;
+        }
+    }
+    std::fprintf(stderr, "kztarn: unknown command '%s'%s\n%s", name.c_str(),
+                 nearest.empty() ? "" : ("; did you mean '" + nearest + "'?").c_str(), kUsage);
+    return kztool::kExitUsage;
 }

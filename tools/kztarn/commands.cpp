@@ -1,0 +1,742 @@
+#include "commands.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <sstream>
+
+#include "KZ_Tarn.h"
+#include "phone.h"
+#include "session.h"
+
+namespace kztool {
+
+namespace {
+
+// Request ids the simulator sees for the library's commands.
+constexpr uint16_t kReqResetAt = 1;
+constexpr uint16_t kReqMicGain = 4;
+constexpr uint16_t kReqLocalName = 9;
+constexpr uint16_t kReqInquiry = 10;
+constexpr uint16_t kReqVisibleMode = 11;
+constexpr uint16_t kReqConnect = 12;
+constexpr uint16_t kReqDisconnect = 13;
+constexpr uint16_t kReqAudioCar = 14;
+constexpr uint16_t kReqAudioPhone = 15;
+constexpr uint16_t kReqMicVolume = 23;
+constexpr uint16_t kReqMicMode = 33;
+constexpr uint16_t kReqAnswer = 80;
+constexpr uint16_t kReqDial = 82;
+constexpr uint16_t kReqDtmf = 86;
+constexpr uint16_t kReqCallHold = 90;
+constexpr uint16_t kReqPassThrough = 288;
+constexpr uint16_t kReqPbapPull = 512;
+
+// AVRCP pass-through operation ids.
+constexpr int kAvrcpPlay = 0x44;
+constexpr int kAvrcpPause = 0x46;
+constexpr int kAvrcpNext = 0x4B;
+constexpr int kAvrcpPrevious = 0x4C;
+
+constexpr uint8_t kMaxLevel = 255;
+constexpr size_t kMaxSuggestDistance = 3;
+
+bool Fail(CommandContext& c, std::string message) {
+    c.error = std::move(message);
+    return false;
+}
+
+bool ParseInt(const std::string& s, long min, long max, long& out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    const long v = std::strtol(s.c_str(), &end, 0);
+    if (*end != '\0' || v < min || v > max) return false;
+    out = v;
+    return true;
+}
+
+// "on"/"off" (also 1/0, yes/no).
+bool ParseOnOff(const std::string& s, bool& on) {
+    if (s == "on" || s == "1" || s == "yes") on = true;
+    else if (s == "off" || s == "0" || s == "no") on = false;
+    else return false;
+    return true;
+}
+
+bool ParseListType(const std::string& s, int& type) {
+    static const char* const kNames[] = {"contacts", "received", "dialed", "missed"};
+    for (int i = 0; i < 4; ++i)
+        if (s == kNames[i] || s == std::to_string(i + 1)) {
+            type = i + 1;
+            return true;
+        }
+    return false;
+}
+
+void ExpectRequests(CommandContext& c, std::vector<uint16_t> ids) { c.expect.requests = std::move(ids); }
+void ExpectNotify(CommandContext& c, std::vector<uint32_t> codes) { c.expect.notifications = std::move(codes); }
+
+// ------------------------------------------------------------ library commands
+
+bool CmdStart(CommandContext& c, const Args&) {
+    c.session->StartLibrary();
+    ExpectNotify(c, {KZ_NOTIFY_DEVICE_READY});
+    return true;
+}
+bool CmdStop(CommandContext& c, const Args&) {
+    c.session->StopLibrary();
+    return true;
+}
+bool CmdInit(CommandContext& c, const Args&) {
+    KZ_BT_SetInitialValue();
+    ExpectRequests(c, {kReqLocalName});
+    return true;
+}
+bool CmdScan(CommandContext& c, const Args& a) {
+    const bool stop = !a.empty();
+    if (stop && a[0] != "stop") return Fail(c, "expected 'stop' or nothing");
+    KZ_BT_InquiryDevice(stop ? 0 : 1);
+    if (stop) ExpectRequests(c, {kReqVisibleMode});
+    else ExpectRequests(c, {kReqInquiry, kReqDisconnect});
+    return true;
+}
+bool CmdPair(CommandContext& c, const Args& a) {
+    long index = 0;
+    if (!ParseInt(a[0], 0, kMaxLevel, index)) return Fail(c, "INDEX is a number of an inquiry result");
+    if (a[1].size() != 4) return Fail(c, "PIN has four characters");
+    KZ_BT_PairRemoteDevice(a[0].c_str(), a[1].c_str());
+    ExpectRequests(c, {kReqConnect});
+    return true;
+}
+bool CmdConnect(CommandContext& c, const Args& a) {
+    long slot = 0;
+    if (!ParseInt(a[0], 0, 4, slot)) return Fail(c, "SLOT is 0 to 4");
+    KZ_BT_ConnectPairedDevice(a[0].c_str());
+    ExpectRequests(c, {kReqConnect});
+    return true;
+}
+bool CmdRetry(CommandContext& c, const Args&) {
+    KZ_BT_PairingRetry();
+    ExpectRequests(c, {kReqConnect});
+    return true;
+}
+bool CmdDisconnect(CommandContext& c, const Args& a) {
+    if (!a.empty() && a[0] != "a2dp") return Fail(c, "expected 'a2dp' or nothing");
+    if (a.empty()) KZ_BT_DisConnectPairedDevice();
+    else KZ_BT_DisconnectA2DP();
+    ExpectRequests(c, {kReqDisconnect});
+    return true;
+}
+bool CmdDelete(CommandContext& c, const Args& a) {
+    long slot = 0;
+    if (!ParseInt(a[0], 0, 4, slot)) return Fail(c, "SLOT is 0 to 4");
+    KZ_BT_DeletePairedDevice(a[0].c_str());
+    ExpectNotify(c, {KZ_NOTIFY_DEVICE_DELETED});
+    return true;
+}
+bool CmdPaired(CommandContext&, const Args&) {
+    KZ_BT_GetPairedDevices();
+    return true;
+}
+bool CmdDial(CommandContext& c, const Args& a) {
+    if (a[0].find_first_not_of("0123456789+*#pw ") != std::string::npos)
+        return Fail(c, "NUMBER has digits, + * # only");
+    KZ_BT_Dial(a[0].c_str());
+    ExpectRequests(c, {kReqDial});
+    return true;
+}
+bool CmdAnswer(CommandContext& c, const Args&) {
+    KZ_BT_Answer();
+    ExpectRequests(c, {kReqAnswer});
+    return true;
+}
+bool CmdHangup(CommandContext& c, const Args&) {
+    KZ_BT_Hangup();
+    ExpectRequests(c, {kReqAnswer});
+    return true;
+}
+bool CmdHold(CommandContext& c, const Args&) {
+    KZ_BT_Hold1stCall();
+    ExpectRequests(c, {kReqCallHold});
+    return true;
+}
+bool CmdSwitch(CommandContext& c, const Args&) {
+    KZ_BT_SwitchCalls();
+    ExpectRequests(c, {kReqCallHold});
+    return true;
+}
+bool CmdEnd(CommandContext& c, const Args& a) {
+    if (!a.empty() && a[0] != "waiting") return Fail(c, "expected 'waiting' or nothing");
+    if (a.empty()) KZ_BT_End1stCall();
+    else KZ_BT_EndWaitingCall();
+    ExpectRequests(c, {kReqCallHold});
+    return true;
+}
+bool CmdDtmf(CommandContext& c, const Args& a) {
+    if (a[0].size() != 1 || std::string("0123456789*#ABCD").find(a[0][0]) == std::string::npos)
+        return Fail(c, "CHAR is one of 0-9 * # A-D");
+    KZ_BT_DTMF(a[0][0]);
+    ExpectRequests(c, {kReqDtmf});
+    return true;
+}
+bool CmdAudio(CommandContext& c, const Args& a) {
+    if (a[0] != "car" && a[0] != "phone") return Fail(c, "expected car or phone");
+    const bool car = a[0] == "car";
+    KZ_BT_AudioTransfer(car ? 1 : 0);
+    ExpectRequests(c, {car ? kReqAudioCar : kReqAudioPhone});
+    return true;
+}
+bool CmdMute(CommandContext& c, const Args& a) {
+    bool on = false;
+    if (!ParseOnOff(a[0], on)) return Fail(c, "expected on or off");
+    KZ_BT_SetPhoneMute(on ? 1 : 0);
+    ExpectRequests(c, {kReqMicVolume});
+    return true;
+}
+bool CmdSetMute(CommandContext& c, const Args& a) {
+    bool on = false;
+    if (!ParseOnOff(a[0], on)) return Fail(c, "expected on or off");
+    KZ_BT_SetMute(on);
+    return true;
+}
+bool Avrcp(CommandContext& c, int operation) {
+    KZ_BT_AVRCPCmd(operation);
+    ExpectRequests(c, {kReqPassThrough, kReqConnect});
+    return true;
+}
+bool CmdPlay(CommandContext& c, const Args&) { return Avrcp(c, kAvrcpPlay); }
+bool CmdPause(CommandContext& c, const Args&) { return Avrcp(c, kAvrcpPause); }
+bool CmdNext(CommandContext& c, const Args&) { return Avrcp(c, kAvrcpNext); }
+bool CmdPrevious(CommandContext& c, const Args&) { return Avrcp(c, kAvrcpPrevious); }
+bool CmdAvrcp(CommandContext& c, const Args& a) {
+    long op = 0;
+    if (!ParseInt(a[0], 0, 0x7F, op)) return Fail(c, "OP is an AVRCP operation id, 0 to 0x7f");
+    return Avrcp(c, static_cast<int>(op));
+}
+bool CmdSource(CommandContext& c, const Args& a) {
+    if (a[0] != "a2dp") return Fail(c, "expected a2dp");
+    KZ_BT_SetAudioService();
+    return true;
+}
+bool CmdPhonebook(CommandContext& c, const Args& a) {
+    int type = 0;
+    if (a[0] == "load") {
+        if (a.size() != 1) return Fail(c, "load takes no argument");
+        KZ_BT_GetContactsFromFile();
+        return true;
+    }
+    if (a.size() < 2 || !ParseListType(a[1], type)) return Fail(c, "TYPE is contacts, received, dialed or missed");
+    if (a[0] == "size") {
+        if (a.size() != 2) return Fail(c, "size takes TYPE only");
+        KZ_BT_GetPhonBookSize(type);
+        ExpectNotify(c, {KZ_NOTIFY_PHONEBOOK_SIZE});
+        return true;
+    }
+    if (a[0] == "download") {
+        long count = 0;
+        if (a.size() != 3 || !ParseInt(a[2], 1, 0xFFFF, count)) return Fail(c, "COUNT is 1 to 65535");
+        KZ_BT_GetPhonebookData(type, static_cast<int>(count));
+        ExpectRequests(c, {kReqPbapPull});
+        return true;
+    }
+    return Fail(c, "expected size, download or load");
+}
+bool CmdPin(CommandContext& c, const Args& a) {
+    if (a[0].size() != 4) return Fail(c, "PIN has four characters");
+    KZ_BT_SetPinCode(a[0].c_str());
+    ExpectNotify(c, {KZ_NOTIFY_PIN_CODE});
+    return true;
+}
+bool CmdAutoAnswer(CommandContext& c, const Args& a) {
+    bool on = false;
+    if (!ParseOnOff(a[0], on)) return Fail(c, "expected on or off");
+    KZ_BT_SetAutoAnswer(on ? 1 : 0);
+    return true;
+}
+bool CmdAutoConnect(CommandContext& c, const Args& a) {
+    bool on = false;
+    if (!ParseOnOff(a[0], on)) return Fail(c, "expected on or off");
+    KZ_BT_SetAutoConnect(on ? 0 : 1);   // the stored value 0 means on
+    return true;
+}
+bool CmdMicMode(CommandContext& c, const Args& a) {
+    if (a.empty()) {
+        KZ_BT_GetMicrophoneMode();
+        ExpectNotify(c, {KZ_NOTIFY_MIC_MODE});
+        return true;
+    }
+    long mode = 0;
+    if (a[0] == "internal") mode = 0;
+    else if (a[0] == "external") mode = 1;
+    else if (!ParseInt(a[0], 0, kMaxLevel, mode)) return Fail(c, "expected internal, external or a number");
+    KZ_BT_SetMicrophoneMode(static_cast<int>(mode));
+    ExpectRequests(c, {kReqMicMode});
+    return true;
+}
+bool CmdMicGain(CommandContext& c, const Args& a) {
+    if (a.empty()) {
+        KZ_BT_GetMicrophoneGain();
+        ExpectNotify(c, {KZ_NOTIFY_MIC_GAIN});
+        return true;
+    }
+    long gain = 0;
+    if (!ParseInt(a[0], 0, kMaxLevel, gain)) return Fail(c, "GAIN is 0 to 255");
+    KZ_BT_SetMicrophoneGain(static_cast<int>(gain));
+    ExpectRequests(c, {kReqMicGain});
+    return true;
+}
+bool CmdName(CommandContext& c, const Args&) {
+    KZ_BT_SetLocalDeviceName();
+    ExpectRequests(c, {kReqLocalName});
+    return true;
+}
+bool CmdResetAt(CommandContext& c, const Args&) {
+    KZ_BT_ResetATCommand();
+    ExpectRequests(c, {kReqResetAt});
+    return true;
+}
+
+// ------------------------------------------------------------- console's own
+
+bool CmdHelp(CommandContext& c, const Args& a) {
+    c.session->output().Print(HelpText(a.empty() ? "" : a[0]));
+    return true;
+}
+bool CmdQuit(CommandContext& c, const Args&) {
+    c.quit = true;
+    return true;
+}
+bool CmdWait(CommandContext& c, const Args& a) {
+    long code = 0;
+    if (ParseInt(a[0], 1, 0xFFFF, code)) c.expect.notifications = {static_cast<uint32_t>(code)};
+    else c.expect.eventName = a[0];
+    for (size_t i = 1; i < a.size(); ++i) c.expect.eventText += (i > 1 ? " " : "") + a[i];
+    return true;
+}
+bool CmdSleep(CommandContext& c, const Args& a) {
+    long ms = 0;
+    if (!ParseInt(a[0], 0, 600000, ms)) return Fail(c, "MS is 0 to 600000");
+    c.expect.sleepMs = static_cast<uint32_t>(ms);
+    return true;
+}
+bool CmdContacts(CommandContext& c, const Args&) {
+    c.session->output().Print(std::to_string(c.session->contacts().Size()) +
+                             " numbers of the connected phone's contacts are known");
+    return true;
+}
+
+// --------------------------------------------------------------- phone side
+
+kzsim::Phone* PhoneOf(CommandContext& c) { return &c.sim->phone(); }
+
+bool ParseProfile(const std::string& s, kzsim::Profile& p) {
+    if (s == "hfp") p = kzsim::Profile::Hfp;
+    else if (s == "a2dp") p = kzsim::Profile::A2dp;
+    else if (s == "avrcp") p = kzsim::Profile::Avrcp;
+    else if (s == "pbap") p = kzsim::Profile::Pbap;
+    else return false;
+    return true;
+}
+
+bool PhRing(CommandContext& c, const Args& a) {
+    PhoneOf(c)->ring(a[0]);
+    ExpectNotify(c, {KZ_NOTIFY_CALL_RECORD});
+    return true;
+}
+bool PhWaiting(CommandContext& c, const Args& a) {
+    PhoneOf(c)->waitingCall(a[0]);
+    ExpectNotify(c, {KZ_NOTIFY_CALL_RECORD, KZ_NOTIFY_CALL_COUNT});
+    return true;
+}
+bool PhAnswer(CommandContext& c, const Args&) {
+    PhoneOf(c)->answer();
+    ExpectNotify(c, {KZ_NOTIFY_CALL_RECORD});
+    return true;
+}
+bool PhRemoteAnswer(CommandContext& c, const Args&) {
+    PhoneOf(c)->remoteAnswer();
+    ExpectNotify(c, {KZ_NOTIFY_CALL_RECORD});
+    return true;
+}
+bool PhHangup(CommandContext& c, const Args&) {
+    PhoneOf(c)->hangup();
+    ExpectNotify(c, {KZ_NOTIFY_CALL_COUNT});
+    return true;
+}
+bool PhPlay(CommandContext& c, const Args&) {
+    PhoneOf(c)->play();
+    ExpectNotify(c, {KZ_NOTIFY_PLAY_STATE});
+    return true;
+}
+bool PhPause(CommandContext& c, const Args&) {
+    PhoneOf(c)->pause();
+    ExpectNotify(c, {KZ_NOTIFY_PLAY_STATE});
+    return true;
+}
+bool PhTrack(CommandContext& c, const Args& a) {
+    PhoneOf(c)->changeTrack({a[0], a.size() > 1 ? a[1] : "", a.size() > 2 ? a[2] : ""});
+    ExpectNotify(c, {KZ_NOTIFY_TRACK_INFO});
+    return true;
+}
+bool PhOpen(CommandContext& c, const Args&) {
+    PhoneOf(c)->openMedia();
+    ExpectRequests(c, {kReqPassThrough, kReqConnect});
+    return true;
+}
+bool PhClose(CommandContext& c, const Args&) {
+    PhoneOf(c)->closeMedia();
+    return true;
+}
+bool PhLevel(CommandContext& c, const Args& a, bool battery) {
+    long level = 0;
+    if (!ParseInt(a[0], 0, 5, level)) return Fail(c, "N is 0 to 5");
+    if (battery) PhoneOf(c)->setBattery(static_cast<uint8_t>(level));
+    else PhoneOf(c)->setSignal(static_cast<uint8_t>(level));
+    ExpectNotify(c, {battery ? uint32_t{KZ_NOTIFY_BATTERY} : uint32_t{KZ_NOTIFY_SIGNAL}});
+    return true;
+}
+bool PhBattery(CommandContext& c, const Args& a) { return PhLevel(c, a, true); }
+bool PhSignal(CommandContext& c, const Args& a) { return PhLevel(c, a, false); }
+bool PhAudio(CommandContext& c, const Args& a) {
+    if (a[0] != "car" && a[0] != "phone") return Fail(c, "expected car or phone");
+    PhoneOf(c)->callAudio(a[0] == "car");
+    ExpectNotify(c, {KZ_NOTIFY_CALL_AUDIO});
+    return true;
+}
+bool PhMute(CommandContext& c, const Args& a) {
+    bool on = false;
+    if (!ParseOnOff(a[0], on)) return Fail(c, "expected on or off");
+    PhoneOf(c)->micMute(on);
+    ExpectNotify(c, {KZ_NOTIFY_MIC_MUTE});
+    return true;
+}
+bool PhConnect(CommandContext& c, const Args& a) {
+    kzsim::Profile p{};
+    if (!ParseProfile(a[0], p)) return Fail(c, "PROFILE is hfp, a2dp, avrcp or pbap");
+    PhoneOf(c)->connectProfile(p);
+    if (p == kzsim::Profile::Hfp) ExpectNotify(c, {KZ_NOTIFY_CONNECTION});
+    return true;
+}
+bool PhDisconnect(CommandContext& c, const Args& a) {
+    kzsim::Profile p{};
+    if (!ParseProfile(a[0], p)) return Fail(c, "PROFILE is hfp, a2dp, avrcp or pbap");
+    PhoneOf(c)->disconnectProfile(p);
+    if (p == kzsim::Profile::Hfp) ExpectNotify(c, {KZ_NOTIFY_CONNECTION});
+    return true;
+}
+bool PhService(CommandContext& c, const Args& a) {
+    bool on = false;
+    if (!ParseOnOff(a[0], on)) return Fail(c, "expected on or off");
+    PhoneOf(c)->setService(on);
+    return true;
+}
+bool PhRoaming(CommandContext& c, const Args& a) {
+    bool on = false;
+    if (!ParseOnOff(a[0], on)) return Fail(c, "expected on or off");
+    PhoneOf(c)->setRoaming(on);
+    return true;
+}
+bool PhReset(CommandContext& c, const Args&) {
+    PhoneOf(c)->Reset();
+    return true;
+}
+bool PhModuleReset(CommandContext& c, const Args&) {
+    c.sim->PeerReset();
+    ExpectNotify(c, {KZ_NOTIFY_DEVICE_READY});
+    return true;
+}
+
+bool CmdPhone(CommandContext& c, const Args& a);
+
+}  // namespace
+
+const std::vector<Command>& Commands() {
+    using G = Group;
+    static const std::vector<Command> kTable = {
+        {"help", "[COMMAND]", "list the commands, or explain one", 0, 1, G::kConsole, CmdHelp},
+        {"quit", "", "stop the library and leave", 0, 0, G::kConsole, CmdQuit},
+        {"exit", "", "same as quit", 0, 0, G::kConsole, CmdQuit},
+        {"wait", "EVENT|CODE [TEXT]", "wait for an event (its first word or notification code) whose line contains TEXT", 1, -1, G::kConsole, CmdWait},
+        {"sleep", "MS", "let the library run for MS milliseconds", 1, 1, G::kConsole, CmdSleep},
+        {"contacts", "", "how many contact numbers are known for caller names", 0, 0, G::kConsole, CmdContacts},
+        {"start", "", "start the library (KZ_BT_DeviceInit)", 0, 0, G::kLibrary, CmdStart},
+        {"stop", "", "stop the library (KZ_BT_CloseDevice)", 0, 0, G::kLibrary, CmdStop},
+        {"init", "", "report the settings and connect automatically (KZ_BT_SetInitialValue)", 0, 0, G::kLibrary, CmdInit},
+        {"scan", "[stop]", "search for phones, or end the search (KZ_BT_InquiryDevice)", 0, 1, G::kLibrary, CmdScan},
+        {"pair", "INDEX PIN", "pair with inquiry result INDEX (KZ_BT_PairRemoteDevice)", 2, 2, G::kLibrary, CmdPair},
+        {"connect", "SLOT", "connect paired phone SLOT 0-4 (KZ_BT_ConnectPairedDevice)", 1, 1, G::kLibrary, CmdConnect},
+        {"retry", "", "retry the last connection (KZ_BT_PairingRetry)", 0, 0, G::kLibrary, CmdRetry},
+        {"disconnect", "[a2dp]", "disconnect the phone, or only its music (KZ_BT_DisConnectPairedDevice, KZ_BT_DisconnectA2DP)", 0, 1, G::kLibrary, CmdDisconnect},
+        {"delete", "SLOT", "forget paired phone SLOT (KZ_BT_DeletePairedDevice)", 1, 1, G::kLibrary, CmdDelete},
+        {"paired", "", "list the paired phones (KZ_BT_GetPairedDevices)", 0, 0, G::kLibrary, CmdPaired},
+        {"dial", "NUMBER", "call NUMBER (KZ_BT_Dial)", 1, 1, G::kLibrary, CmdDial},
+        {"answer", "", "answer the incoming call (KZ_BT_Answer)", 0, 0, G::kLibrary, CmdAnswer},
+        {"hangup", "", "hang up or reject (KZ_BT_Hangup)", 0, 0, G::kLibrary, CmdHangup},
+        {"hold", "", "hold the active call, take the other (KZ_BT_Hold1stCall)", 0, 0, G::kLibrary, CmdHold},
+        {"switch", "", "switch between two calls (KZ_BT_SwitchCalls)", 0, 0, G::kLibrary, CmdSwitch},
+        {"end", "[waiting]", "end the active call, or the waiting one (KZ_BT_End1stCall, KZ_BT_EndWaitingCall)", 0, 1, G::kLibrary, CmdEnd},
+        {"dtmf", "CHAR", "send a DTMF tone 0-9 * # A-D (KZ_BT_DTMF)", 1, 1, G::kLibrary, CmdDtmf},
+        {"audio", "car|phone", "move the call audio (KZ_BT_AudioTransfer)", 1, 1, G::kLibrary, CmdAudio},
+        {"mute", "on|off", "mute the microphone (KZ_BT_SetPhoneMute)", 1, 1, G::kLibrary, CmdMute},
+        {"setmute", "on|off", "KZ_BT_SetMute (does nothing, kept for old hosts)", 1, 1, G::kLibrary, CmdSetMute},
+        {"source", "a2dp", "make phone music the audio source (KZ_BT_SetAudioService)", 1, 1, G::kLibrary, CmdSource},
+        {"play", "", "AVRCP play, 0x44 (KZ_BT_AVRCPCmd)", 0, 0, G::kLibrary, CmdPlay},
+        {"pause", "", "AVRCP pause, 0x46", 0, 0, G::kLibrary, CmdPause},
+        {"next", "", "AVRCP next track, 0x4B", 0, 0, G::kLibrary, CmdNext},
+        {"previous", "", "AVRCP previous track, 0x4C", 0, 0, G::kLibrary, CmdPrevious},
+        {"avrcp", "OP", "any AVRCP pass-through operation (KZ_BT_AVRCPCmd)", 1, 1, G::kLibrary, CmdAvrcp},
+        {"phonebook", "size|download|load [contacts|received|dialed|missed] [COUNT]",
+         "list size (KZ_BT_GetPhonBookSize), download COUNT entries (KZ_BT_GetPhonebookData), load the stored contacts (KZ_BT_GetContactsFromFile)", 1, 3, G::kLibrary, CmdPhonebook},
+        {"pin", "PIN", "set the 4-digit PIN code (KZ_BT_SetPinCode)", 1, 1, G::kLibrary, CmdPin},
+        {"autoanswer", "on|off", "answer calls automatically (KZ_BT_SetAutoAnswer)", 1, 1, G::kLibrary, CmdAutoAnswer},
+        {"autoconnect", "on|off", "connect the last phone at start (KZ_BT_SetAutoConnect)", 1, 1, G::kLibrary, CmdAutoConnect},
+        {"micmode", "[internal|external|N]", "set or show the microphone mode (KZ_BT_SetMicrophoneMode, KZ_BT_GetMicrophoneMode)", 0, 1, G::kLibrary, CmdMicMode},
+        {"micgain", "[GAIN]", "set or show the microphone gain (KZ_BT_SetMicrophoneGain, KZ_BT_GetMicrophoneGain)", 0, 1, G::kLibrary, CmdMicGain},
+        {"name", "", "send the local name from the settings (KZ_BT_SetLocalDeviceName)", 0, 0, G::kLibrary, CmdName},
+        {"resetat", "", "reset the module's AT command layer (KZ_BT_ResetATCommand)", 0, 0, G::kLibrary, CmdResetAt},
+        {"phone", "ACTION [ARGS]", "act as the simulated phone (see 'help phone')", 1, -1, G::kPhone, CmdPhone},
+    };
+    return kTable;
+}
+
+const std::vector<Command>& PhoneCommands() {
+    using G = Group;
+    static const std::vector<Command> kTable = {
+        {"ring", "NUMBER", "an incoming call from NUMBER", 1, 1, G::kPhone, PhRing},
+        {"waiting", "NUMBER", "a second call while talking", 1, 1, G::kPhone, PhWaiting},
+        {"answer", "", "the call is answered on the phone", 0, 0, G::kPhone, PhAnswer},
+        {"remote-answer", "", "the dialled party answers", 0, 0, G::kPhone, PhRemoteAnswer},
+        {"hangup", "", "the call ends", 0, 0, G::kPhone, PhHangup},
+        {"audio", "car|phone", "the phone moves the call audio", 1, 1, G::kPhone, PhAudio},
+        {"mute", "on|off", "the phone mutes its microphone", 1, 1, G::kPhone, PhMute},
+        {"play", "", "music starts", 0, 0, G::kPhone, PhPlay},
+        {"pause", "", "music pauses", 0, 0, G::kPhone, PhPause},
+        {"track", "TITLE [ARTIST] [ALBUM]", "the track changes (quote words with spaces)", 1, 3, G::kPhone, PhTrack},
+        {"open", "", "the phone opens the music stream", 0, 0, G::kPhone, PhOpen},
+        {"close", "", "the phone closes the music stream", 0, 0, G::kPhone, PhClose},
+        {"battery", "N", "battery level 0-5", 1, 1, G::kPhone, PhBattery},
+        {"signal", "N", "signal level 0-5", 1, 1, G::kPhone, PhSignal},
+        {"service", "on|off", "network service indicator", 1, 1, G::kPhone, PhService},
+        {"roaming", "on|off", "roaming indicator", 1, 1, G::kPhone, PhRoaming},
+        {"connect", "hfp|a2dp|avrcp|pbap", "the phone connects a profile on its own", 1, 1, G::kPhone, PhConnect},
+        {"disconnect", "hfp|a2dp|avrcp|pbap", "the phone drops a profile", 1, 1, G::kPhone, PhDisconnect},
+        {"reset", "", "the phone forgets its calls and connections", 0, 0, G::kPhone, PhReset},
+        {"module-reset", "", "the module restarts its link (peer reset)", 0, 0, G::kPhone, PhModuleReset},
+    };
+    return kTable;
+}
+
+namespace {
+bool CmdPhone(CommandContext& c, const Args& a) {
+    if (!c.sim) return Fail(c, "phone commands need the built-in simulator (no --port)");
+    const Command* sub = FindCommand(PhoneCommands(), a[0]);
+    if (!sub) {
+        const std::string near = NearestCommand(PhoneCommands(), a[0]);
+        return Fail(c, "unknown phone action '" + a[0] + "'" +
+                           (near.empty() ? "" : "; did you mean 'phone " + near + "'?"));
+    }
+    const Args rest(a.begin() + 1, a.end());
+    const int n = static_cast<int>(rest.size());
+    if (n < sub->minArgs || (sub->maxArgs >= 0 && n > sub->maxArgs))
+        return Fail(c, std::string("usage: phone ") + sub->name + " " + sub->usage);
+    if (!sub->run(c, rest)) {
+        c.error = std::string("usage: phone ") + sub->name + " " + sub->usage + ": " + c.error;
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+const Command* FindCommand(const std::vector<Command>& table, const std::string& name) {
+    for (const auto& c : table)
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+std::string NearestCommand(const std::vector<Command>& table, const std::string& name) {
+    std::string best;
+    size_t bestDistance = kMaxSuggestDistance + 1;
+    for (const auto& c : table) {
+        const std::string candidate = c.name;
+        size_t d = EditDistance(name, candidate);
+        // A typed prefix of a long name counts as close.
+        if (name.size() >= 2 && candidate.compare(0, name.size(), name) == 0) d = 1;
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = candidate;
+        }
+    }
+    return bestDistance <= std::max<size_t>(1, std::min(kMaxSuggestDistance, name.size() / 2 + 1)) ? best : "";
+}
+
+Args SplitLine(const std::string& line) {
+    Args words;
+    std::string word;
+    bool quoted = false, any = false;
+    for (char ch : line) {
+        if (ch == '"') {
+            quoted = !quoted;
+            any = true;
+        } else if (!quoted && (ch == ' ' || ch == '\t')) {
+            if (any) words.push_back(word);
+            word.clear();
+            any = false;
+        } else {
+            word += ch;
+            any = true;
+        }
+    }
+    if (any) words.push_back(word);
+    return words;
+}
+
+std::string HelpText(const std::string& topic) {
+    std::ostringstream out;
+    auto line = [&](const std::string& prefix, const Command& c) {
+        std::string head = prefix + c.name + (*c.usage ? std::string(" ") + c.usage : "");
+        if (head.size() < 34) head += std::string(34 - head.size(), ' ');
+        out << "  " << head << " " << c.help << "\n";
+    };
+    if (topic == "phone") {
+        out << "phone-side commands (built-in simulator only):\n";
+        for (const auto& c : PhoneCommands()) line("phone ", c);
+        return out.str();
+    }
+    if (!topic.empty()) {
+        if (const Command* c = FindCommand(Commands(), topic)) {
+            line("", *c);
+            return out.str();
+        }
+        return "no command '" + topic + "'";
+    }
+    out << "library commands (one per export):\n";
+    for (const auto& c : Commands())
+        if (c.group == Group::kLibrary) line("", c);
+    out << "phone-side commands (built-in simulator only):\n";
+    for (const auto& c : PhoneCommands()) line("phone ", c);
+    out << "console:\n";
+    for (const auto& c : Commands())
+        if (c.group == Group::kConsole) line("", c);
+    return out.str();
+}
+
+LineOutcome RunLine(Session& session, const std::string& text) {
+    LineOutcome outcome;
+    const Args words = SplitLine(text);
+    if (words.empty()) return outcome;
+    const Command* cmd = FindCommand(Commands(), words[0]);
+    if (!cmd) {
+        outcome.result = RunResult::kUnknown;
+        const std::string near = NearestCommand(Commands(), words[0]);
+        outcome.message = "unknown command '" + words[0] + "'" +
+                          (near.empty() ? "; type 'help' for the list" : "; did you mean '" + near + "'?");
+        return outcome;
+    }
+    const Args args(words.begin() + 1, words.end());
+    const int n = static_cast<int>(args.size());
+    const std::string usage = std::string("usage: ") + cmd->name + (*cmd->usage ? " " : "") + cmd->usage;
+    if (n < cmd->minArgs || (cmd->maxArgs >= 0 && n > cmd->maxArgs)) {
+        outcome.result = RunResult::kUsage;
+        outcome.message = usage;
+        return outcome;
+    }
+    if (cmd->group == Group::kLibrary && !session.running() && cmd->run != CmdStart) {
+        outcome.result = RunResult::kUnavailable;
+        outcome.message = "the library is stopped; type 'start'";
+        return outcome;
+    }
+    CommandContext ctx{&session, session.simulator(), {}, {}, false};
+    if (!cmd->run(ctx, args)) {
+        outcome.result = cmd->group == Group::kPhone ? RunResult::kUnavailable : RunResult::kUsage;
+        outcome.message = cmd->group == Group::kPhone ? ctx.error : usage + ": " + ctx.error;
+        if (ctx.error.rfind("usage:", 0) == 0) {
+            outcome.result = RunResult::kUsage;
+            outcome.message = ctx.error;
+        }
+        return outcome;
+    }
+    outcome.expect = ctx.expect;
+    if (ctx.quit) outcome.result = RunResult::kQuit;
+    return outcome;
+}
+
+LineOutcome RunPhoneLine(kzsim::ModuleSimulator& sim, const std::string& text) {
+    LineOutcome outcome;
+    Args words = SplitLine(text);
+    if (words.empty()) return outcome;
+    if (words[0] == "phone") words.erase(words.begin());
+    if (words.empty() || words[0] == "help") {
+        outcome.message = HelpText("phone");
+        return outcome;
+    }
+    if (words[0] == "quit" || words[0] == "exit") {
+        outcome.result = RunResult::kQuit;
+        return outcome;
+    }
+    CommandContext ctx{nullptr, &sim, {}, {}, false};
+    if (!CmdPhone(ctx, words)) {
+        outcome.result = ctx.error.rfind("usage:", 0) == 0 ? RunResult::kUsage : RunResult::kUnknown;
+        outcome.message = ctx.error;
+    }
+    return outcome;
+}
+
+std::vector<std::string> ArgumentWords(const std::string& commandLine) {
+    const Args words = SplitLine(commandLine);
+    if (words.empty()) return {};
+    const Command* cmd = FindCommand(Commands(), words[0]);
+    if (!cmd) return {};
+    std::string usage = cmd->usage;
+    if (cmd->group == Group::kPhone) {
+        if (words.size() == 1) {
+            std::vector<std::string> names;
+            for (const auto& c : PhoneCommands()) names.push_back(c.name);
+            return names;
+        }
+        const Command* sub = FindCommand(PhoneCommands(), words[1]);
+        if (!sub) return {};
+        usage = sub->usage;
+    } else if (words.size() > 1) {
+        // Only the first argument's choices for other commands, and the
+        // second of "phonebook".
+        if (std::string(cmd->name) != "phonebook" || words.size() > 2) return {};
+        usage = "contacts|received|dialed|missed";
+    } else if (std::string(cmd->name) == "help") {
+        std::vector<std::string> names;
+        for (const auto& c : Commands()) names.push_back(c.name);
+        names.push_back("phone");
+        return names;
+    }
+    const std::string first = usage.substr(0, usage.find(' '));
+    std::vector<std::string> choices;
+    std::string current;
+    for (char ch : first) {
+        if (ch == '|') {
+            choices.push_back(current);
+            current.clear();
+        } else if (ch != '[' && ch != ']') {
+            current += ch;
+        }
+    }
+    choices.push_back(current);
+    if (choices.size() == 1 && (choices[0].empty() || std::isupper(static_cast<unsigned char>(choices[0][0]))))
+        return {};
+    return choices;
+}
+
+}  // namespace kztool

@@ -1,0 +1,339 @@
+// `kztarn console`: the library on the main thread's message loop, commands
+// from readline (interactive) or from a script, events printed as they come.
+#include "console.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
+#include "commands.h"
+#include "kz_platform.h"
+#include "session.h"
+
+#ifdef KZ_HAVE_READLINE
+#include <readline/history.h>
+#include <readline/readline.h>
+#endif
+
+namespace kztool {
+
+namespace {
+
+constexpr uint32_t kCommandTimeoutMs = 5000;
+constexpr uint32_t kLoopSliceMs = 10;
+constexpr char kPrompt[] = "kztarn> ";
+constexpr char kUsage[] =
+    "usage: kztarn console [--json] [--port DEV] [--root DIR] [--trace FILE]\n"
+    "                      [--script FILE] [--timeout SECONDS] [--quiet]";
+
+const std::vector<OptionSpec> kOptions = {
+    {"--json", false},  {"--port", true},    {"--root", true},  {"--trace", true},
+    {"--script", true}, {"--timeout", true}, {"--quiet", false}, {"--help", false},
+};
+
+// Informational lines: standard error when standard output carries JSON.
+struct Notes {
+    Output& out;
+    bool json;
+    void operator()(const std::string& line) const {
+        if (json) {
+            out.Flush();
+            std::fprintf(stderr, "%s\n", line.c_str());
+        } else {
+            out.Print(line);
+        }
+    }
+};
+
+bool Satisfied(Session& s, const Expect& e, size_t hostMark, size_t simMark) {
+    if (auto* sim = s.simulator(); sim && !e.requests.empty()) {
+        const auto received = sim->Received();
+        for (size_t i = simMark; i < received.size(); ++i)
+            for (uint16_t id : e.requests)
+                if (received[i].id == id) return true;
+    }
+    for (const auto& ev : s.host().Since(hostMark)) {
+        for (uint32_t code : e.notifications)
+            if (ev.channel == "notify" && ev.code == code) return true;
+        if (!e.eventName.empty() && ev.name == e.eventName &&
+            ev.text.find(e.eventText) != std::string::npos)
+            return true;
+    }
+    // A real module's requests cannot be watched: sent is done.
+    return !s.simulator() && !e.requests.empty() && e.notifications.empty() && e.eventName.empty();
+}
+
+bool AwaitExpect(Session& s, const Expect& e, size_t hostMark, size_t simMark, uint32_t ms) {
+    if (e.sleepMs) {
+        s.Pump(std::min(e.sleepMs, ms));
+        return e.sleepMs <= ms;
+    }
+    if (e.Empty()) {
+        s.Pump(0);
+        return true;
+    }
+    return s.WaitFor([&] { return Satisfied(s, e, hostMark, simMark); }, ms);
+}
+
+size_t SimMark(Session& s) { return s.simulator() ? s.simulator()->Received().size() : 0; }
+
+// ------------------------------------------------------------------ script
+
+int RunScript(Session& session, std::istream& in, const Notes& note, uint32_t totalMs) {
+    const uint32_t start = KzGetTickCount();
+    size_t lastMark = session.host().Mark();
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        const size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '#') continue;
+        line = line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
+        const uint32_t elapsed = KzGetTickCount() - start;
+        if (elapsed >= totalMs) {
+            note("kztarn: timed out after " + std::to_string(totalMs / 1000) + " s at line " +
+                 std::to_string(number) + ": " + line);
+            return kExitFailure;
+        }
+        note("> " + line);
+        const bool isWait = SplitLine(line)[0] == "wait";
+        const size_t hostMark = isWait ? lastMark : session.host().Mark();
+        const size_t simMark = SimMark(session);
+        const LineOutcome outcome = RunLine(session, line);
+        if (outcome.result == RunResult::kQuit) return kExitOk;
+        if (outcome.result != RunResult::kOk) {
+            note("kztarn: line " + std::to_string(number) + ": " + outcome.message);
+            return kExitFailure;
+        }
+        if (!isWait) lastMark = hostMark;
+        const uint32_t budget = std::min(kCommandTimeoutMs, totalMs - elapsed);
+        if (!AwaitExpect(session, outcome.expect, hostMark, simMark,
+                         outcome.expect.sleepMs ? totalMs - elapsed : budget)) {
+            note("kztarn: line " + std::to_string(number) + ": '" + line + "' not confirmed within " +
+                 std::to_string((budget + 999) / 1000) + " s");
+            return kExitFailure;
+        }
+    }
+    session.Pump(0);
+    return kExitOk;
+}
+
+// ------------------------------------------------------------- interactive
+
+struct Interactive {
+    Session* session = nullptr;
+    const Notes* note = nullptr;
+    bool quit = false;
+};
+Interactive g_interactive;
+
+void HandleLine(const std::string& text) {
+    Session& s = *g_interactive.session;
+    const size_t hostMark = s.host().Mark();
+    const size_t simMark = SimMark(s);
+    const LineOutcome outcome = RunLine(s, text);
+    if (outcome.result == RunResult::kQuit) {
+        g_interactive.quit = true;
+        return;
+    }
+    if (outcome.result != RunResult::kOk) {
+        (*g_interactive.note)(outcome.message);
+        return;
+    }
+    // Only the console's own waits block; commands' effects print as they come.
+    const Expect& e = outcome.expect;
+    if (e.sleepMs || !e.eventName.empty() || (!e.notifications.empty() && SplitLine(text)[0] == "wait")) {
+        if (!AwaitExpect(s, e, hostMark, simMark, e.sleepMs ? e.sleepMs : kCommandTimeoutMs))
+            (*g_interactive.note)("(nothing yet)");
+    }
+}
+
+#ifdef KZ_HAVE_READLINE
+std::vector<std::string> g_choices;
+
+char* CompletionGenerator(const char* text, int state) {
+    static size_t index = 0;
+    if (state == 0) index = 0;
+    const std::string prefix = text;
+    while (index < g_choices.size()) {
+        const std::string& c = g_choices[index++];
+        if (c.compare(0, prefix.size(), prefix) == 0) return strdup(c.c_str());
+    }
+    return nullptr;
+}
+
+char** Complete(const char* text, int start, int) {
+    rl_attempted_completion_over = 1;   // no file-name completion
+    g_choices.clear();
+    if (start == 0) {
+        for (const auto& c : Commands()) g_choices.push_back(c.name);
+    } else {
+        g_choices = ArgumentWords(std::string(rl_line_buffer, static_cast<size_t>(start)));
+    }
+    return rl_completion_matches(text, CompletionGenerator);
+}
+
+void OnReadlineLine(char* line) {
+    if (!line) {
+        g_interactive.quit = true;
+        return;
+    }
+    std::string text = line;
+    std::free(line);
+    if (text.find_first_not_of(" \t") != std::string::npos) add_history(text.c_str());
+    Output& out = g_interactive.session->output();
+    out.SetPromptActive(false);
+    HandleLine(text);
+    out.SetPromptActive(!g_interactive.quit);
+}
+#endif
+
+int RunInteractive(Session& session, const Notes& note) {
+    g_interactive = Interactive{&session, &note, false};
+    Output& out = session.output();
+#ifdef KZ_HAVE_READLINE
+    rl_attempted_completion_function = Complete;
+    rl_callback_handler_install(kPrompt, OnReadlineLine);
+    out.SetPromptActive(true);
+#else
+    std::string pending;
+    std::fputs(kPrompt, stdout);
+    std::fflush(stdout);
+#endif
+    while (!g_interactive.quit) {
+        session.Pump(kLoopSliceMs);
+        pollfd pfd{STDIN_FILENO, POLLIN, 0};
+        if (poll(&pfd, 1, 0) <= 0) continue;
+        if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL) && !(pfd.revents & POLLIN)) break;
+#ifdef KZ_HAVE_READLINE
+        rl_callback_read_char();
+#else
+        char buffer[256];
+        const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) break;
+        pending.append(buffer, static_cast<size_t>(n));
+        for (size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
+            HandleLine(pending.substr(0, nl));
+            pending.erase(0, nl + 1);
+            if (!g_interactive.quit) {
+                std::fputs(kPrompt, stdout);
+                std::fflush(stdout);
+            }
+        }
+#endif
+    }
+#ifdef KZ_HAVE_READLINE
+    out.SetPromptActive(false);
+    rl_callback_handler_remove();
+    std::fputc('\n', stdout);
+#endif
+    return kExitOk;
+}
+
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+                  std::vector<std::pair<std::string, std::string>>& values, std::string& error) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const OptionSpec* spec = nullptr;
+        for (const auto& s : specs)
+            if (args[i] == s.name) spec = &s;
+        if (!spec) {
+            error = args[i].rfind("-", 0) == 0 ? "unknown option '" + args[i] + "'"
+                                               : "unexpected argument '" + args[i] + "'";
+            return false;
+        }
+        if (spec->takesValue) {
+            if (i + 1 >= args.size()) {
+                error = "option '" + args[i] + "' needs a value";
+                return false;
+            }
+            values.emplace_back(args[i], args[i + 1]);
+            ++i;
+        } else {
+            values.emplace_back(args[i], "");
+        }
+    }
+    return true;
+}
+
+bool HasOption(const std::vector<std::pair<std::string, std::string>>& values, const std::string& name,
+               std::string* value) {
+    for (const auto& [k, v] : values)
+        if (k == name) {
+            if (value) *value = v;
+            return true;
+        }
+    return false;
+}
+
+int RunConsole(const std::vector<std::string>& args) {
+    std::vector<std::pair<std::string, std::string>> opts;
+    std::string error;
+    if (!ParseOptions(args, kOptions, opts, error)) {
+        std::fprintf(stderr, "kztarn console: %s\n%s\n", error.c_str(), kUsage);
+        return kExitUsage;
+    }
+    if (HasOption(opts, "--help")) {
+        std::printf("%s\n", kUsage);
+        return kExitOk;
+    }
+    SessionOptions so;
+    so.json = HasOption(opts, "--json");
+    so.quiet = HasOption(opts, "--quiet");
+    HasOption(opts, "--port", &so.port);
+    HasOption(opts, "--root", &so.root);
+    HasOption(opts, "--trace", &so.trace);
+    std::string scriptPath, timeoutText;
+    HasOption(opts, "--script", &scriptPath);
+    uint32_t totalMs = UINT32_MAX;
+    if (HasOption(opts, "--timeout", &timeoutText)) {
+        char* end = nullptr;
+        const double seconds = std::strtod(timeoutText.c_str(), &end);
+        if (*end != '\0' || seconds <= 0 || seconds > 86400) {
+            std::fprintf(stderr, "kztarn console: --timeout takes a number of seconds, not '%s'\n%s\n",
+                         timeoutText.c_str(), kUsage);
+            return kExitUsage;
+        }
+        totalMs = static_cast<uint32_t>(seconds * 1000);
+    }
+    std::ifstream script;
+    if (!scriptPath.empty()) {
+        script.open(scriptPath);
+        if (!script) {
+            std::fprintf(stderr, "kztarn console: cannot read the script %s\n", scriptPath.c_str());
+            return kExitFailure;
+        }
+    }
+
+    Output out;
+    Session session(out);
+    if (!session.Open(so, error)) {
+        std::fprintf(stderr, "kztarn console: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    const Notes note{out, so.json};
+    const bool interactive = scriptPath.empty() && isatty(STDIN_FILENO);
+    if (interactive) {
+        const std::string where = session.simulator()
+                                      ? "built-in simulator on " + session.simulator()->DevicePath()
+                                      : "module on " + so.port;
+        note("kztarn console: " + where + ", files in " + std::string(KzGetRootDir()) +
+             "; type 'help' for the commands");
+    }
+    if (!session.ready())
+        note("kztarn console: warning: the module has not reported ready yet");
+
+    int rc = kExitOk;
+    if (!scriptPath.empty()) rc = RunScript(session, script, note, totalMs);
+    else if (!interactive) rc = RunScript(session, std::cin, note, totalMs);
+    else rc = RunInteractive(session, note);
+    session.Close();
+    return rc;
+}
+
+}  // namespace kztool

@@ -1,0 +1,48 @@
+// The three windows a head unit's user interface owns ("Bluetooth",
+// "NavigRecive", "KZ_INFORBAR"), created on the calling thread. What arrives
+// is decoded, queued for printing and kept in a log that commands wait on.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "event_printer.h"
+#include "kz_platform.h"
+#include "output.h"
+
+namespace kztool {
+
+class HostWindows {
+public:
+    HostWindows(EventPrinter& printer, Output& output, bool json);
+    ~HostWindows();
+    HostWindows(const HostWindows&) = delete;
+    HostWindows& operator=(const HostWindows&) = delete;
+
+    // False (with the reason in error) when a window cannot be created.
+    bool Create(std::string& error);
+
+    // Events received so far, in order. Mark() is the current count.
+    size_t Mark() const;
+    std::vector<Event> Since(size_t mark) const;
+    // Also print the raw record of every notification (verbose mode).
+    void SetQuiet(bool quiet) { quiet_ = quiet; }
+
+private:
+    static KzLResult NotifyProc(KzHwnd, uint32_t, KzWParam, KzLParam);
+    static KzLResult NavigProc(KzHwnd, uint32_t, KzWParam, KzLParam);
+    static KzLResult InforbarProc(KzHwnd, uint32_t, KzWParam, KzLParam);
+    void Deliver(const Event& event);
+
+    EventPrinter& printer_;
+    Output& output_;
+    bool json_;
+    bool quiet_ = false;
+    std::vector<KzHwnd> windows_;
+    mutable std::mutex mutex_;
+    std::vector<Event> log_;
+};
+
+}  // namespace kztool

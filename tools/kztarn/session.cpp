@@ -1,0 +1,205 @@
+#include "session.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "KZ_Tarn.h"
+#include "kz_platform.h"
+#include "link/wire_trace.h"
+#include "phone.h"
+
+namespace kztool {
+
+namespace {
+constexpr uint32_t kPumpSliceMs = 10;
+constexpr char kComEnv[] = "KZ_TARN_COM3";
+constexpr char kRootEnv[] = "KZ_TARN_ROOT";
+
+bool MakeDirs(const std::string& dir, std::string& failed) {
+    std::string path;
+    size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = dir.find('/', pos + 1);
+        path = dir.substr(0, pos);
+        if (path.empty()) continue;
+        if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
+            failed = path;
+            return false;
+        }
+    }
+    return true;
+}
+}  // namespace
+
+std::string DefaultRoot() {
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && *xdg) return std::string(xdg) + "/kztarn";
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : ".") + "/.local/share/kztarn";
+}
+
+bool PrepareRoot(const std::string& dir, std::string& error) {
+    std::string failed;
+    if (!MakeDirs(dir, failed)) {
+        error = "cannot create the root folder " + dir + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st{};
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        error = "the root folder " + dir + " is not a folder";
+        return false;
+    }
+    const std::string probe = dir + "/.kztarn-write-test";
+    const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) {
+        error = "cannot write in the root folder " + dir + ": " + std::strerror(errno);
+        return false;
+    }
+    close(fd);
+    unlink(probe.c_str());
+    return true;
+}
+
+bool CheckSerialDevice(const std::string& path, std::string& error) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        error = "cannot open the serial device " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool tty = isatty(fd) != 0;
+    const int savedErrno = errno;
+    close(fd);
+    if (!tty) {
+        error = "cannot use " + path + " as a serial device: " + std::strerror(savedErrno);
+        return false;
+    }
+    return true;
+}
+
+void SetUpDemoPhone(kzsim::Phone& phone) {
+    phone.setName("Pixel Demo");
+    phone.setAddress({0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13});
+    phone.setContacts({
+        {"John Doe", "Doe", "John", {{"HOME", "+49 89 765430"}, {"CELL", "+49 171 2233445"}}},
+        {"Erika Mustermann", "Mustermann", "Erika", {{"CELL", "0151 98765432"}}},
+        {"Office", "", "", {{"WORK", "+49 30 1234567"}}},
+    });
+    phone.setCallList(kzsim::ListType::Received, {{"John Doe", "+4989765430", "20240501T081500"}});
+    phone.setCallList(kzsim::ListType::Dialed, {{"Office", "+49301234567", "20240501T090000"}});
+    phone.setCallList(kzsim::ListType::Missed, {{"", "+4940555666", "20240430T193000"}});
+    phone.setNearbyDevices({
+        {{0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13}, "Pixel Demo", true},
+        {{0x34, 0x12, 0x78, 0x56, 0xBC, 0x9A}, "Galaxy Test", true},
+    });
+    phone.setTrack({"Blue in Green", "Miles Davis", "Kind of Blue"});
+}
+
+Session::Session(Output& output) : output_(output) {}
+
+Session::~Session() { Close(); }
+
+bool Session::Open(const SessionOptions& options, std::string& error) {
+    const std::string root = options.root.empty() ? DefaultRoot() : options.root;
+    if (!PrepareRoot(root, error)) return false;
+    setenv(kRootEnv, root.c_str(), 1);
+    KzSetRootDir(root.c_str());
+
+    if (!options.trace.empty()) {
+        FILE* probe = std::fopen(options.trace.c_str(), "wb");
+        if (!probe) {
+            error = "cannot write the wire trace " + options.trace + ": " + std::strerror(errno);
+            return false;
+        }
+        std::fclose(probe);
+        setenv(kz::kWireTraceEnv, options.trace.c_str(), 1);
+    }
+
+    if (!options.port.empty()) {
+        if (!CheckSerialDevice(options.port, error)) return false;
+        setenv(kComEnv, options.port.c_str(), 1);
+    } else {
+        sim_ = std::make_unique<kzsim::ModuleSimulator>();
+        SetUpDemoPhone(sim_->phone());
+        if (!sim_->Start()) {
+            error = std::string("cannot start the module simulator: ") + std::strerror(errno);
+            sim_.reset();
+            return false;
+        }
+        setenv(kComEnv, sim_->DevicePath().c_str(), 1);
+    }
+
+    host_ = std::make_unique<HostWindows>(printer_, output_, options.json);
+    host_->SetQuiet(options.quiet);
+    if (!host_->Create(error)) return false;
+
+    const size_t mark = host_->Mark();
+    StartLibrary();
+    ready_ = WaitForNotify(KZ_NOTIFY_DEVICE_READY, mark, options.readyTimeoutMs);
+    if (ready_ && options.initialise) KZ_BT_SetInitialValue();
+    return true;
+}
+
+void Session::StartLibrary() {
+    if (running_) return;
+    KZ_BT_DeviceInit();
+    running_ = true;
+}
+
+void Session::StopLibrary() {
+    if (!running_) return;
+    KZ_BT_CloseDevice();
+    running_ = false;
+    ready_ = false;
+}
+
+void Session::Close() {
+    StopLibrary();
+    Pump(0);
+    host_.reset();
+    if (sim_) sim_->Stop();
+    sim_.reset();
+    output_.Flush();
+}
+
+void Session::Pump(uint32_t ms) {
+    const uint32_t start = KzGetTickCount();
+    do {
+        KzMsg msg{};
+        const uint32_t elapsed = KzGetTickCount() - start;
+        const uint32_t slice = elapsed >= ms ? 0 : std::min(kPumpSliceMs, ms - elapsed);
+        if (KzPeekMessage(&msg, slice)) {
+            if (msg.message != KZ_WM_QUIT) KzDispatchMessage(&msg);
+            while (KzPeekMessage(&msg, 0))
+                if (msg.message != KZ_WM_QUIT) KzDispatchMessage(&msg);
+        }
+        output_.Flush();
+    } while (KzGetTickCount() - start < ms);
+}
+
+bool Session::WaitFor(const std::function<bool()>& pred, uint32_t ms) {
+    const uint32_t start = KzGetTickCount();
+    while (!pred()) {
+        if (KzGetTickCount() - start >= ms) return pred();
+        Pump(kPumpSliceMs);
+    }
+    return true;
+}
+
+bool Session::WaitForNotify(uint32_t code, size_t mark, uint32_t ms) {
+    return WaitFor(
+        [&] {
+            for (const auto& e : host_->Since(mark))
+                if (e.channel == "notify" && e.code == code &&
+                    (code != KZ_NOTIFY_DEVICE_READY || e.text == "device ready"))
+                    return true;
+            return false;
+        },
+        ms);
+}
+
+}  // namespace kztool

@@ -1,0 +1,80 @@
+// One running library with its host windows, against the built-in module
+// simulator or a real module on a serial device. Used by `console` and `demo`.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "contacts.h"
+#include "event_printer.h"
+#include "host_windows.h"
+#include "module_simulator.h"
+#include "output.h"
+
+namespace kztool {
+
+struct SessionOptions {
+    std::string port;       // serial device of a real module; empty = built-in simulator
+    std::string root;       // folder of the head-unit files; empty = the default
+    std::string trace;      // wire trace file; empty = $KZ_TARN_WIRE_TRACE as it is
+    bool json = false;      // events as JSON lines
+    bool quiet = false;     // do not print events (the log still records them)
+    bool initialise = true; // KZ_BT_SetInitialValue once the device is ready
+    uint32_t readyTimeoutMs = 5000;
+};
+
+// $XDG_DATA_HOME/kztarn, else ~/.local/share/kztarn.
+std::string DefaultRoot();
+// Creates the folder (and its parents) and checks that a file can be written
+// in it. False with a message naming the folder and the reason.
+bool PrepareRoot(const std::string& dir, std::string& error);
+// Checks that the device opens for reading and writing and is a terminal.
+bool CheckSerialDevice(const std::string& path, std::string& error);
+
+class Session {
+public:
+    explicit Session(Output& output);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Starts the simulator (unless a port is given), the windows and the
+    // library, and waits for the device-ready notification. False with a
+    // message when something cannot be started; a module that does not
+    // answer is only reported as a warning.
+    bool Open(const SessionOptions& options, std::string& error);
+    void Close();
+
+    // Runs the main thread's message loop for about ms, printing events.
+    void Pump(uint32_t ms);
+    // Pumps until pred() holds or ms passed; returns pred().
+    bool WaitFor(const std::function<bool()>& pred, uint32_t ms);
+    // Waits for a notification with this code after the log mark.
+    bool WaitForNotify(uint32_t code, size_t mark, uint32_t ms);
+
+    kzsim::ModuleSimulator* simulator() { return sim_.get(); }
+    HostWindows& host() { return *host_; }
+    ContactBook& contacts() { return contacts_; }
+    Output& output() { return output_; }
+    bool ready() const { return ready_; }
+    bool running() const { return running_; }
+    // Library start and stop by hand (console commands).
+    void StartLibrary();
+    void StopLibrary();
+
+private:
+    Output& output_;
+    ContactBook contacts_;
+    EventPrinter printer_{contacts_};
+    std::unique_ptr<HostWindows> host_;
+    std::unique_ptr<kzsim::ModuleSimulator> sim_;
+    bool running_ = false;
+    bool ready_ = false;
+};
+
+// A simulated phone with a name, contacts, call lists, nearby phones and a
+// track, so that every command has something to work on.
+void SetUpDemoPhone(kzsim::Phone& phone);
+
+}  // namespace kztool
