@@ -8,6 +8,7 @@
 #include "KZ_Tarn.h"
 #include "phone.h"
 #include "session.h"
+#include "sim_script.h"
 
 namespace kztool {
 
@@ -440,6 +441,26 @@ bool PhReset(CommandContext& c, const Args&) {
     PhoneOf(c)->Reset();
     return true;
 }
+// Extras of the simulator's own text commands.
+bool SimText(CommandContext& c, const std::string& line) {
+    const std::string reply = kzsim::RunSimCommand(*c.sim, line);
+    if (reply.rfind("usage:", 0) == 0 || reply.rfind("unknown", 0) == 0) return Fail(c, reply);
+    c.info = reply;
+    return true;
+}
+std::string Joined(const std::string& head, const Args& a) {
+    std::string line = head;
+    for (const auto& w : a) line += " " + w;
+    return line;
+}
+bool PhStatus(CommandContext& c, const Args&) { return SimText(c, "status"); }
+bool PhPinRequest(CommandContext& c, const Args&) { return SimText(c, "pin-request"); }
+bool PhAvrcpVersion(CommandContext& c, const Args& a) {
+    if (a[0] != "1.0" && a[0] != "1.4") return Fail(c, "expected 1.0 or 1.4");
+    return SimText(c, Joined("avrcp", a));
+}
+bool PhIndication(CommandContext& c, const Args& a) { return SimText(c, Joined("ind", a)); }
+
 bool PhModuleReset(CommandContext& c, const Args&) {
     c.sim->PeerReset();
     ExpectNotify(c, {KZ_NOTIFY_DEVICE_READY});
@@ -521,6 +542,10 @@ const std::vector<Command>& PhoneCommands() {
         {"connect", "hfp|a2dp|avrcp|pbap", "the phone connects a profile on its own", 1, 1, G::kPhone, PhConnect},
         {"disconnect", "hfp|a2dp|avrcp|pbap", "the phone drops a profile", 1, 1, G::kPhone, PhDisconnect},
         {"reset", "", "the phone forgets its calls and connections", 0, 0, G::kPhone, PhReset},
+        {"status", "", "link and phone state", 0, 0, G::kPhone, PhStatus},
+        {"pin-request", "", "the phone asks for a PIN", 0, 0, G::kPhone, PhPinRequest},
+        {"avrcp", "1.0|1.4", "the phone's AVRCP version", 1, 1, G::kPhone, PhAvrcpVersion},
+        {"ind", "ID [BYTE...]", "send any indication (parameters from byte 6)", 1, -1, G::kPhone, PhIndication},
         {"module-reset", "", "the module restarts its link (peer reset)", 0, 0, G::kPhone, PhModuleReset},
     };
     return kTable;
@@ -553,19 +578,19 @@ const Command* FindCommand(const std::vector<Command>& table, const std::string&
     return nullptr;
 }
 
+// Edits (insert, delete, replace, swap of neighbours) from a to b.
 size_t EditDistance(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i)
         for (size_t j = 1; j <= b.size(); ++j) {
-            const size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = above;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
         }
-    }
-    return row[b.size()];
+    return d[a.size()][b.size()];
 }
 
 std::string NearestCommand(const std::vector<Command>& table, const std::string& name) {
@@ -660,7 +685,7 @@ LineOutcome RunLine(Session& session, const std::string& text) {
         outcome.message = "the library is stopped; type 'start'";
         return outcome;
     }
-    CommandContext ctx{&session, session.simulator(), {}, {}, false};
+    CommandContext ctx{&session, session.simulator(), {}, {}, {}, false};
     if (!cmd->run(ctx, args)) {
         outcome.result = cmd->group == Group::kPhone ? RunResult::kUnavailable : RunResult::kUsage;
         outcome.message = cmd->group == Group::kPhone ? ctx.error : usage + ": " + ctx.error;
@@ -671,6 +696,7 @@ LineOutcome RunLine(Session& session, const std::string& text) {
         return outcome;
     }
     outcome.expect = ctx.expect;
+    outcome.message = ctx.info;
     if (ctx.quit) outcome.result = RunResult::kQuit;
     return outcome;
 }
@@ -688,10 +714,12 @@ LineOutcome RunPhoneLine(kzsim::ModuleSimulator& sim, const std::string& text) {
         outcome.result = RunResult::kQuit;
         return outcome;
     }
-    CommandContext ctx{nullptr, &sim, {}, {}, false};
+    CommandContext ctx{nullptr, &sim, {}, {}, {}, false};
     if (!CmdPhone(ctx, words)) {
         outcome.result = ctx.error.rfind("usage:", 0) == 0 ? RunResult::kUsage : RunResult::kUnknown;
         outcome.message = ctx.error;
+    } else {
+        outcome.message = ctx.info;
     }
     return outcome;
 }
@@ -734,8 +762,10 @@ std::vector<std::string> ArgumentWords(const std::string& commandLine) {
         }
     }
     choices.push_back(current);
-    if (choices.size() == 1 && (choices[0].empty() || std::isupper(static_cast<unsigned char>(choices[0][0]))))
-        return {};
+    // Placeholders (NUMBER, N) are not words to complete.
+    std::erase_if(choices, [](const std::string& w) {
+        return w.empty() || std::isupper(static_cast<unsigned char>(w[0]));
+    });
     return choices;
 }
 

@@ -34,6 +34,7 @@ struct CommandContext {
     kzsim::ModuleSimulator* sim;    // null against a real module
     Expect expect;
     std::string error;    // set with a false result: usage error or refusal
+    std::string info;     // text to show on success
     bool quit = false;
 };
 
@@ -64,7 +65,7 @@ std::string HelpText(const std::string& topic);
 enum class RunResult : uint8_t { kOk, kUsage, kUnknown, kUnavailable, kQuit };
 struct LineOutcome {
     RunResult result = RunResult::kOk;
-    std::string message;   // for everything but kOk
+    std::string message;   // the reason for everything but kOk; text to show for kOk
     Expect expect;
 };
 LineOutcome RunLine(Session& session, const std::string& line);

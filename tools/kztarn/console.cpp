@@ -109,6 +109,7 @@ int RunScript(Session& session, std::istream& in, const Notes& note, uint32_t to
             note("kztarn: line " + std::to_string(number) + ": " + outcome.message);
             return kExitFailure;
         }
+        if (!outcome.message.empty()) note(outcome.message);
         if (!isWait) lastMark = hostMark;
         const uint32_t budget = std::min(kCommandTimeoutMs, totalMs - elapsed);
         if (!AwaitExpect(session, outcome.expect, hostMark, simMark,
@@ -140,10 +141,8 @@ void HandleLine(const std::string& text) {
         g_interactive.quit = true;
         return;
     }
-    if (outcome.result != RunResult::kOk) {
-        (*g_interactive.note)(outcome.message);
-        return;
-    }
+    if (outcome.result != RunResult::kOk || !outcome.message.empty()) (*g_interactive.note)(outcome.message);
+    if (outcome.result != RunResult::kOk) return;
     // Only the console's own waits block; commands' effects print as they come.
     const Expect& e = outcome.expect;
     if (e.sleepMs || !e.eventName.empty() || (!e.notifications.empty() && SplitLine(text)[0] == "wait")) {

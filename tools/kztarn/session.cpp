@@ -96,7 +96,11 @@ void SetUpDemoPhone(kzsim::Phone& phone) {
         {{0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13}, "Pixel Demo", true},
         {{0x34, 0x12, 0x78, 0x56, 0xBC, 0x9A}, "Galaxy Test", true},
     });
+    phone.setPlaylist({{"Blue in Green", "Miles Davis", "Kind of Blue"},
+                       {"So What", "Miles Davis", "Kind of Blue"},
+                       {"Freddie Freeloader", "Miles Davis", "Kind of Blue"}});
     phone.setTrack({"Blue in Green", "Miles Davis", "Kind of Blue"});
+    phone.setAuthentication(true, "1234");
 }
 
 Session::Session(Output& output) : output_(output) {}
