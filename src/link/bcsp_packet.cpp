@@ -7,6 +7,7 @@
 #include "link/bcsp_codec.h"
 #include "link/bcsp_link.h"
 #include "link/serial_port.h"
+#include "link/wire_trace.h"
 
 namespace kz {
 
@@ -24,6 +25,7 @@ std::atomic<UartTap> g_uartTap{nullptr};
 
 // Caller holds "MUTEX_UART".
 void WritePort(const uint8_t* bytes, uint16_t count) {
+    WireTraceFrame(WireDir::kToModule, bytes, count);
     if (UartTap tap = g_uartTap.load()) {
         tap(bytes, count);
         return;

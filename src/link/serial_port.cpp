@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "frame/sync_objects.h"
+#include "link/wire_trace.h"
 
 namespace kz {
 
@@ -186,6 +187,7 @@ void PollUart() {
         if (g_nRxFramingState == kFramerInFrame) {
             if (byte == kSlipEnd) {
                 g_nRxFrameLength = g_nRxWriteIndex;
+                WireTraceFrame(WireDir::kFromModule, g_RxFrameBuf, g_nRxFrameLength);
                 g_bRxFrameReady = 1;
                 g_nRxWriteIndex = 0;
                 g_nRxFramingState = kFramerHunting;

@@ -701,6 +701,28 @@ LineOutcome RunLine(Session& session, const std::string& text) {
     return outcome;
 }
 
+std::string CheckLine(const std::string& text) {
+    const Args words = SplitLine(text);
+    if (words.empty()) return "";
+    const Command* cmd = FindCommand(Commands(), words[0]);
+    if (!cmd) {
+        const std::string near = NearestCommand(Commands(), words[0]);
+        return "unknown command '" + words[0] + "'" +
+               (near.empty() ? "; type 'help' for the list" : "; did you mean '" + near + "'?");
+    }
+    const int n = static_cast<int>(words.size()) - 1;
+    if (n < cmd->minArgs || (cmd->maxArgs >= 0 && n > cmd->maxArgs))
+        return std::string("usage: ") + cmd->name + (*cmd->usage ? " " : "") + cmd->usage;
+    if (cmd->group == Group::kPhone) {
+        const Command* sub = FindCommand(PhoneCommands(), words[1]);
+        if (!sub) return "unknown phone action '" + words[1] + "'";
+        const int m = n - 1;
+        if (m < sub->minArgs || (sub->maxArgs >= 0 && m > sub->maxArgs))
+            return std::string("usage: phone ") + sub->name + " " + sub->usage;
+    }
+    return "";
+}
+
 LineOutcome RunPhoneLine(kzsim::ModuleSimulator& sim, const std::string& text) {
     LineOutcome outcome;
     Args words = SplitLine(text);

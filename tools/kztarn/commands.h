@@ -69,6 +69,9 @@ struct LineOutcome {
     Expect expect;
 };
 LineOutcome RunLine(Session& session, const std::string& line);
+// The command's name and number of arguments, checked without running it:
+// "" when fine, else the message RunLine would give.
+std::string CheckLine(const std::string& line);
 // A phone-side command alone ("ring 123" or "phone ring 123"), for `simulate`.
 LineOutcome RunPhoneLine(kzsim::ModuleSimulator& sim, const std::string& line);
 

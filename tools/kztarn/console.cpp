@@ -307,6 +307,20 @@ int RunConsole(const std::vector<std::string>& args) {
             std::fprintf(stderr, "kztarn console: cannot read the script %s\n", scriptPath.c_str());
             return kExitFailure;
         }
+        // A mistyped line fails the script before anything is sent.
+        std::string line;
+        for (int number = 1; std::getline(script, line); ++number) {
+            const size_t first = line.find_first_not_of(" \t\r");
+            if (first == std::string::npos || line[first] == '#') continue;
+            const std::string problem = CheckLine(line);
+            if (!problem.empty()) {
+                std::fprintf(stderr, "kztarn console: %s: line %d: %s\n", scriptPath.c_str(), number,
+                             problem.c_str());
+                return kExitFailure;
+            }
+        }
+        script.clear();
+        script.seekg(0);
     }
 
     Output out;

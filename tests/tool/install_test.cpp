@@ -1,0 +1,85 @@
+// The installed package: headers, libraries, pkg-config file and CMake
+// package, used by the example host both ways, which then runs against
+// `kztarn simulate` until the module reports ready.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "kztarn_process.h"
+
+namespace kztooltest {
+namespace {
+
+int Shell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// `kztarn simulate` in the background, from the installed tree.
+class Simulator {
+public:
+    Simulator(const std::string& program, const std::string& pathFile) {
+        pid_ = fork();
+        if (pid_ == 0) {
+            freopen("/dev/null", "r", stdin);
+            freopen("/dev/null", "w", stdout);
+            execl(program.c_str(), program.c_str(), "simulate", "--quiet", "--path-file", pathFile.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 200 && path_.empty(); ++i) {
+            std::ifstream(pathFile) >> path_;
+            if (path_.empty()) usleep(10000);
+        }
+    }
+    ~Simulator() {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    int pid_ = -1;
+    std::string path_;
+};
+
+TEST(Install_ExampleHost, BuildsBothWaysAndSeesTheDeviceReady) {
+    TempDir dir;
+    const std::string prefix = dir.File("prefix");
+    const std::string source = KZ_TARN_SOURCE;
+    const std::string quiet = " >" + dir.File("log") + " 2>&1";
+    ASSERT_EQ(Shell("cmake --install " + std::string(KZ_TARN_BINARY) + " --prefix " + prefix + quiet), 0);
+
+    // CMake package.
+    ASSERT_EQ(Shell("cmake -S " + source + "/examples -B " + dir.File("cmake-build") +
+                    " -DCMAKE_PREFIX_PATH=" + prefix + quiet + " && cmake --build " + dir.File("cmake-build") +
+                    quiet),
+              0)
+        << std::ifstream(dir.File("log")).rdbuf();
+    // pkg-config, with the Makefile line.
+    ASSERT_EQ(Shell("mkdir -p " + dir.File("pc-build") + " && cd " + dir.File("pc-build") +
+                    " && PKG_CONFIG_PATH=" + prefix + "/lib/pkgconfig make -f " + source + "/examples/Makefile" +
+                    quiet),
+              0)
+        << std::ifstream(dir.File("log")).rdbuf();
+
+    Simulator sim(prefix + "/bin/kztarn", dir.File("sim-path"));
+    ASSERT_FALSE(sim.path().empty());
+    Shell("mkdir -p " + dir.File("root"));
+    for (const char* host : {"cmake-build/host", "pc-build/host"}) {
+        const std::string env = "KZ_TARN_COM3=" + sim.path() + " KZ_TARN_ROOT=" + dir.File("root") + " ";
+        EXPECT_EQ(Shell(env + dir.File(host) + " --until-ready 10 >" + dir.File("host.out") + " 2>&1"), 0)
+            << host << ": " << std::ifstream(dir.File("host.out")).rdbuf();
+        std::stringstream out;
+        out << std::ifstream(dir.File("host.out")).rdbuf();
+        EXPECT_NE(out.str().find("device ready"), std::string::npos) << out.str();
+    }
+}
+
+}  // namespace
+}  // namespace kztooltest
