@@ -90,8 +90,9 @@ TEST(Console_Trace, ASessionDecodesFrameByFrame) {
     ASSERT_EQ(decoded.exitCode, 0) << decoded.err;
     for (const char* expected : {"module->host unrel seq 0 ack 0 crc ch 1 len 4 | link sync",
                                  "host->module", "IND module ready (48)", "RES to IND module ready (48)",
-                                 "REQ_SET_MIC_GAIN (4): 80 07", "CFM microphone gain (4): status 0"})
+                                 "REQ_SET_MIC_GAIN (4): 80 07", "CFM microphone gain (4): status 0"}) {
         EXPECT_NE(decoded.out.find(expected), std::string::npos) << expected << "\n" << decoded.out;
+    }
     // Where tshark is installed, it opens the trace too (it is not required).
     if (access("/usr/bin/tshark", X_OK) == 0)
         EXPECT_EQ(std::system(("/usr/bin/tshark -r " + trace + " >/dev/null 2>&1").c_str()), 0);
