@@ -94,8 +94,9 @@ TEST(Console_Trace, ASessionDecodesFrameByFrame) {
         EXPECT_NE(decoded.out.find(expected), std::string::npos) << expected << "\n" << decoded.out;
     }
     // Where tshark is installed, it opens the trace too (it is not required).
-    if (access("/usr/bin/tshark", X_OK) == 0)
+    if (access("/usr/bin/tshark", X_OK) == 0) {
         EXPECT_EQ(std::system(("/usr/bin/tshark -r " + trace + " >/dev/null 2>&1").c_str()), 0);
+    }
 }
 
 TEST(Demo_Tour, EveryStepHappensAndIsNamed) {
