@@ -76,6 +76,8 @@ bool ParseListType(const std::string& s, int& type) {
 
 void ExpectRequests(CommandContext& c, std::vector<uint16_t> ids) { c.expect.requests = std::move(ids); }
 void ExpectNotify(CommandContext& c, std::vector<uint32_t> codes) { c.expect.notifications = std::move(codes); }
+// Phone-side actions: any of these events shows that the library reacted.
+void ExpectEvents(CommandContext& c, std::vector<std::string> names) { c.expect.anyEvents = std::move(names); }
 
 // ------------------------------------------------------------ library commands
 
@@ -341,42 +343,42 @@ bool ParseProfile(const std::string& s, kzsim::Profile& p) {
 
 bool PhRing(CommandContext& c, const Args& a) {
     PhoneOf(c)->ring(a[0]);
-    ExpectNotify(c, {KZ_NOTIFY_CALL_RECORD});
+    ExpectEvents(c, {"call", "calls", "bar"});
     return true;
 }
 bool PhWaiting(CommandContext& c, const Args& a) {
     PhoneOf(c)->waitingCall(a[0]);
-    ExpectNotify(c, {KZ_NOTIFY_CALL_RECORD, KZ_NOTIFY_CALL_COUNT});
+    ExpectEvents(c, {"call", "calls", "bar"});
     return true;
 }
 bool PhAnswer(CommandContext& c, const Args&) {
     PhoneOf(c)->answer();
-    ExpectNotify(c, {KZ_NOTIFY_CALL_RECORD});
+    ExpectEvents(c, {"call", "calls", "audio", "status"});
     return true;
 }
 bool PhRemoteAnswer(CommandContext& c, const Args&) {
     PhoneOf(c)->remoteAnswer();
-    ExpectNotify(c, {KZ_NOTIFY_CALL_RECORD});
+    ExpectEvents(c, {"call", "calls", "audio", "status"});
     return true;
 }
 bool PhHangup(CommandContext& c, const Args&) {
     PhoneOf(c)->hangup();
-    ExpectNotify(c, {KZ_NOTIFY_CALL_COUNT});
+    ExpectEvents(c, {"call", "calls", "audio", "status", "bar"});
     return true;
 }
 bool PhPlay(CommandContext& c, const Args&) {
     PhoneOf(c)->play();
-    ExpectNotify(c, {KZ_NOTIFY_PLAY_STATE});
+    ExpectEvents(c, {"music", "status", "bar"});
     return true;
 }
 bool PhPause(CommandContext& c, const Args&) {
     PhoneOf(c)->pause();
-    ExpectNotify(c, {KZ_NOTIFY_PLAY_STATE});
+    ExpectEvents(c, {"music", "status", "bar"});
     return true;
 }
 bool PhTrack(CommandContext& c, const Args& a) {
     PhoneOf(c)->changeTrack({a[0], a.size() > 1 ? a[1] : "", a.size() > 2 ? a[2] : ""});
-    ExpectNotify(c, {KZ_NOTIFY_TRACK_INFO});
+    ExpectEvents(c, {"track", "bar"});
     return true;
 }
 bool PhOpen(CommandContext& c, const Args&) {
@@ -415,7 +417,7 @@ bool PhConnect(CommandContext& c, const Args& a) {
     kzsim::Profile p{};
     if (!ParseProfile(a[0], p)) return Fail(c, "PROFILE is hfp, a2dp, avrcp or pbap");
     PhoneOf(c)->connectProfile(p);
-    if (p == kzsim::Profile::Hfp) ExpectNotify(c, {KZ_NOTIFY_CONNECTION});
+    if (p == kzsim::Profile::Hfp) ExpectEvents(c, {"phone", "device", "status", "pairing"});
     return true;
 }
 bool PhDisconnect(CommandContext& c, const Args& a) {
@@ -699,6 +701,39 @@ LineOutcome RunLine(Session& session, const std::string& text) {
     outcome.message = ctx.info;
     if (ctx.quit) outcome.result = RunResult::kQuit;
     return outcome;
+}
+
+bool ExpectSatisfied(Session& s, const Expect& e, size_t hostMark, size_t simMark) {
+    if (auto* sim = s.simulator(); sim && !e.requests.empty()) {
+        const auto received = sim->Received();
+        for (size_t i = simMark; i < received.size(); ++i)
+            for (uint16_t id : e.requests)
+                if (received[i].id == id) return true;
+    }
+    for (const auto& ev : s.host().Since(hostMark)) {
+        for (uint32_t code : e.notifications)
+            if (ev.channel == "notify" && ev.code == code) return true;
+        for (const auto& name : e.anyEvents)
+            if (ev.name == name) return true;
+        if (!e.eventName.empty() && ev.name == e.eventName &&
+            ev.text.find(e.eventText) != std::string::npos)
+            return true;
+    }
+    // A real module's requests cannot be watched: sent is done.
+    return !s.simulator() && !e.requests.empty() && e.notifications.empty() && e.anyEvents.empty() &&
+           e.eventName.empty();
+}
+
+bool AwaitExpect(Session& s, const Expect& e, size_t hostMark, size_t simMark, uint32_t ms) {
+    if (e.sleepMs) {
+        s.Pump(std::min(e.sleepMs, ms));
+        return e.sleepMs <= ms;
+    }
+    if (e.Empty()) {
+        s.Pump(0);
+        return true;
+    }
+    return s.WaitFor([&] { return ExpectSatisfied(s, e, hostMark, simMark); }, ms);
 }
 
 std::string CheckLine(const std::string& text) {

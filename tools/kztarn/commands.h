@@ -19,11 +19,13 @@ using Args = std::vector<std::string>;
 struct Expect {
     std::vector<uint16_t> requests;
     std::vector<uint32_t> notifications;
+    std::vector<std::string> anyEvents;   // or any event with one of these names
     std::string eventName;       // or an event with this name...
     std::string eventText;       // ...whose text contains this
     uint32_t sleepMs = 0;        // `sleep`: wait this long, then succeed
     bool Empty() const {
-        return requests.empty() && notifications.empty() && eventName.empty() && sleepMs == 0;
+        return requests.empty() && notifications.empty() && anyEvents.empty() && eventName.empty() &&
+               sleepMs == 0;
     }
 };
 
@@ -74,6 +76,12 @@ LineOutcome RunLine(Session& session, const std::string& line);
 std::string CheckLine(const std::string& line);
 // A phone-side command alone ("ring 123" or "phone ring 123"), for `simulate`.
 LineOutcome RunPhoneLine(kzsim::ModuleSimulator& sim, const std::string& line);
+
+// Whether the effect happened: events after hostMark in the host windows'
+// log, requests after simMark in the simulator's record.
+bool ExpectSatisfied(Session& session, const Expect& expect, size_t hostMark, size_t simMark);
+// Runs the message loop until the effect happened or ms passed.
+bool AwaitExpect(Session& session, const Expect& expect, size_t hostMark, size_t simMark, uint32_t ms);
 
 // Choices that a command's argument accepts (words of "a|b" in its usage),
 // for completion.

@@ -49,36 +49,6 @@ struct Notes {
     }
 };
 
-bool Satisfied(Session& s, const Expect& e, size_t hostMark, size_t simMark) {
-    if (auto* sim = s.simulator(); sim && !e.requests.empty()) {
-        const auto received = sim->Received();
-        for (size_t i = simMark; i < received.size(); ++i)
-            for (uint16_t id : e.requests)
-                if (received[i].id == id) return true;
-    }
-    for (const auto& ev : s.host().Since(hostMark)) {
-        for (uint32_t code : e.notifications)
-            if (ev.channel == "notify" && ev.code == code) return true;
-        if (!e.eventName.empty() && ev.name == e.eventName &&
-            ev.text.find(e.eventText) != std::string::npos)
-            return true;
-    }
-    // A real module's requests cannot be watched: sent is done.
-    return !s.simulator() && !e.requests.empty() && e.notifications.empty() && e.eventName.empty();
-}
-
-bool AwaitExpect(Session& s, const Expect& e, size_t hostMark, size_t simMark, uint32_t ms) {
-    if (e.sleepMs) {
-        s.Pump(std::min(e.sleepMs, ms));
-        return e.sleepMs <= ms;
-    }
-    if (e.Empty()) {
-        s.Pump(0);
-        return true;
-    }
-    return s.WaitFor([&] { return Satisfied(s, e, hostMark, simMark); }, ms);
-}
-
 size_t SimMark(Session& s) { return s.simulator() ? s.simulator()->Received().size() : 0; }
 
 // ------------------------------------------------------------------ script
