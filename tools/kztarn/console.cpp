@@ -26,6 +26,7 @@ namespace {
 constexpr uint32_t kCommandTimeoutMs = 5000;
 constexpr uint32_t kLoopSliceMs = 10;
 constexpr char kPrompt[] = "kztarn> ";
+constexpr int kHistoryLines = 500;
 constexpr char kUsage[] =
     "usage: kztarn console [--json] [--port DEV] [--root DIR] [--trace FILE]\n"
     "                      [--script FILE] [--timeout SECONDS] [--quiet]";
@@ -165,6 +166,9 @@ int RunInteractive(Session& session, const Notes& note) {
     g_interactive = Interactive{&session, &note, false};
     Output& out = session.output();
 #ifdef KZ_HAVE_READLINE
+    // History survives the session, in the root folder.
+    const std::string historyFile = std::string(KzGetRootDir()) + "/console_history";
+    read_history(historyFile.c_str());
     rl_attempted_completion_function = Complete;
     rl_callback_handler_install(kPrompt, OnReadlineLine);
     out.SetPromptActive(true);
@@ -198,6 +202,8 @@ int RunInteractive(Session& session, const Notes& note) {
 #ifdef KZ_HAVE_READLINE
     out.SetPromptActive(false);
     rl_callback_handler_remove();
+    write_history(historyFile.c_str());
+    history_truncate_file(historyFile.c_str(), kHistoryLines);
     std::fputc('\n', stdout);
 #endif
     return kExitOk;
