@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "KZ_Tarn.h"
 #include "commands.h"
 #include "console.h"
 #include "session.h"
@@ -24,16 +25,68 @@ struct Want {
     const char* text;
 };
 
+using Check = bool (*)(Session&);
+
 struct Step {
     const char* capability;
     std::vector<const char*> commands;
     std::vector<Want> wants;
+    Check check = nullptr;     // a further condition, checked after the wants
+    bool essential = false;    // the rest of the tour needs it: stop when it fails
 };
+
+// ------------------------------------------------------ checks of the line
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+    std::string s;
+    char b[4];
+    for (uint8_t x : bytes) {
+        std::snprintf(b, sizeof b, "%s%02X", s.empty() ? "" : " ", x);
+        s += b;
+    }
+    return s;
+}
+
+constexpr uint16_t kIdModuleReady = 48;
+
+bool LinkUp(Session& s) {
+    if (!s.simulator()->WaitLinkUp(kStepTimeoutMs)) return false;
+    s.output().Print("      sync, sync-resp, conf, conf-resp exchanged: the BCSP link is up");
+    return true;
+}
+
+bool ModuleReadyAnswered(Session& s) {
+    std::vector<uint8_t> res;
+    s.WaitFor(
+        [&] {
+            for (const auto& m : s.simulator()->Received())
+                if (m.id == kIdModuleReady) {
+                    res = m.bytes;
+                    return true;
+                }
+            return false;
+        },
+        kStepTimeoutMs);
+    if (res.empty()) return false;
+    s.output().Print("      the module said it is ready (indication 48); the library answered RES " + Hex(res));
+    return true;
+}
+
+bool CloseTwice(Session& s) {
+    const int first = s.StopLibrary();
+    const int second = KZ_BT_CloseDevice();
+    s.output().Print("      KZ_BT_CloseDevice returned " + std::to_string(first) + " (port closed); again: " +
+                     std::to_string(second) + " (not open)");
+    return first != -1 && second == -1;
+}
 
 // The tour. Phone-side commands play the phone's part.
 const std::vector<Step>& Tour() {
     static const std::vector<Step> kSteps = {
-        {"module link up and device ready", {}, {{"ready", "device ready"}}},
+        {"the library announces its start to \"NavigRecive\"", {}, {{"status", "library started"}}},
+        {"the module brings the link up", {}, {}, LinkUp, true},
+        {"the module-ready indication is answered", {}, {}, ModuleReadyAnswered, true},
+        {"module link up and device ready", {}, {{"ready", "device ready"}}, nullptr, true},
         {"settings reported at start", {}, {{"micmode", ""}, {"micgain", ""}}},
         {"search for phones", {"scan"}, {{"found", "Pixel Demo"}}},
         {"end the search", {"scan stop"}, {{"inquiry", "over"}}},
@@ -55,6 +108,7 @@ const std::vector<Step>& Tour() {
         {"microphone gain", {"micgain 9"}, {{"micgain", "9"}}},
         {"PIN code", {"pin 4321"}, {{"pin", "4321"}}},
         {"disconnect the phone", {"disconnect"}, {{"phone", "disconnected"}}},
+        {"close the library (a second close reports it is not open)", {}, {}, CloseTwice},
     };
     return kSteps;
 }
@@ -83,7 +137,9 @@ std::string RunStep(Session& s, const Step& step, size_t mark) {
         if (!s.WaitFor([&] { return Seen(s, mark, w); }, kStepTimeoutMs))
             missing += std::string(missing.empty() ? "" : ", ") + w.name + " " + w.text;
     }
-    return missing.empty() ? "" : "missing: " + missing;
+    if (!missing.empty()) return "missing: " + missing;
+    if (step.check && !step.check(s)) return "did not happen";
+    return "";
 }
 
 }  // namespace
@@ -128,6 +184,10 @@ int RunDemo(const std::vector<std::string>& args) {
         const std::string problem = RunStep(session, step, mark);
         out.Print(problem.empty() ? "   ok" : "   FAILED: " + problem);
         results.emplace_back(step.capability, problem);
+        if (!problem.empty() && step.essential) {
+            out.Print("   the rest of the tour needs this step: stopping");
+            break;
+        }
     }
     session.Close();
     size_t passed = 0;
@@ -136,10 +196,10 @@ int RunDemo(const std::vector<std::string>& args) {
         out.Print(std::string(problem.empty() ? "  ok      " : "  FAILED  ") + capability);
         if (problem.empty()) ++passed;
     }
-    out.Print(std::to_string(passed) + " of " + std::to_string(results.size()) + " steps passed");
+    out.Print(std::to_string(passed) + " of " + std::to_string(Tour().size()) + " steps passed");
     std::error_code ignored;
     if (!tempRoot.empty()) std::filesystem::remove_all(tempRoot, ignored);
-    return passed == results.size() ? kExitOk : kExitFailure;
+    return passed == Tour().size() ? kExitOk : kExitFailure;
 }
 
 }  // namespace kztool

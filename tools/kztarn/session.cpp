@@ -154,11 +154,12 @@ void Session::StartLibrary() {
     running_ = true;
 }
 
-void Session::StopLibrary() {
-    if (!running_) return;
-    KZ_BT_CloseDevice();
+int Session::StopLibrary() {
+    if (!running_) return -1;
+    const int result = KZ_BT_CloseDevice();
     running_ = false;
     ready_ = false;
+    return result;
 }
 
 void Session::Close() {

@@ -61,7 +61,8 @@ public:
     bool running() const { return running_; }
     // Library start and stop by hand (console commands).
     void StartLibrary();
-    void StopLibrary();
+    // KZ_BT_CloseDevice's result (-1 when it was not running).
+    int StopLibrary();
 
 private:
     Output& output_;
