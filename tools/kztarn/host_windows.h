@@ -27,7 +27,7 @@ public:
     // Events received so far, in order. Mark() is the current count.
     size_t Mark() const;
     std::vector<Event> Since(size_t mark) const;
-    // Also print the raw record of every notification (verbose mode).
+    // Stops printing events (the log still records them).
     void SetQuiet(bool quiet) { quiet_ = quiet; }
 
 private:

@@ -1,6 +1,7 @@
 #include "output.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #ifdef KZ_HAVE_READLINE
