@@ -12,12 +12,14 @@
 #include "commands.h"
 #include "console.h"
 #include "session.h"
+#include "sim_codec.h"
 
 namespace kztool {
 
 namespace {
 
 constexpr uint32_t kStepTimeoutMs = 5000;
+constexpr uint32_t kWantTimeoutMs = 8000;   // the media channel opens after four ticks
 
 // An event that must be seen: its first word and a part of its text.
 struct Want {
@@ -72,6 +74,27 @@ bool ModuleReadyAnswered(Session& s) {
     return true;
 }
 
+constexpr uint16_t kIdDial = 82;
+
+// The module's CFM 82 went out and the library acknowledged it.
+bool DialConfirmed(Session& s) {
+    auto* sim = s.simulator();
+    const bool sent = s.WaitFor(
+        [&] {
+            for (const auto& f : sim->Wire()) {
+                if (f.fromHost) continue;
+                const kzsim::DecodedPacket p = kzsim::DecodeFrame(f.bytes);
+                if (p.error == kzsim::DecodeError::None && p.reliable && kzsim::MessageId(p.payload) == kIdDial)
+                    return true;
+            }
+            return false;
+        },
+        kStepTimeoutMs);
+    if (!sent || !sim->WaitOutgoingIdle(kStepTimeoutMs)) return false;
+    s.output().Print("      the module confirmed the dial (CFM 82) and the library acknowledged the confirmation");
+    return true;
+}
+
 bool CloseTwice(Session& s) {
     const int first = s.StopLibrary();
     const int second = KZ_BT_CloseDevice();
@@ -99,9 +122,12 @@ const std::vector<Step>& Tour() {
         {"move call audio to the phone and back", {"audio phone", "audio car"}, {{"audio", "phone"}, {"audio", "car"}}},
         {"DTMF tone", {"dtmf 5"}, {}},
         {"hang up", {"hangup"}, {{"status", "call ended"}}},
-        {"outgoing call", {"dial 0891234567", "phone remote-answer"}, {{"call", "outgoing"}, {"audio", "car"}}},
+        {"outgoing call", {"dial 0891234567"}, {{"call", "outgoing"}}, DialConfirmed},
+        {"the called party answers", {"phone remote-answer"}, {{"audio", "car"}}},
         {"end the outgoing call", {"phone hangup"}, {{"status", "call ended"}}},
-        {"music playing with track information", {"source a2dp", "play", "phone play"}, {{"music", "playing"}, {"track", ""}}},
+        // The library opens the media channel on its fourth one-second tick
+        // after A2DP connects, then sends PLAY: the phone starts streaming.
+        {"music playing with track information", {"source a2dp", "play"}, {{"music", "playing"}, {"track", ""}}},
         {"next track", {"next", "phone track \"So What\" \"Miles Davis\" \"Kind of Blue\""}, {{"track", "So What"}}},
         {"pause", {"pause"}, {{"music", "paused"}}},
         {"microphone mute", {"mute on", "mute off"}, {}},
@@ -134,7 +160,7 @@ std::string RunStep(Session& s, const Step& step, size_t mark) {
     }
     std::string missing;
     for (const auto& w : step.wants) {
-        if (!s.WaitFor([&] { return Seen(s, mark, w); }, kStepTimeoutMs))
+        if (!s.WaitFor([&] { return Seen(s, mark, w); }, kWantTimeoutMs))
             missing += std::string(missing.empty() ? "" : ", ") + w.name + " " + w.text;
     }
     if (!missing.empty()) return "missing: " + missing;
