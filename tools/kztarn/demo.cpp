@@ -128,7 +128,7 @@ const std::vector<Step>& Tour() {
         // The library opens the media channel on its fourth one-second tick
         // after A2DP connects, then sends PLAY: the phone starts streaming.
         {"music playing with track information", {"source a2dp", "play"}, {{"music", "playing"}, {"track", ""}}},
-        {"next track", {"next", "phone track \"So What\" \"Miles Davis\" \"Kind of Blue\""}, {{"track", "So What"}}},
+        {"next track", {"next"}, {{"track", "So What"}}},
         {"pause", {"pause"}, {{"music", "paused"}}},
         {"microphone mute", {"mute on", "mute off"}, {}},
         {"microphone gain", {"micgain 9"}, {{"micgain", "9"}}},
