@@ -40,7 +40,8 @@ protected:
 
 TEST_F(EventPrinterTest, PhonebookEntry_ShowsPositionOfReportedSizeAndNumberType) {
     printer.Notification(Record(KZ_NOTIFY_PHONEBOOK_SIZE, KZ_PB_PHONEBOOK, nullptr, 42));
-    const structPhoneDate e = Entry(KZ_PB_PHONEBOOK, 3, "John Doe", "+49 89 765430", KZ_NUMBER_HOME);
+    // The third entry has index 2.
+    const structPhoneDate e = Entry(KZ_PB_PHONEBOOK, 2, "John Doe", "+49 89 765430", KZ_NUMBER_HOME);
     const Event ev = printer.Notification(Record(KZ_NOTIFY_PHONEBOOK_ENTRY, 0, &e, sizeof e));
     EXPECT_EQ(ev.Line("12:01:09"), "12:01:09 contact  3/42 John Doe  +49 89 765430  (home)");
 }

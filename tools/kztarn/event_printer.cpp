@@ -167,7 +167,8 @@ Event EventPrinter::PhonebookEntryEvent(const structPhoneDate& e) {
         auto it = listSizes_.find(e.type);
         if (it != listSizes_.end()) total = it->second;
     }
-    std::string position = std::to_string(e.index);
+    // Indexes are 0-based; people count from 1.
+    std::string position = std::to_string(e.index + 1);
     if (total != 0) position += "/" + std::to_string(total);
     std::string text = position + " " + (name.empty() ? "(no name)" : name) + "  " + number +
                        "  (" + NumberTypeName(e.numberType) + ")";
@@ -185,7 +186,7 @@ Event EventPrinter::PhonebookEntryEvent(const structPhoneDate& e) {
 Event EventPrinter::PhonebookNumberEvent(const structPhoneNum& n) {
     const std::string number = Bounded(n.number, sizeof n.number);
     contacts_.AddNumber(n.entryIndex, n.type, number);
-    std::string text = std::to_string(n.entryIndex) + "." + std::to_string(n.ordinal) + " " +
+    std::string text = std::to_string(n.entryIndex + 1) + "." + std::to_string(n.ordinal + 1) + " " +
                        number + "  (" + NumberTypeName(n.numberType) + ")";
     return Make("notify", KZ_NOTIFY_PHONEBOOK_NUMBER, "number", text,
                 {Num("entry", n.entryIndex), Num("ordinal", n.ordinal), Num("type", n.type),
