@@ -19,7 +19,6 @@
 #include "frame/trace.h"
 #include "phonebook/download.h"
 #include "settings/registry.h"
-#include "settings/settings.h"
 
 namespace kz {
 
@@ -196,14 +195,6 @@ void SendConnectedDevice() {
     SetCurrentIndex(slot);
     NotifyHost(KZ_NOTIFY_DEVICE_INFO, 0, &g_ConnectedDevice, kDeviceInfoLen);
     NotifyConnection(KZ_CONNECTION_CONNECTED);
-}
-
-void StartAutoConnect() {
-    if (g_bAutoConnect && g_CurrConnectIndex != kEmptySlot) g_bAutoConnecting = 1;
-    if (g_bAutoConnecting) {
-        REQ_CONNECT_PROFILE(kProfileHfp);
-        SetConnecting(true);
-    }
 }
 
 // ---------------------------------------------------------------- handlers

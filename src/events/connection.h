@@ -36,9 +36,6 @@ inline constexpr int32_t kPendingInquiry = 2;
 
 void SetConnecting(bool on);
 void SendConnectedDevice();
-// Automatic connection to the remembered phone (end of KZ_BT_SetInitialValue):
-// when auto-connect is on and a current slot is known, queue the HFP connect.
-void StartAutoConnect();
 
 // Handlers (event thread).
 void OnModuleReady(const uint8_t* msg, size_t len);
