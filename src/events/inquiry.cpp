@@ -295,11 +295,13 @@ void OnPairingResult(const uint8_t* msg, size_t len) {
     StoreLinkKey(entry);
 }
 
+void ClearInquiryList() {
+    std::lock_guard<std::mutex> lock(g_InquiryMutex);
+    ClearInquiryListLocked();
+}
+
 void ResetInquiryState() {
-    {
-        std::lock_guard<std::mutex> lock(g_InquiryMutex);
-        ClearInquiryListLocked();
-    }
+    ClearInquiryList();
     g_nNameReqIndex = 0;
     g_bInquiryRunning = 0;
     g_bInquiryWanted = 0;

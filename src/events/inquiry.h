@@ -32,6 +32,9 @@ void OnPairingResult(const uint8_t* msg, size_t len);     // event thread
 // Copies inquiry result n's address; false when n is outside the list.
 bool GetInquiryAddress(size_t n, uint8_t out[6]);
 
+// Frees the inquiry results (close: a new session starts a new inquiry).
+void ClearInquiryList();
+
 void ResetInquiryState();
 
 }  // namespace kz

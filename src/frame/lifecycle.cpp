@@ -5,6 +5,7 @@
 #include "KZ_Tarn.h"
 #include "channel/command_queue.h"
 #include "events/dispatcher.h"
+#include "events/inquiry.h"
 #include "frame/control_window.h"
 #include "frame/sync_objects.h"
 #include "frame/trace.h"
@@ -122,5 +123,6 @@ extern "C" KZ_TARN_API int KZ_BT_CloseDevice(void) {
     JoinThread(g_hSendThread);
     JoinPhoneBookThread();
     FreeInboundQueue();
+    ClearInquiryList();
     return g_SerialPort.Close();
 }

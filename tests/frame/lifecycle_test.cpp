@@ -7,6 +7,7 @@
 
 #include "KZ_Tarn.h"
 #include "channel/command_queue.h"
+#include "events/inquiry.h"
 #include "frame/lifecycle.h"
 #include "frame/sync_objects.h"
 #include "link/bcsp_link.h"
@@ -32,7 +33,10 @@ TEST(Lifecycle, NoPort_InitStillStartsEverythingAndCloseSaysNotOpen) {
     ASSERT_TRUE(host.WaitFor([&] { return !host.NavigPosts().empty(); }));
     EXPECT_EQ(host.NavigPosts()[0].wParam, 2u);
     EXPECT_EQ(host.NavigPosts()[0].lParam, 9);
+    const uint8_t result[] = {0x09, 0x00, 0x55, 0x02, 0x31, 0x00, 1, 2, 3, 4, 5, 6};
+    kz::OnInquiryResult(result, sizeof result);   // a phone found during the session
     EXPECT_EQ(KZ_BT_CloseDevice(), -1);
+    EXPECT_TRUE(kz::g_vecInquiry.empty()) << "close frees the session's inquiry results";
     EXPECT_EQ(kz::g_hRecvThread.load(), nullptr);
     EXPECT_EQ(kz::g_bRunning, 0);
     unsetenv("KZ_TARN_COM3");
