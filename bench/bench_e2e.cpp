@@ -196,6 +196,7 @@ int RunRoundTrip() {
     for (int i = 0; i < n; ++i) {
         // Both sides quiet, so each trip starts from the same state.
         sim.WaitOutgoingIdle(1000);
+        sim.ClearWire();
         const auto t0 = Clock::now();
         kz::REQ_SET_MIC_GAIN(static_cast<uint16_t>(i % 16));
         while (!kz::g_bCfmForTheLastREQ.load()) {
@@ -203,6 +204,11 @@ int RunRoundTrip() {
             std::this_thread::sleep_for(std::chrono::microseconds(20));
         }
         ms.push_back(Seconds(Clock::now() - t0) * 1000);
+    }
+    if (std::getenv("KZ_BENCH_VERBOSE")) {
+        // The frames of the last trip.
+        for (const auto& f : sim.Wire())
+            std::fprintf(stderr, "%6u %s %zu bytes\n", f.tickMs, f.fromHost ? "H>" : "M>", f.bytes.size());
     }
     KZ_BT_CloseDevice();
     std::sort(ms.begin(), ms.end());
