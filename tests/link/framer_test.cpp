@@ -88,6 +88,8 @@ TEST_F(Framer, StrayByteAfterAFrameInOneRead_PurgesWhatWasReadAhead) {
     Send({0xC0, 0x01, 0xC0, 0x12, 0xC0, 0x02, 0xC0});
     EXPECT_EQ(Poll(), (Bytes{0xC0, 0x01, 0xC0}));
     EXPECT_EQ(g_SerialPort.BytesWaiting(), 4);
+    // The driver is empty, but the receive thread must not sleep on what was read ahead.
+    EXPECT_EQ(g_SerialPort.WaitForInput(0), 1);
     EXPECT_EQ(Poll(), Bytes{});
     EXPECT_EQ(g_SerialPort.BytesWaiting(), 0);
     EXPECT_EQ(g_SerialPort.WaitForInput(0), 0);
