@@ -572,10 +572,10 @@ Fields Measure(const Mode& mode, const std::vector<std::string>& args, uint32_t 
 std::vector<size_t> SweepSizes() {
     if (Smoke()) return {};
     const char* env = std::getenv("KZ_BENCH_SWEEP");
-    std::string spec = env ? env : "10 50 100 250 500 1000 2000";
-    if (spec == "none") return {};
+    std::string sizes = env ? env : "10 50 100 250 500 1000 2000";
+    if (sizes == "none") return {};
     std::vector<size_t> out;
-    std::istringstream in(spec);
+    std::istringstream in(sizes);
     size_t n;
     while (in >> n) out.push_back(n);
     return out;
