@@ -25,7 +25,7 @@ void OnMediaOpenedInd(const uint8_t* msg, size_t len);  // IND 275
 void OnStreamStarted(const uint8_t* msg, size_t len);   // IND 273, event thread
 void OnStreamSuspended(const uint8_t* msg, size_t len); // IND 274, event thread
 void OnSdpServiceRecord(const uint8_t* msg, size_t len);// IND 62, receive thread
-void OnDependHeader(const uint8_t* msg, size_t len);    // IND 310, receive thread
+void OnDependHeader(const uint8_t* msg, size_t len);    // IND 310, event thread
 void OnDependData(const uint8_t* msg, size_t len);      // IND 308, event thread
 void ReportPlayState(int32_t state);
 void SetAudioSource(uintptr_t wParam, intptr_t lParam);

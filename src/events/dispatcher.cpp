@@ -84,7 +84,9 @@ constexpr DispatchRow kDispatchTable[] = {
     {276, kRes | kInline | kMediaClose},
     {277, SQ},       {288, kRelease},  {289, kRelease},
     {290, kRelease | kReply291},       {308, SQ},      {309, kRes},
-    {310, kRes | kInline},             {311, kRes},
+    // The header is handled in turn with the data it announces: on the event
+    // thread, a later header could overtake data still waiting in the queue.
+    {310, SQ},       {311, kRes},
     {512, kRelease | kInline},         {528, SQ},
     {529, kPbapContinue | kQueue},
 };

@@ -34,7 +34,6 @@ constexpr HandlerRow kInlineHandlers[] = {
     {116, &OnWaitingNumber},
     {258, &OnMediaOpenCfm},
     {275, &OnMediaOpenedInd},
-    {310, &OnDependHeader},
     {512, &OnPhoneBookSizeCfm},
 };
 
@@ -64,6 +63,7 @@ constexpr HandlerRow kQueuedHandlers[] = {
     {274, &OnStreamSuspended},
     {277, &OnMicMuteInd},
     {308, &OnDependData},
+    {310, &OnDependHeader},
     {528, &OnPhoneBookComplete},
     {529, &ParseVCardChunk},
 };

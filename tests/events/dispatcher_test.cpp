@@ -88,9 +88,9 @@ TEST_F(Dispatcher, Table_EachIdGetsItsActions) {
          false, 1, false, {}},
         {{4, 8, 12, 13, 14, 15, 23, 88, 90}, false, 1, true, {}},
         {{20}, false, 2, true, {}},
-        {{48, 50, 51, 52, 53, 59, 113, 115, 121, 122, 273, 274, 277, 308, 528}, true, 0, true, {}},
+        {{48, 50, 51, 52, 53, 59, 113, 115, 121, 122, 273, 274, 277, 308, 310, 528}, true, 0, true, {}},
         {{49, 54, 55, 56, 58, 62, 64, 112, 114, 116, 117, 118, 119, 120, 123, 124, 125, 162, 163,
-          164, 272, 275, 276, 309, 310, 311},
+          164, 272, 275, 276, 309, 311},
          true, 0, false, {}},
         {{160}, false, 0, false, {160}},
         {{161}, false, 0, false, {161}},
@@ -112,6 +112,47 @@ TEST_F(Dispatcher, Table_EachIdGetsItsActions) {
             EXPECT_EQ(o.queued, row.queued) << "id " << id;
             EXPECT_EQ(o.replies, row.replies) << "id " << id;
         }
+    }
+}
+
+// A module message with these parameters from byte 6.
+Bytes WithParams(uint16_t id, const Bytes& params) {
+    Bytes m(6 + params.size() + (params.size() & 1), 0);
+    msg::WriteHead(m.data(), m.size(), 2, id);
+    std::copy(params.begin(), params.end(), m.begin() + msg::kParamOffset);
+    return m;
+}
+
+TEST_F(Dispatcher, DependData_TakesTheTypeOfItsOwnHeader_ThoughTheNextHeaderArrivedBeforeItWasHandled) {
+    HostWindows host;
+    SubmitRecorder sent;
+    g_bHfpConnected = 1;
+    // GetElementAttributes answer (type 12) with the title "T", then the interim
+    // answer to a play-status registration (type 15), both received before
+    // the event thread takes the first data message.
+    const Bytes attributes = {0x20, 0x00, 0x00, 0x0A, 0x01, 0x00, 0x00, 0x00,
+                              0x01, 0x00, 0x6A, 0x00, 0x01, 'T'};
+    const Bytes interim = {0x31, 0x00, 0x00, 0x02, 0x01, 0x01};
+    Bytes data1 = {0x00, uint8_t(attributes.size())};
+    data1.insert(data1.end(), attributes.begin(), attributes.end());
+    Bytes data2 = {0x00, uint8_t(interim.size())};
+    data2.insert(data2.end(), interim.begin(), interim.end());
+    Dispatch(WithParams(310, {12, 0x00, uint8_t(attributes.size())}));
+    Dispatch(WithParams(308, data1));
+    Dispatch(WithParams(310, {15, 0x00, uint8_t(interim.size())}));
+    Dispatch(WithParams(308, data2));
+    DrainInboundQueue();
+
+    std::vector<uint32_t> codes;
+    for (const auto& n : host.Notifications())
+        if (n.code == KZ_NOTIFY_TRACK_INFO || n.code == KZ_NOTIFY_PLAY_STATE) codes.push_back(n.code);
+    EXPECT_EQ(codes, (std::vector<uint32_t>{KZ_NOTIFY_TRACK_INFO, KZ_NOTIFY_PLAY_STATE}));
+    const auto notes = host.Notifications();
+    for (const auto& n : notes) {
+        if (n.code != KZ_NOTIFY_TRACK_INFO) continue;
+        TrackInfoBlock t;
+        std::memcpy(&t, n.data.data(), sizeof t);
+        EXPECT_STREQ(t.title, "T");
     }
 }
 
