@@ -78,7 +78,7 @@ std::vector<std::pair<uint8_t, uint8_t>> PassThroughs(Scenario& s) {
 void Connect(Scenario& s) {
     s.StorePhone({});
     ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(s.ConnectStoredPhone());
+    ASSERT_TRUE(s.ConnectStoredPhone()) << s.Dump();
     s.sim().ClearReceived();
     s.host().Clear();
 }
@@ -153,6 +153,7 @@ TEST(MusicSystem, Avrcp14Phone_MediaOpensOnTheFourthTick_PlayStateAndTrackFromTh
     ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_PLAY_STATE, 2));
     ASSERT_TRUE(s.WaitPost(KZ_NAVIG_STATE_W, KZ_NAVIG_MUSIC_PAUSED_L));
     EXPECT_FALSE(s.phone().playing());
+    ASSERT_TRUE(s.WaitQuiet());   // the interim answer of the new registration too
 
     // Another source: A2DP is let go and the music reported paused.
     s.host().Clear();

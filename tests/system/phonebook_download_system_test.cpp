@@ -133,7 +133,7 @@ TEST(PhoneBookDownloadSystem, Phonebook_QuotedPrintableNamesAndSeveralNumbers_St
     s.phone().setVCardStyle({false, true, true, 50});   // QP names with soft line breaks
     s.StorePhone({});
     ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(s.ConnectStoredPhone());
+    ASSERT_TRUE(s.ConnectStoredPhone()) << s.Dump();
     s.sim().ClearReceived();
     s.host().Clear();
     Ui ui(s);
@@ -189,7 +189,7 @@ TEST(PhoneBookDownloadSystem, Phonebook_QuotedPrintableNamesAndSeveralNumbers_St
     // ---- restart: the stored phonebook comes from the files, not the phone
     ASSERT_TRUE(s.Restart());
     s.host().Clear();
-    ASSERT_TRUE(s.ConnectStoredPhone());
+    ASSERT_TRUE(s.ConnectStoredPhone()) << s.Dump();
     s.sim().ClearReceived();
     s.host().Clear();
     KZ_BT_GetContactsFromFile();
@@ -223,7 +223,7 @@ TEST(PhoneBookDownloadSystem, CallDuringDownload_PausesIt_ResumesAfterTheMissedC
     s.phone().setVCardStyle({false, false, false, 70});
     s.StorePhone({});
     ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(s.ConnectStoredPhone());
+    ASSERT_TRUE(s.ConnectStoredPhone()) << s.Dump();
     s.sim().ClearReceived();
     s.host().Clear();
     // The phone rings just as the second batch is asked for.
@@ -266,7 +266,7 @@ TEST(PhoneBookDownloadSystem, ListShrankAfterItsSizeWasReported_DownloadStillEnd
     s.phone().shrinkAfterSize(ListType::Phonebook, 2);
     s.StorePhone({});
     ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(s.ConnectStoredPhone());
+    ASSERT_TRUE(s.ConnectStoredPhone()) << s.Dump();
     s.sim().ClearReceived();
     s.host().Clear();
     Ui ui(s);

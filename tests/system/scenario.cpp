@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "module_simulator.h"
+#include "support/link_support.h"
 
 namespace kztest {
 
@@ -56,7 +57,10 @@ bool Scenario::Restart() {
 }
 
 bool Scenario::Until(const std::function<bool()>& pred, uint32_t ms) {
-    return host().WaitFor(pred, ms);
+    if (host().WaitFor(pred, ms)) return true;
+    // What happened instead, for the failure that follows.
+    std::fprintf(stderr, "wait of %u ms timed out:%s\n", ms, Dump().c_str());
+    return false;
 }
 
 std::vector<Notification> Scenario::Notes(uint32_t code) const {
@@ -142,6 +146,27 @@ bool Scenario::WaitQuiet(uint32_t ms) {
             return sim().WaitOutgoingIdle(0) && sim().Received().size() == before;
         },
         ms);
+}
+
+std::string Scenario::Dump() const {
+    std::string out = "\nnotifications:";
+    for (const auto& n : lib_.host().Notifications())
+        out += " " + std::to_string(n.code) + "/" + std::to_string(n.param);
+    out += "\nmodule received:";
+    for (const auto& m : lib_.sim().Received()) out += " " + std::to_string(m.id);
+    // The last frames on the line: time, direction, seq/ack, channel and id.
+    const auto wire = lib_.sim().Wire();
+    constexpr size_t kLastFrames = 40;
+    out += "\nlast frames:";
+    for (size_t i = wire.size() > kLastFrames ? wire.size() - kLastFrames : 0; i < wire.size(); ++i) {
+        const ParsedFrame p = ParseFrame(wire[i].bytes);
+        char line[96];
+        std::snprintf(line, sizeof line, "\n  %6u %s %s seq %u ack %u ch %u id %u", wire[i].tickMs,
+                      wire[i].fromHost ? "host  " : "module", p.valid ? "" : "(bad)", p.seq(),
+                      p.ack(), p.channel(), p.reliable() ? p.id() : 0);
+        out += line;
+    }
+    return out;
 }
 
 void Scenario::StorePhone(const StoredPhone& p, bool current) {

@@ -75,6 +75,9 @@ public:
     // The module has nothing left to send and the library nothing queued.
     bool WaitQuiet(uint32_t ms = kWaitMs);
 
+    // Codes received and ids the module received, for failure messages.
+    std::string Dump() const;
+
     // ---- files ----
     void StorePhone(const StoredPhone& p, bool current = true);
 
