@@ -139,7 +139,7 @@ TEST(ConnectionSystem, PairByPin_KeyAndPhoneStored_ProfilesChain_RestartReconnec
     EXPECT_EQ(dev.connected, 1);
     EXPECT_EQ(s.CountPosts(KZ_NAVIG_HFP_CONNECTED_W, KZ_NAVIG_HFP_CONNECTED_L), 1u);
     const auto visible = s.Requests(kIdVisibleMode);
-    ASSERT_FALSE(visible.empty());
+    ASSERT_FALSE(visible.empty()) << s.Dump();
     EXPECT_FALSE(Visible(visible.back())) << "a connected unit hides itself";
 
     // The key the phone made is in tarn.dat and in the registry slot.

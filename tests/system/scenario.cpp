@@ -154,6 +154,10 @@ std::string Scenario::Dump() const {
         out += " " + std::to_string(n.code) + "/" + std::to_string(n.param);
     out += "\nmodule received:";
     for (const auto& m : lib_.sim().Received()) out += " " + std::to_string(m.id);
+    const kzsim::LinkStats st = lib_.sim().Stats();
+    out += "\nmodule link: bad frames " + std::to_string(st.badFramesIn) + ", repeated " +
+           std::to_string(st.duplicatesIn) + ", resends " + std::to_string(st.resends) +
+           ", peer resets " + std::to_string(st.peerResets);
     // The last frames on the line: time, direction, seq/ack, channel and id.
     const auto wire = lib_.sim().Wire();
     constexpr size_t kLastFrames = 40;
