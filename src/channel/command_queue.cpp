@@ -20,6 +20,9 @@ std::atomic<uint8_t> g_bCfmForTheLastREQ{1};
 namespace {
 
 std::atomic<SubmitTap> g_submitTap{nullptr};
+// When the request now awaiting its confirmation went out.
+std::atomic<uint32_t> g_nRequestSentTick{0};
+std::atomic<uint32_t> g_nConfirmationTimeoutMs{kConfirmationTimeoutMs};
 
 constexpr uint32_t kLengthMask = 0xFF;   // the packet builder takes 8 bits
 
@@ -42,6 +45,7 @@ CmdRecord* PopFront() {
 // Caller holds "MUTEX_SEND".
 void SendRecord(CmdRecord* r) {
     g_bCfmForTheLastREQ = 0;
+    g_nRequestSentTick = KzGetTickCount();
     KZ_TRACE("SendNextCmd... -------------Send Req Cmd...: %02x-%02x\r", r->payload[5],
              r->payload[4]);
     Send(r->header, r->payload, r->length);
@@ -91,6 +95,7 @@ void SubmitPacket(const uint8_t header[4], const uint8_t* payload, uint32_t leng
                  length > 5 ? payload[5] : 0, length > 4 ? payload[4] : 0);
         Send(header, payload, length);
         g_bCfmForTheLastREQ = 0;
+        g_nRequestSentTick = KzGetTickCount();
         return;
     }
     if (!Append(header, payload, length)) {
@@ -124,6 +129,21 @@ void SendNextLocked() {
 }
 }  // namespace
 
+void SetConfirmationTimeoutForTest(uint32_t ms) {
+    g_nConfirmationTimeoutMs = ms != 0 ? ms : kConfirmationTimeoutMs;
+}
+
+uint32_t ConfirmationTimeoutMs() { return g_nConfirmationTimeoutMs; }
+
+bool PassOverUnconfirmed() {
+    NamedLock send(g_hMutexSend, "MUTEX_SEND");
+    if (g_bCfmForTheLastREQ.load() || ubcsp_config.awaiting_ack.load()) return false;
+    if (KzGetTickCount() - g_nRequestSentTick.load() < g_nConfirmationTimeoutMs.load()) return false;
+    KZ_TRACE("No confirmation for %u ms, passing over the request\n", g_nConfirmationTimeoutMs.load());
+    SendNextLocked();
+    return true;
+}
+
 void ClearCmdList() {
     NamedLock list(g_hMutexListSend, "MUTEX_LIST_SEND");
     for (CmdRecord* r : g_vCmdList) delete r;
@@ -139,6 +159,7 @@ void ResetCommandQueue() {
     ClearCmdList();
     g_bCfmForTheLastREQ = 1;
     g_submitTap = nullptr;
+    g_nConfirmationTimeoutMs = kConfirmationTimeoutMs;
 }
 
 }  // namespace kz

@@ -40,6 +40,22 @@ using SubmitTap = void (*)(const uint8_t header[4], const uint8_t* payload, uint
                            uint32_t mode);
 void SetSubmitTapForTest(SubmitTap tap);
 
+// A request whose confirmation never comes would hold the queue for good. On
+// a noisy line that happens: after a give-up the link reuses the sequence
+// number, and when the module had in fact taken the given-up packet it drops
+// the next request as a repeat while its acknowledgement still counts. So the
+// send thread passes over a request that has waited this long (longer than
+// any confirmation a module takes: an inquiry runs about 21 s, pairing waits
+// for a PIN typed by hand). Tests shorten it.
+inline constexpr uint32_t kConfirmationTimeoutMs = 60000;
+void SetConfirmationTimeoutForTest(uint32_t ms);   // 0: back to the default
+uint32_t ConfirmationTimeoutMs();
+// Send thread, while a request awaits its confirmation: passes over it (the
+// next queued request goes out, or the channel counts as free) once it has
+// waited longer than the timeout with its packet no longer in flight. True
+// when it did.
+bool PassOverUnconfirmed();
+
 void ResetCommandQueue();   // tests: empty list, flag true, no tap
 
 }  // namespace kz

@@ -233,11 +233,28 @@ void RetransmissionCycle(uint32_t& resendCount) {
 
 }  // namespace
 
+namespace {
+
+// How often the send thread looks at a request that awaits its confirmation.
+uint32_t ConfirmationPollMs() {
+    constexpr uint32_t kMinPollMs = 50, kMaxPollMs = 1000, kPollsPerTimeout = 4;
+    const uint32_t ms = ConfirmationTimeoutMs() / kPollsPerTimeout;
+    return ms < kMinPollMs ? kMinPollMs : ms > kMaxPollMs ? kMaxPollMs : ms;
+}
+
+}  // namespace
+
 uint32_t SendThreadProc(void*) {
     uint32_t resendCount = 0;
     while (g_bRunning) {
-        KzWaitForSingleObject(g_hResendEvent.load(), KZ_INFINITE);
+        // Idle (no request outstanding) it sleeps until a packet goes out.
+        const uint32_t wait = g_bCfmForTheLastREQ.load() ? KZ_INFINITE : ConfirmationPollMs();
+        const uint32_t r = KzWaitForSingleObject(g_hResendEvent.load(), wait);
         if (!g_bRunning) break;
+        if (r == KZ_WAIT_TIMEOUT) {
+            if (PassOverUnconfirmed()) ++g_LinkCounters.unconfirmedPassedOver;
+            continue;
+        }
         RetransmissionCycle(resendCount);
     }
     return 0;
@@ -260,6 +277,7 @@ void ResetLinkState() {
     g_LinkCounters.retransmitted = 0;
     g_LinkCounters.givenUp = 0;
     g_LinkCounters.rejectedFrames = 0;
+    g_LinkCounters.unconfirmedPassedOver = 0;
     ResetFramer();
 }
 

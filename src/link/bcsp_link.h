@@ -59,11 +59,13 @@ inline constexpr uint32_t kResendGiveUpCount = 3;
 
 // What the link went through, for tests, figures and the console: frames the
 // send thread wrote again, reliable packets given up after three
-// transmissions, and received frames rejected by validation.
+// transmissions, received frames rejected by validation, and requests passed
+// over after waiting for their confirmation too long (command_queue.h).
 struct LinkCounters {
     std::atomic<uint32_t> retransmitted{0};
     std::atomic<uint32_t> givenUp{0};
     std::atomic<uint32_t> rejectedFrames{0};
+    std::atomic<uint32_t> unconfirmedPassedOver{0};   // requests whose confirmation never came
 };
 extern LinkCounters g_LinkCounters;
 
