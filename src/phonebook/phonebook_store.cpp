@@ -139,6 +139,30 @@ bool SyncNumbers(int fileNumber) {
 
 }  // namespace
 
+namespace {
+
+// A stored file may be damaged or written by something else: every text field
+// of a loaded record ends inside its field before the host reads it.
+template <size_t N>
+void Terminate(char (&field)[N]) {
+    field[N - 1] = '\0';
+}
+
+void TerminateTexts(std::vector<structPhoneDate>& entries) {
+    for (structPhoneDate& e : entries) {
+        Terminate(e.PBNumber);
+        Terminate(e.PBName);
+        Terminate(e.date);
+        Terminate(e.time);
+    }
+}
+
+void TerminateTexts(std::vector<structPhoneNum>& numbers) {
+    for (structPhoneNum& n : numbers) Terminate(n.number);
+}
+
+}  // namespace
+
 uint32_t LoadPhoneBookFiles() {
     {
         Lock lock(g_PhoneBookListMutex);
@@ -149,6 +173,7 @@ uint32_t LoadPhoneBookFiles() {
     if (!fileNumber) return kFileThreadFailed;
     auto entries = ReadRecordFile<structPhoneDate>(PhoneBookFilePath(*fileNumber));
     if (!entries) return LoadFailed();
+    TerminateTexts(*entries);
     {
         Lock lock(g_PhoneBookListMutex);
         g_vecPhoneBook = *entries;
@@ -157,6 +182,7 @@ uint32_t LoadPhoneBookFiles() {
     Announce(*entries);
     auto numbers = ReadRecordFile<structPhoneNum>(PhoneBookNumFilePath(*fileNumber));
     if (!numbers) return LoadFailed();
+    TerminateTexts(*numbers);
     {
         Lock lock(g_PhoneBookListMutex);
         g_vecPhoneBookNum = *numbers;
