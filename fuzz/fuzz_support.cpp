@@ -1,5 +1,6 @@
 #include "fuzz_support.h"
 
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,11 +38,64 @@ size_t BlockSize(uint32_t code, uint32_t nParam, uint32_t nLen) {
     return kztest::NotificationBlockSize(code, nParam, nLen);
 }
 
+// A host reads the text fields of a record as zero-terminated strings: each
+// must end inside its field, whatever the phone or a file sent.
+template <size_t N>
+void CheckText(const char (&field)[N], const char* what) {
+    if (std::memchr(field, 0, N) == nullptr) {
+        std::fprintf(stderr, "unterminated %s handed to the host\n", what);
+        std::abort();
+    }
+}
+
+void CheckDeviceInfo(const DeviceInfoRecord* d) {
+    CheckText(d->slot, "slot");
+    CheckText(d->name, "device name");
+    CheckText(d->address, "address text");
+}
+
+void CheckRecord(uint32_t code, uint32_t nParam, const void* p) {
+    switch (code) {
+        case KZ_NOTIFY_CALL_RECORD:
+            CheckText(static_cast<const CallRecord*>(p)->number, "call number");
+            break;
+        case KZ_NOTIFY_PHONEBOOK_ENTRY: {
+            const auto* e = static_cast<const structPhoneDate*>(p);
+            CheckText(e->PBNumber, "PBNumber");
+            CheckText(e->PBName, "PBName");
+            CheckText(e->date, "date");
+            CheckText(e->time, "time");
+            break;
+        }
+        case KZ_NOTIFY_PHONEBOOK_NUMBER:
+            CheckText(static_cast<const structPhoneNum*>(p)->number, "number");
+            break;
+        case KZ_NOTIFY_TRACK_INFO: {
+            const auto* t = static_cast<const TrackInfoBlock*>(p);
+            CheckText(t->title, "title");
+            CheckText(t->artist, "artist");
+            CheckText(t->album, "album");
+            break;
+        }
+        case KZ_NOTIFY_DEVICE_INFO:
+            CheckDeviceInfo(static_cast<const DeviceInfoRecord*>(p));
+            break;
+        case KZ_NOTIFY_INQUIRY:
+            if (nParam == 1) CheckDeviceInfo(static_cast<const DeviceInfoRecord*>(p));
+            break;
+        default:
+            break;
+    }
+}
+
 KzLResult HostProc(KzHwnd, uint32_t msg, KzWParam w, KzLParam l) {
     if (msg == KZ_MSG_NOTIFY && w != 0) {
         const auto* rec = reinterpret_cast<const BtNotifyRecord*>(w);
         const size_t n = BlockSize(rec->nCode, rec->nParam, rec->nLen);
-        if (rec->pData != nullptr && n != 0) Touch(rec->pData, n);
+        if (rec->pData != nullptr && n != 0) {
+            Touch(rec->pData, n);
+            CheckRecord(rec->nCode, rec->nParam, rec->pData);
+        }
     } else if (msg == KZ_WM_COPYDATA && l != 0) {
         const auto* cds = reinterpret_cast<const KzCopyDataStruct*>(l);
         if (cds->lpData != nullptr) Touch(cds->lpData, cds->cbData);
@@ -61,6 +115,10 @@ void UartTap(const uint8_t* bytes, uint16_t count) {
     }
 }
 
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
+
+void RemoveRoot() { nftw(g_root.c_str(), &RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
+
 int QuietMessageBox(const char*, const char*, uint32_t, void*) { return KZ_IDNO; }
 
 }  // namespace
@@ -79,9 +137,13 @@ void InitOnce() {
     static bool done = false;
     if (done) return;
     done = true;
-    char tmpl[] = "/tmp/kztarn-fuzz-XXXXXX";
-    const char* dir = mkdtemp(tmpl);
+    // On tmpfs when there is one: the engine syncs every rewrite to disk.
+    char shm[] = "/dev/shm/kztarn-fuzz-XXXXXX";
+    char tmp[] = "/tmp/kztarn-fuzz-XXXXXX";
+    const char* dir = mkdtemp(shm);
+    if (dir == nullptr) dir = mkdtemp(tmp);
     g_root = dir != nullptr ? dir : "/tmp";
+    if (dir != nullptr) std::atexit(&RemoveRoot);
     KzSetRootDir(g_root.c_str());
     setenv("KZ_TARN_EXE_DIR", "\\", 1);
     KzSetMessageBoxHandler(&QuietMessageBox, nullptr);

@@ -3,8 +3,12 @@
 // over, a frame is at most 1024 bytes), then the BCSP receive and activity
 // steps, inbound dispatch and the event thread's handlers, with the library's
 // own output checked frame by frame. The first input byte chooses whether the
-// link starts up (garrulous) or shy.
+// link starts up (garrulous) or shy, and whether the rest is raw line bytes
+// or packet descriptions that the harness turns into frames with a correct
+// checksum and CRC (so the fuzzer reaches sequencing and dispatch), now and
+// then with one byte damaged.
 #include <cstdlib>
+#include <cstring>
 
 #include "events/dispatcher.h"
 #include "fuzz_support.h"
@@ -24,13 +28,46 @@ void HandleFrame(size_t n) {
         std::abort();
 }
 
+// Packet descriptions: flags (bit 7 reliable, bit 6 damage one byte), then
+// sequence/ack byte, channel, payload length and payload.
+constexpr uint8_t kReliableFlag = 0x80;
+constexpr uint8_t kDamageFlag = 0x40;
+constexpr size_t kMaxBuiltPayload = 600;
+
+void BuiltFrames(kzfuzz::Input& in) {
+    static uint8_t frame[2 * kz::bcsp::kFrameBufferSize + 8];
+    while (!in.empty()) {
+        const uint8_t flags = in.Byte();
+        const uint8_t seqAck = in.Byte();
+        const uint8_t channel = in.Byte() & kz::bcsp::kChannelMask;
+        size_t n = 0;
+        const uint8_t* payload = in.Take(in.Word() % kMaxBuiltPayload, &n);
+        uint8_t h[4] = {static_cast<uint8_t>(((flags & kReliableFlag) ? kz::bcsp::kReliable : 0) |
+                                             kz::bcsp::kCrcPresent | (seqAck & 0x3F)),
+                        static_cast<uint8_t>(((n & 0x0F) << 4) | channel),
+                        static_cast<uint8_t>(n >> 4), 0};
+        h[3] = kz::bcsp::HeaderChecksum(h[0], h[1], h[2]);
+        size_t len = kz::BcspBuildFrame(h, payload, n, frame, sizeof frame);
+        if (len == 0 || len > sizeof g_frame) continue;   // the framer would drop it
+        if (flags & kDamageFlag) frame[1 + in.Byte() % (len - 2)] ^= 1 + in.Byte() % 0xFF;
+        std::memcpy(g_frame, frame, len);
+        HandleFrame(len);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kzfuzz::InitOnce();
     kzfuzz::ResetAll();
     kzfuzz::Input in(data, size);
-    if (in.Byte() & 1) kz::ubcsp_config.link_establishment_state = kz::kGarrulous;
+    const uint8_t mode = in.Byte();
+    if (mode & 1) kz::ubcsp_config.link_establishment_state = kz::kGarrulous;
+    if (mode & 2) {
+        BuiltFrames(in);
+        kzfuzz::PumpHost();
+        return 0;
+    }
 
     size_t at = 0;
     bool inFrame = false;

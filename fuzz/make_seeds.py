@@ -71,12 +71,54 @@ def seeds():
     out["link"] = [b"\x00" + b"".join(frame(0, 0, False, 1, p) for p in LINK),
                    b"\x01" + b"".join(frame(i % 8, 0, True, 13, m) for i, m in enumerate(msgs)),
                    b"\x00" + link_up + frame(0, 0, True, 13, ready) + frame(0, 0, False, 1, LINK[0])]
+    built = b""
+    for i, m in enumerate(msgs):
+        built += bytes([0x80, (i % 8) | ((i % 8) << 3), 13]) + struct.pack("<H", len(m)) + m
+    out["link"].append(b"\x03" + built)
     out["dispatch"] = [b"".join(struct.pack("<H", len(m)) + m for m in msgs)]
     chunks = []
     for card in vcards():
-        chunks.append(b"".join(struct.pack("<H", len(c)) + vcard_chunk(c)
-                               for c in (card[:40], card[40:])))
-    out["vcard"] = [bytes([t]) + c for t, c in zip((1, 1, 1, 4), chunks)]
+        pieces = [vcard_chunk(c) for c in (card[:40], card[40:])]
+        chunks.append(b"".join(struct.pack("<H", len(p)) + p for p in pieces))
+    out["vcard"] = [bytes([t]) + c for t, c in zip((0, 0, 0, 3), chunks)]
+
+    ini = (b"[Microphone]\nMicrophone=1\n[General]\r\nCurrIndex=1\r\n; comment\r\n"
+           b"[Device0]\nid=0\nname=My Phone\n")
+    ops = b"\x00" + bytes([3, 0, 1, 2, 3, 0, 1, 0, 40]) + b"\x02" + bytes([4, 1, 2, 3, 4, 2, 5, 6, 5]) + b"ab\ncd"
+    out["ini"] = [struct.pack("<H", len(ini)) + b"\x01" + ops, b"\x00\x00\x00" + ops]
+
+    tarn_ini = (b"[Device0]\nid=0\nname=Phone A\naddress=112233445566\n"
+                b"key=00112233445566778899aabbccddeeff\npb=1\n[Device3]\nid=3\nname=B\n"
+                b"address=aabbccddeeff\nkey=ffffffffffffffffffffffffffffffff\npb=255\n"
+                b"[General]\nCurrIndex=3\n")
+    tarn_dat = b"112233445566" + b"00112233445566778899aabbccddeeff" + b"aabbccddeeff" + b"f" * 32
+    entry = bytes(range(22))
+    out["registry"] = [struct.pack("<H", len(tarn_ini)) + tarn_ini + struct.pack("<H", len(tarn_dat))
+                       + tarn_dat + entry]
+
+    def phone_date(index, name, number):
+        return (struct.pack("<B3xIIBB", 1, index, 1, 0, 0) + number.ljust(32, b"\0")
+                + name.ljust(64, b"\0") + b"\0" * 64 + b"\0\0")
+
+    def phone_num(index, ordinal, number):
+        return struct.pack("<IIBB", index, ordinal, 0, 1) + number.ljust(32, b"\0") + b"\0\0"
+
+    entries = phone_date(0, b"John Doe", b"+491701234567") + phone_date(1, b"Jane", b"555")
+    numbers = phone_num(0, 0, b"+491701234567") + phone_num(0, 1, b"0301234")
+    out["pbfile"] = [struct.pack("<H", len(entries) // 4) + entries + b"\x03" + numbers]
+
+    attrs = b""
+    for aid, text in ((1, b"Title"), (2, b"Artist"), (3, b"Album")):
+        attrs += struct.pack(">IHH", aid, 106, len(text)) + text
+    pdu = struct.pack(">BBH", 0x20, 0, len(attrs) + 1) + b"\x03" + attrs
+    def depend_data(fragment):
+        return message(308, bytes([0, len(fragment)]) + fragment)
+    header = message(310, bytes([12]) + struct.pack(">H", len(pdu)))
+    halves = [pdu[:20], pdu[20:]]
+    seq = [(1, header)] + [(0, depend_data(h)) for h in halves]
+    notif = message(308, bytes([0, 6, 0, 0, 0, 0, 1, 1]))
+    seq += [(1, message(310, bytes([13, 0, 8]))), (0, notif)]
+    out["avrcp"] = [b"\x0f" + b"".join(bytes([k]) + struct.pack("<H", len(m)) + m for k, m in seq)]
     return out
 
 
