@@ -4,7 +4,7 @@ JOBS ?= 2
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 DEBIAN_PACKAGES := cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev pkg-config
 
-.PHONY: all deps configure build test demo bench clean install test-asan test-tsan fuzz-deps fuzz-build fuzz-smoke fuzz
+.PHONY: all deps configure build test demo bench clean install test-asan test-tsan soak fuzz-deps fuzz-build fuzz-smoke fuzz
 
 all: build
 
@@ -69,6 +69,12 @@ test-asan: build-asan/CMakeCache.txt
 test-tsan: build-tsan/CMakeCache.txt
 	$(TSAN_ENV) cmake --build build-tsan -j$(JOBS)
 	$(TSAN_ENV) ctest --test-dir build-tsan $(SAN_CTEST)
+
+# The long noisy-line sessions (disabled in the ordinary suite for their
+# length): 2000 requests, 1000 indications, a 300-contact phonebook and five
+# calls at 1% and 3% of the line's bytes damaged, each against a clean run.
+soak: build
+	$(BUILD)/test_reliability --gtest_also_run_disabled_tests --gtest_filter='*NoisyLineSoak*'
 
 # libFuzzer harnesses (fuzz/), built with clang in their own folder. Each
 # harness runs FUZZ_SECONDS on its seed corpus (fuzz/corpus/<name>); new

@@ -32,6 +32,14 @@ void Send(const uint8_t header[4], const uint8_t* payload, uint32_t length) {
     BcspSendPacket(hdr, payload, static_cast<uint8_t>(length & kLengthMask));
 }
 
+// A request just went out: the send thread must be awake to watch for its
+// confirmation. The packet builder wakes it only while the packet is still
+// unacknowledged; a module that acknowledged at once leaves that to us.
+void SendRequest(const uint8_t header[4], const uint8_t* payload, uint32_t length) {
+    Send(header, payload, length);
+    if (!ubcsp_config.awaiting_ack.load()) SignalEvent(g_hResendEvent);
+}
+
 // Caller holds "MUTEX_SEND". Takes the front record out of the list (under
 // "MUTEX_LIST_SEND", so a concurrent clear never frees it under us).
 CmdRecord* PopFront() {
@@ -48,7 +56,7 @@ void SendRecord(CmdRecord* r) {
     g_nRequestSentTick = KzGetTickCount();
     KZ_TRACE("SendNextCmd... -------------Send Req Cmd...: %02x-%02x\r", r->payload[5],
              r->payload[4]);
-    Send(r->header, r->payload, r->length);
+    SendRequest(r->header, r->payload, r->length);
     delete r;
 }
 
@@ -93,9 +101,12 @@ void SubmitPacket(const uint8_t header[4], const uint8_t* payload, uint32_t leng
     if (channelFree && CmdListSize() == 0) {
         KZ_TRACE("***********g_bCfmForTheLastREQ CMD : %02x-%02x********\n\r",
                  length > 5 ? payload[5] : 0, length > 4 ? payload[4] : 0);
-        Send(header, payload, length);
+        // Cleared before the packet goes out, as SendRecord does: the send
+        // thread, woken by the packet, then sees a request awaiting its
+        // confirmation and watches for it.
         g_bCfmForTheLastREQ = 0;
         g_nRequestSentTick = KzGetTickCount();
+        SendRequest(header, payload, length);
         return;
     }
     if (!Append(header, payload, length)) {
@@ -140,6 +151,7 @@ bool PassOverUnconfirmed() {
     if (g_bCfmForTheLastREQ.load() || ubcsp_config.awaiting_ack.load()) return false;
     if (KzGetTickCount() - g_nRequestSentTick.load() < g_nConfirmationTimeoutMs.load()) return false;
     KZ_TRACE("No confirmation for %u ms, passing over the request\n", g_nConfirmationTimeoutMs.load());
+    ++g_LinkCounters.unconfirmedPassedOver;
     SendNextLocked();
     return true;
 }

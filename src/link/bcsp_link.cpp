@@ -203,6 +203,8 @@ namespace {
 // Retransmits the last frame at 250 and 500 ms and gives it up at 750 ms,
 // unless the acknowledgement comes first.
 void RetransmissionCycle(uint32_t& resendCount) {
+    // Woken for a packet that the module has acknowledged already.
+    if (!ubcsp_config.awaiting_ack.load()) return;
     for (;;) {
         const KzHandle handles[2] = {g_hAckEvent.load(), g_hResendEvent.load()};
         const uint32_t r = KzWaitForMultipleObjects(2, handles, 0, kResendTimeoutMs);
@@ -252,7 +254,7 @@ uint32_t SendThreadProc(void*) {
         const uint32_t r = KzWaitForSingleObject(g_hResendEvent.load(), wait);
         if (!g_bRunning) break;
         if (r == KZ_WAIT_TIMEOUT) {
-            if (PassOverUnconfirmed()) ++g_LinkCounters.unconfirmedPassedOver;
+            PassOverUnconfirmed();
             continue;
         }
         RetransmissionCycle(resendCount);

@@ -13,6 +13,7 @@
 
 #include "channel/command_queue.h"
 #include "channel/module_message.h"
+#include "events/connection.h"
 #include "link/bcsp_link.h"
 #include "phone_session.h"
 #include "support/library_on_sim.h"
@@ -43,6 +44,8 @@ TEST(LinkCounters, UnacknowledgedRequest_TwoResendsThenOneGiveUp) {
 TEST(ConfirmationTimeout, UnconfirmedRequest_NextGoesOutAfterTheTimeout) {
     LibraryOnSimulator lib;
     ASSERT_TRUE(lib.Start());
+    // The module-ready handler empties the queue: let it run first.
+    ASSERT_TRUE(WaitUntil([] { return kz::g_bModuleInited.load() != 0; }, 3000));
     constexpr uint32_t kTimeoutMs = 400;
     kz::SetConfirmationTimeoutForTest(kTimeoutMs);
     lib.sim().SetAutoConfirm(false);
