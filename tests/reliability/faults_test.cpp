@@ -12,8 +12,13 @@
 #include <string>
 
 #include "KZ_Tarn.h"
+#include "events/calls.h"
+#include "events/connection.h"
 #include "kz_platform.h"
 #include "link/bcsp_link.h"
+#include "phone_session.h"
+#include "phonebook/download.h"
+#include "phonebook/phonebook_files.h"
 #include "module_simulator.h"
 #include "support/library_on_sim.h"
 #include "support/test_support.h"
@@ -168,3 +173,53 @@ TEST(FileFault, KilledDuringRewrite_FileIsWholeOldOrNew) {
 }
 
 }  // namespace
+
+// ------------------------------------------------------------ module reset
+
+namespace {
+
+bool LinkBackAfterReset(kztest::PhoneSession& s) {
+    return s.PumpUntil(
+        [] {
+            return kz::ubcsp_config.link_establishment_state == kz::kGarrulous &&
+                   kz::g_bModuleInited.load();
+        },
+        10000);
+}
+
+}  // namespace
+
+TEST(ModuleReset, DuringPhonebookDownload_LinkReturnsAndANewDownloadIsWhole) {
+    kztest::PhoneSession s;
+    constexpr size_t kContacts = 60;
+    s.phone().setContacts(kztest::NumberedContacts(kContacts));
+    ASSERT_TRUE(s.Start(5000));
+    ASSERT_TRUE(s.ConnectPhone(10000));
+    kz::GetPhoneBookSize(KZ_PB_PHONEBOOK);
+    ASSERT_TRUE(s.PumpUntil([&] { return s.Count(KZ_NOTIFY_PHONEBOOK_ENTRY) >= 10; }, 10000));
+    kz::g_bModuleInited = 0;
+    s.lib().sim().PeerReset();
+    s.phone().Reset();
+    ASSERT_TRUE(LinkBackAfterReset(s));
+    EXPECT_FALSE(kz::startDownload.load());   // the interrupted batch is over
+    ASSERT_TRUE(s.ConnectPhone(10000));
+    ASSERT_TRUE(s.DownloadPhonebook(20000));
+    EXPECT_EQ(s.lib().root().Read(kz::PhoneBookFilePath(0)).size(), kContacts * sizeof(structPhoneDate));
+}
+
+TEST(ModuleReset, DuringACall_LinkReturnsAndTheNextCallWorks) {
+    kztest::PhoneSession s;
+    ASSERT_TRUE(s.Start(5000));
+    ASSERT_TRUE(s.ConnectPhone(10000));
+    s.phone().ring("+4930111");
+    ASSERT_TRUE(s.PumpUntil([] { return kz::g_nCallSetup.load() == 1; }, 5000));
+    s.phone().answer();
+    ASSERT_TRUE(s.PumpUntil([] { return kz::g_bCallActive.load() != 0; }, 5000));
+    kz::g_bModuleInited = 0;
+    s.lib().sim().PeerReset();
+    s.phone().Reset();
+    ASSERT_TRUE(LinkBackAfterReset(s));
+    EXPECT_FALSE(kz::g_bHfpConnected.load());
+    ASSERT_TRUE(s.ConnectPhone(10000));
+    EXPECT_TRUE(s.TakeCall("+4930222", 10000));
+}
