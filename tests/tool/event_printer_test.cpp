@@ -59,6 +59,11 @@ TEST_F(EventPrinterTest, IncomingCall_NamesAStoredContactWhateverTheNumberForm) 
     const Event other = printer.Notification(Record(KZ_NOTIFY_CALL_RECORD, 0, &stranger, sizeof stranger));
     EXPECT_EQ(other.text.find('('), std::string::npos);
     EXPECT_NE(other.text.find("outgoing"), std::string::npos);
+
+    // The phone's call list also gives held calls (state 1).
+    const CallRecord held = Call(1, "089765430");
+    const Event onHold = printer.Notification(Record(KZ_NOTIFY_CALL_RECORD, 0, &held, sizeof held));
+    EXPECT_EQ(onHold.text.rfind("held", 0), 0u) << onHold.text;
 }
 
 TEST_F(EventPrinterTest, FixedTextFields_AreReadWithinTheirBounds) {

@@ -23,9 +23,10 @@ struct Expect {
     std::string eventName;       // or an event with this name...
     std::string eventText;       // ...whose text contains this
     uint32_t sleepMs = 0;        // `sleep`: wait this long, then succeed
+    bool delivered = false;      // or the library acknowledged all the simulator sent
     bool Empty() const {
         return requests.empty() && notifications.empty() && anyEvents.empty() && eventName.empty() &&
-               sleepMs == 0;
+               sleepMs == 0 && !delivered;
     }
 };
 

@@ -29,12 +29,15 @@ Event Make(const char* channel, uint32_t code, const char* name, std::string tex
     return Event{channel, code, name, std::move(text), std::move(fields)};
 }
 
+// The library's states (0, 2, 4) and the others a phone's call list gives.
 const char* CallStateName(uint32_t state) {
     switch (state) {
         case 0: return "active";
+        case 1: return "held";
         case 2: return "outgoing";
+        case 3: return "alerting";
         case 4: return "incoming";
-        case 3: return "ended";
+        case 5: return "waiting";
         default: return "state";
     }
 }
@@ -122,6 +125,12 @@ std::string JsonEscape(const std::string& text) {
         }
     }
     return out;
+}
+
+int64_t Event::Number(const std::string& key, int64_t fallback) const {
+    for (const auto& f : fields)
+        if (f.number && f.key == key) return std::stoll(f.value);
+    return fallback;
 }
 
 std::string Event::Line(const std::string& time) const {

@@ -26,6 +26,10 @@ struct Event {
     std::string name;       // short word: "call", "contact", "ready", ...
     std::string text;       // the rest of the readable line
     std::vector<Field> fields;
+    uint32_t tickMs = 0;    // KzGetTickCount() when it arrived
+
+    // The numeric field with this key, or fallback.
+    int64_t Number(const std::string& key, int64_t fallback = -1) const;
 
     std::string Line(const std::string& time) const;   // "12:01:07 call  incoming  +49..."
     std::string Json(const std::string& time) const;   // {"time":..,"channel":..,...}

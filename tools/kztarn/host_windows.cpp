@@ -63,8 +63,19 @@ std::vector<Event> HostWindows::Since(size_t mark) const {
 void HostWindows::Deliver(const Event& event) {
     const std::string time = TimeStamp();
     if (!quiet_) output_.Post(json_ ? event.Json(time) : event.Line(time));
-    std::lock_guard<std::mutex> lock(mutex_);
-    log_.push_back(event);
+    Event logged = event;
+    logged.tickMs = KzGetTickCount();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        log_.push_back(logged);
+    }
+    std::lock_guard<std::mutex> lock(hookMutex_);
+    if (hook_) hook_(logged);
+}
+
+void HostWindows::SetHook(Hook hook) {
+    std::lock_guard<std::mutex> lock(hookMutex_);
+    hook_ = std::move(hook);
 }
 
 KzLResult HostWindows::NotifyProc(KzHwnd, uint32_t msg, KzWParam wParam, KzLParam) {

@@ -29,6 +29,11 @@ public:
     std::vector<Event> Since(size_t mark) const;
     // Stops printing events (the log still records them).
     void SetQuiet(bool quiet) { quiet_ = quiet; }
+    // Called with each event as it arrives, on the library's thread that
+    // sends it, before the library goes on. Empty: none. Returns once a
+    // running call has ended.
+    using Hook = std::function<void(const Event&)>;
+    void SetHook(Hook hook);
 
 private:
     static KzLResult NotifyProc(KzHwnd, uint32_t, KzWParam, KzLParam);
@@ -43,6 +48,8 @@ private:
     std::vector<KzHwnd> windows_;
     mutable std::mutex mutex_;
     std::vector<Event> log_;
+    std::mutex hookMutex_;   // held while the hook runs
+    Hook hook_;
 };
 
 }  // namespace kztool

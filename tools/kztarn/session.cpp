@@ -139,6 +139,7 @@ bool Session::Open(const SessionOptions& options, std::string& error) {
 
     host_ = std::make_unique<HostWindows>(printer_, output_, options.json);
     host_->SetQuiet(options.quiet);
+    host_->SetHook(options.onEvent);
     if (!host_->Create(error)) return false;
 
     const size_t mark = host_->Mark();
@@ -152,6 +153,10 @@ void Session::StartLibrary() {
     if (running_) return;
     KZ_BT_DeviceInit();
     running_ = true;
+    // A restarted library only answers the module's link set-up, and the
+    // module restarts with the unit: the built-in one does so now.
+    if (sim_ && startedBefore_) sim_->PeerReset();
+    startedBefore_ = true;
 }
 
 int Session::StopLibrary() {

@@ -21,6 +21,7 @@ struct SessionOptions {
     bool json = false;      // events as JSON lines
     bool quiet = false;     // do not print events (the log still records them)
     bool initialise = true; // KZ_BT_SetInitialValue once the device is ready
+    HostWindows::Hook onEvent;   // sees every event as it arrives (HostWindows::SetHook)
     uint32_t readyTimeoutMs = 5000;
 };
 
@@ -59,7 +60,8 @@ public:
     Output& output() { return output_; }
     bool ready() const { return ready_; }
     bool running() const { return running_; }
-    // Library start and stop by hand (console commands).
+    // Library start and stop by hand (console commands). A start after a
+    // stop restarts the built-in simulator's link, as a module reboot does.
     void StartLibrary();
     // KZ_BT_CloseDevice's result (-1 when it was not running).
     int StopLibrary();
@@ -72,6 +74,7 @@ private:
     std::unique_ptr<kzsim::ModuleSimulator> sim_;
     bool running_ = false;
     bool ready_ = false;
+    bool startedBefore_ = false;
 };
 
 // A simulated phone with a name, contacts, call lists, nearby phones and a
