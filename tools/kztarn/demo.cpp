@@ -2,152 +2,137 @@
 // step runs console commands and checks that the notifications it should
 // cause arrived; the summary names what worked, and the exit code is 0 only
 // when every step did.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "KZ_Tarn.h"
 #include "commands.h"
 #include "console.h"
+#include "demo_tour.h"
 #include "session.h"
-#include "sim_codec.h"
 
 namespace kztool {
 
 namespace {
 
-constexpr uint32_t kStepTimeoutMs = 5000;
-constexpr uint32_t kWantTimeoutMs = 8000;   // the media channel opens after four ticks
+// The command of a reaction, with the event's count in place of "{count}".
+std::string Expand(const std::string& command, const Event& e) {
+    static const std::string kCount = "{count}";
+    std::string out = command;
+    const size_t at = out.find(kCount);
+    if (at != std::string::npos) out.replace(at, kCount.size(), std::to_string(e.Number("count", 0)));
+    return out;
+}
 
-// An event that must be seen: its first word and a part of its text.
-struct Want {
-    const char* name;
-    const char* text;
-};
+std::string Because(const std::string& line, const Event& e) {
+    return "  > " + line + "   (on: " + e.name + " " + e.text + ")";
+}
 
-using Check = bool (*)(Session&);
-
-struct Step {
-    const char* capability;
-    std::vector<const char*> commands;
-    std::vector<Want> wants;
-    Check check = nullptr;     // a further condition, checked after the wants
-    bool essential = false;    // the rest of the tour needs it: stop when it fails
-};
-
-// ------------------------------------------------------ checks of the line
-
-std::string Hex(const std::vector<uint8_t>& bytes) {
-    std::string s;
-    char b[4];
-    for (uint8_t x : bytes) {
-        std::snprintf(b, sizeof b, "%s%02X", s.empty() ? "" : " ", x);
-        s += b;
+// Runs the reactions whose event has come (and that are ready).
+void React(Session& s, const Step& step, size_t mark, std::vector<bool>& done) {
+    for (size_t i = 0; i < step.reactions.size(); ++i) {
+        if (done[i] || step.reactions[i].atOnce) continue;
+        const Reaction& r = step.reactions[i];
+        const auto events = s.host().Since(mark);
+        const long at = FirstIndex(events, r.when);
+        if (at < 0 || (r.ready && !r.ready(s))) continue;
+        done[i] = true;
+        const std::string line = Expand(r.command, events[at]);
+        s.output().Print(Because(line, events[at]));
+        const LineOutcome outcome = RunLine(s, line);
+        if (outcome.result != RunResult::kOk) s.output().Print("      " + outcome.message);
     }
-    return s;
 }
 
-constexpr uint16_t kIdModuleReady = 48;
+// Prints the events as they arrive, with the long runs of phonebook entries
+// cut short, and runs the current step's at-once reactions.
+class TourPrinter {
+public:
+    explicit TourPrinter(Output& out) : out_(out) {}
 
-bool LinkUp(Session& s) {
-    if (!s.simulator()->WaitLinkUp(kStepTimeoutMs)) return false;
-    s.output().Print("      sync, sync-resp, conf, conf-resp exchanged: the BCSP link is up");
-    return true;
-}
+    // Main thread: the step whose at-once reactions run from now on.
+    void SetStep(Session* session, const Step* step) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        EndRunLocked();
+        session_ = session;
+        step_ = step;
+        done_.assign(step ? step->reactions.size() : 0, false);
+    }
 
-bool ModuleReadyAnswered(Session& s) {
-    std::vector<uint8_t> res;
-    s.WaitFor(
-        [&] {
-            for (const auto& m : s.simulator()->Received())
-                if (m.id == kIdModuleReady) {
-                    res = m.bytes;
-                    return true;
-                }
-            return false;
-        },
-        kStepTimeoutMs);
-    if (res.empty()) return false;
-    s.output().Print("      the module said it is ready (indication 48); the library answered RES " + Hex(res));
-    return true;
-}
+    // On the library's thread that reports the event, before it goes on.
+    void OnEvent(const Event& e) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Print(e);
+        if (!step_ || !session_ || !session_->simulator()) return;
+        for (size_t i = 0; i < step_->reactions.size(); ++i) {
+            const Reaction& r = step_->reactions[i];
+            if (!r.atOnce || done_[i] || !Matches(e, r.when)) continue;
+            done_[i] = true;
+            const std::string line = Expand(r.command, e);
+            out_.Post(Because(line, e));
+            const LineOutcome outcome = RunPhoneLine(*session_->simulator(), line);
+            if (outcome.result != RunResult::kOk) out_.Post("      " + outcome.message);
+        }
+    }
 
-constexpr uint16_t kIdDial = 82;
+private:
+    static constexpr long kShownPerRun = 4;   // entries shown at the start of a run
 
-// The module's CFM 82 went out and the library acknowledged it.
-bool DialConfirmed(Session& s) {
-    auto* sim = s.simulator();
-    const bool sent = s.WaitFor(
-        [&] {
-            for (const auto& f : sim->Wire()) {
-                if (f.fromHost) continue;
-                const kzsim::DecodedPacket p = kzsim::DecodeFrame(f.bytes);
-                if (p.error == kzsim::DecodeError::None && p.reliable && kzsim::MessageId(p.payload) == kIdDial)
-                    return true;
+    // A run is a series of phonebook entries (with their further numbers);
+    // its first entries and the list's last one are shown, the rest counted.
+    void Print(const Event& e) {
+        const bool entry = e.name == "contact";
+        if (!entry && !(e.name == "number" && inRun_)) EndRunLocked();
+        bool show = true;
+        if (entry) {
+            const long index = e.Number("index"), total = e.Number("total");
+            show = runLength_ < kShownPerRun || index + 1 == total;
+            if (index + 1 == total) EndRunLocked();
+            ++runLength_;
+            inRun_ = true;
+            if (!show) {
+                if (hiddenFirst_ < 0) hiddenFirst_ = index;
+                hiddenLast_ = index;
+                hiddenTotal_ = total;
             }
-            return false;
-        },
-        kStepTimeoutMs);
-    if (!sent || !sim->WaitOutgoingIdle(kStepTimeoutMs)) return false;
-    s.output().Print("      the module confirmed the dial (CFM 82) and the library acknowledged the confirmation");
-    return true;
-}
+            lastEntryShown_ = show;
+        } else if (e.name == "number" && inRun_) {
+            show = lastEntryShown_;
+        }
+        if (show) out_.Post(e.Line(TimeStamp()));
+    }
 
-bool CloseTwice(Session& s) {
-    const int first = s.StopLibrary();
-    const int second = KZ_BT_CloseDevice();
-    s.output().Print("      KZ_BT_CloseDevice returned " + std::to_string(first) + " (port closed); again: " +
-                     std::to_string(second) + " (not open)");
-    return first != -1 && second == -1;
-}
+    void EndRunLocked() {
+        if (hiddenFirst_ >= 0) {
+            const std::string of = hiddenTotal_ > 0 ? "/" + std::to_string(hiddenTotal_) : "";
+            out_.Post("         ... contacts " + std::to_string(hiddenFirst_ + 1) + of + " to " +
+                      std::to_string(hiddenLast_ + 1) + of);
+        }
+        hiddenFirst_ = hiddenLast_ = -1;
+        inRun_ = false;
+        runLength_ = 0;
+    }
 
-// The tour. Phone-side commands play the phone's part.
-const std::vector<Step>& Tour() {
-    static const std::vector<Step> kSteps = {
-        {"the library announces its start to \"NavigRecive\"", {}, {{"status", "library started"}}},
-        {"the module brings the link up", {}, {}, LinkUp, true},
-        {"the module-ready indication is answered", {}, {}, ModuleReadyAnswered, true},
-        {"module link up and device ready", {}, {{"ready", "device ready"}}, nullptr, true},
-        {"settings reported at start", {}, {{"micmode", ""}, {"micgain", ""}}},
-        {"search for phones", {"scan"}, {{"found", "Pixel Demo"}}},
-        {"end the search", {"scan stop"}, {{"inquiry", "over"}}},
-        {"pair and connect a phone", {"pair 0 1234"}, {{"phone", "phone connected"}, {"device", "connected"}}},
-        {"signal and battery levels", {"phone signal 4", "phone battery 3"}, {{"signal", "4"}, {"battery", "3"}}},
-        {"phonebook size", {"phonebook size contacts"}, {{"size", "contact list has"}}},
-        {"phonebook download", {"phonebook download contacts 10"}, {{"contact", "John Doe"}, {"download", "phonebook finished"}}},
-        {"incoming call with the caller's name", {"phone ring \"+49 89 765430\""}, {{"call", "John Doe"}}},
-        {"answer the call", {"answer"}, {{"audio", "car"}}},
-        {"move call audio to the phone and back", {"audio phone", "audio car"}, {{"audio", "phone"}, {"audio", "car"}}},
-        {"DTMF tone", {"dtmf 5"}, {}},
-        {"hang up", {"hangup"}, {{"status", "call ended"}}},
-        {"outgoing call", {"dial 0891234567"}, {{"call", "outgoing"}}, DialConfirmed},
-        {"the called party answers", {"phone remote-answer"}, {{"audio", "car"}}},
-        {"end the outgoing call", {"phone hangup"}, {{"status", "call ended"}}},
-        // The library opens the media channel on its fourth one-second tick
-        // after A2DP connects, then sends PLAY: the phone starts streaming.
-        {"music playing with track information", {"source a2dp", "play"}, {{"music", "playing"}, {"track", ""}}},
-        {"next track", {"next"}, {{"track", "So What"}}},
-        {"pause", {"pause"}, {{"music", "paused"}}},
-        {"microphone mute", {"mute on", "mute off"}, {}},
-        {"microphone gain", {"micgain 9"}, {{"micgain", "9"}}},
-        {"PIN code", {"pin 4321"}, {{"pin", "4321"}}},
-        {"disconnect the phone", {"disconnect"}, {{"phone", "disconnected"}}},
-        {"close the library (a second close reports it is not open)", {}, {}, CloseTwice},
-    };
-    return kSteps;
-}
-
-bool Seen(Session& s, size_t mark, const Want& w) {
-    for (const auto& e : s.host().Since(mark))
-        if (e.name == w.name && e.text.find(w.text) != std::string::npos) return true;
-    return false;
-}
+    Output& out_;
+    std::mutex mutex_;
+    Session* session_ = nullptr;
+    const Step* step_ = nullptr;
+    std::vector<bool> done_;
+    bool inRun_ = false;
+    bool lastEntryShown_ = true;
+    long runLength_ = 0;
+    long hiddenFirst_ = -1, hiddenLast_ = -1, hiddenTotal_ = 0;
+};
 
 // Runs the step's commands (each waits for its own confirmation), then
-// waits for the wanted events. Returns what is missing ("" = all there).
-std::string RunStep(Session& s, const Step& step, size_t mark) {
+// waits for the wanted events, reacting to events on the way. Returns what
+// is missing ("" = all there).
+std::string RunStep(Session& s, const Step& step, const Marks& marks) {
     for (const char* line : step.commands) {
         s.output().Print("  > " + std::string(line));
         const size_t hostMark = s.host().Mark();
@@ -158,13 +143,19 @@ std::string RunStep(Session& s, const Step& step, size_t mark) {
             return std::string("'") + line + "' was not confirmed";
         if (!r.message.empty()) s.output().Print(r.message);
     }
+    std::vector<bool> reacted(step.reactions.size(), false);
     std::string missing;
     for (const auto& w : step.wants) {
-        if (!s.WaitFor([&] { return Seen(s, mark, w); }, kWantTimeoutMs))
-            missing += std::string(missing.empty() ? "" : ", ") + w.name + " " + w.text;
+        const bool seen = s.WaitFor(
+            [&] {
+                React(s, step, marks.host, reacted);
+                return Seen(s, marks.host, w);
+            },
+            kWantTimeoutMs);
+        if (!seen) missing += std::string(missing.empty() ? "" : ", ") + w.name + " " + w.text;
     }
     if (!missing.empty()) return "missing: " + missing;
-    if (step.check && !step.check(s)) return "did not happen";
+    if (step.check && !step.check(s, marks)) return "did not happen";
     return "";
 }
 
@@ -194,20 +185,26 @@ int RunDemo(const std::vector<std::string>& args) {
         so.root = tempRoot = pattern;
     }
     Output out;
+    TourPrinter printer(out);
+    so.quiet = true;   // the tour's printer shows the events
+    so.onEvent = [&printer](const Event& e) { printer.OnEvent(e); };
     Session session(out);
     out.Print("KZ_Tarn demo: the library against the built-in module simulator");
-    const size_t startMark = 0;
     if (!session.Open(so, error)) {
         std::fprintf(stderr, "kztarn demo: %s\n", error.c_str());
         return kExitFailure;
     }
+    SetUpTourPhone(session.simulator()->phone());
     std::vector<std::pair<const char*, std::string>> results;
     int number = 0;
+    Marks marks;   // the first steps look at the start-up
     for (const auto& step : Tour()) {
         ++number;
         out.Print("== " + std::to_string(number) + ". " + step.capability);
-        const size_t mark = step.commands.empty() ? startMark : session.host().Mark();
-        const std::string problem = RunStep(session, step, mark);
+        if (!step.commands.empty()) marks = {session.host().Mark(), session.simulator()->Received().size()};
+        printer.SetStep(&session, &step);
+        const std::string problem = RunStep(session, step, marks);
+        printer.SetStep(&session, nullptr);
         out.Print(problem.empty() ? "   ok" : "   FAILED: " + problem);
         results.emplace_back(step.capability, problem);
         if (!problem.empty() && step.essential) {
