@@ -91,6 +91,15 @@ std::atomic<uint8_t> g_bInquiryRunning{0};
 std::atomic<uint8_t> g_bInquiryWanted{0};
 std::atomic<uint8_t> g_bNameFetching{0};
 
+namespace {
+// The list owns its records: a process that ends without closing the library
+// (or a test) still releases them. Defined after the list and its mutex, so it
+// is destroyed before them.
+struct InquiryListOwner {
+    ~InquiryListOwner() { ClearInquiryList(); }
+} g_InquiryListOwner;
+}  // namespace
+
 // ------------------------------------------------------------------ inquiry
 
 void StartInquiry() {
