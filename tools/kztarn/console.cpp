@@ -31,7 +31,7 @@ constexpr char kUsage[] =
     "usage: kztarn console [--json] [--port DEV] [--root DIR] [--trace FILE]\n"
     "                      [--script FILE] [--timeout SECONDS] [--quiet]";
 
-const std::vector<OptionSpec> kOptions = {
+const std::vector<OptionDef> kOptions = {
     {"--json", false},  {"--port", true},    {"--root", true},  {"--trace", true},
     {"--script", true}, {"--timeout", true}, {"--quiet", false}, {"--help", false},
 };
@@ -211,18 +211,18 @@ int RunInteractive(Session& session, const Notes& note) {
 
 }  // namespace
 
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionDef>& defs,
                   std::vector<std::pair<std::string, std::string>>& values, std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
-        const OptionSpec* spec = nullptr;
-        for (const auto& s : specs)
-            if (args[i] == s.name) spec = &s;
-        if (!spec) {
+        const OptionDef* def = nullptr;
+        for (const auto& s : defs)
+            if (args[i] == s.name) def = &s;
+        if (!def) {
             error = args[i].rfind("-", 0) == 0 ? "unknown option '" + args[i] + "'"
                                                : "unexpected argument '" + args[i] + "'";
             return false;
         }
-        if (spec->takesValue) {
+        if (def->takesValue) {
             if (i + 1 >= args.size()) {
                 error = "option '" + args[i] + "' needs a value";
                 return false;

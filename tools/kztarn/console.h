@@ -17,13 +17,13 @@ inline constexpr int kExitFailure = 1;   // a step or command failed, or a resou
 inline constexpr int kExitUsage = 2;     // bad command line
 
 // Options with values ("--port DEV") and flags ("--json").
-struct OptionSpec {
+struct OptionDef {
     const char* name;
     bool takesValue;
 };
 // Fills values (name -> value, "" for flags). False with a message on an
 // unknown option, a missing value or a stray argument.
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionDef>& defs,
                   std::vector<std::pair<std::string, std::string>>& values, std::string& error);
 bool HasOption(const std::vector<std::pair<std::string, std::string>>& values, const std::string& name,
                std::string* value = nullptr);

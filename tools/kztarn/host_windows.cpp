@@ -26,17 +26,17 @@ HostWindows::~HostWindows() {
 
 bool HostWindows::Create(std::string& error) {
     g_host = this;
-    struct Spec {
+    struct WindowDef {
         const char* cls;
         const char* title;
         KzWndProc proc;
     };
-    const Spec specs[] = {
+    const WindowDef defs[] = {
         {kNotifyClass, KZ_WND_NOTIFY_TITLE, &HostWindows::NotifyProc},
         {kNavigClass, KZ_WND_NAVIG_TITLE, &HostWindows::NavigProc},
         {KZ_WND_INFORBAR, KZ_WND_INFORBAR, &HostWindows::InforbarProc},
     };
-    for (const auto& s : specs) {
+    for (const auto& s : defs) {
         // A class left registered by an earlier console in this process is reused.
         KzRegisterClass(s.cls, s.proc, 0);
         KzHwnd w = KzCreateWindow(s.cls, s.title, KZ_WS_POPUP);
