@@ -86,10 +86,10 @@ TEST(Console_Script, ExitCodeTellsWhetherEveryCommandWasConfirmed) {
 TEST(Console_Script, RestartAndWaitingCallAreConfirmed) {
     TempDir dir;
     dir.Write("calls.txt",
-              "scan\npair 0 1234\nwait phone connected\nscan stop\n"
+              "scan\nwait inquiry over\npair 0 1234\nwait phone connected\nscan stop\n"
               "stop\nstart\ninit\nwait device connected\n"
               "phone ring 0891234567\nanswer\nwait call active\n"
-              "phone waiting 0301234567\nswitch\nwait held 1\n");
+              "phone waiting 0301234567\nswitch\nwait held 1\nwait call held\n");
     const RunResult r = RunKztarn({"console", "--root", dir.path(), "--script", dir.File("calls.txt"), "--timeout", "30"});
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("call     held      0891234567"), std::string::npos) << r.out;
