@@ -138,6 +138,16 @@ const GainKey* GainKeyForMode(int mode) {
     return nullptr;
 }
 
+// Auto-connect and auto-answer: the low 8 bits of the value are reported, and
+// "0" means on.
+void LoadOnOffSetting(const TwoLevelSetting& setting, std::atomic<uint8_t>& on, uint32_t code) {
+    char text[kValueTextSize];
+    ReadTwoLevel(setting, text);
+    uint8_t v = uint8_t(std::atoi(text));
+    on = v == 0;
+    NotifyHost(code, v, nullptr, 0);
+}
+
 }  // namespace
 
 void LoadPinCode() {
@@ -146,21 +156,9 @@ void LoadPinCode() {
     KeepPin(text);
 }
 
-void LoadAutoConnect() {
-    char text[kValueTextSize];
-    ReadTwoLevel(kAutoConnectSetting, text);
-    uint8_t v = uint8_t(std::atoi(text));
-    g_bAutoConnect = v == 0;
-    NotifyHost(KZ_NOTIFY_AUTO_CONNECT, v, nullptr, 0);
-}
+void LoadAutoConnect() { LoadOnOffSetting(kAutoConnectSetting, g_bAutoConnect, KZ_NOTIFY_AUTO_CONNECT); }
 
-void LoadAutoAnswer() {
-    char text[kValueTextSize];
-    ReadTwoLevel(kAutoAnswerSetting, text);
-    uint8_t v = uint8_t(std::atoi(text));
-    g_bAutoAnswer = v == 0;
-    NotifyHost(KZ_NOTIFY_AUTO_ANSWER, v, nullptr, 0);
-}
+void LoadAutoAnswer() { LoadOnOffSetting(kAutoAnswerSetting, g_bAutoAnswer, KZ_NOTIFY_AUTO_ANSWER); }
 
 void LoadMicrophoneMode() {
     char text[kValueTextSize];
