@@ -82,9 +82,11 @@ protected:
         return out;
     }
 
-    // Resets before the recorder installs its tap.
+    // Resets before the recorder installs its tap, and at the end frees what
+    // a test left in the lists (the leak checker looks at exit).
     struct StateReset {
         StateReset() { kztest::ResetAllState(); }
+        ~StateReset() { kztest::ResetAllState(); }
     } reset;
     kztest::TempRoot root;
     kztest::HostWindows host;
