@@ -119,6 +119,8 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return
 
 void RemoveRoot() { nftw(g_root.c_str(), &RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
 
+void FreeStateAtExit() { kztest::ResetAllState(); }
+
 int QuietMessageBox(const char*, const char*, uint32_t, void*) { return KZ_IDNO; }
 
 }  // namespace
@@ -144,6 +146,11 @@ void InitOnce() {
     if (dir == nullptr) dir = mkdtemp(tmp);
     g_root = dir != nullptr ? dir : "/tmp";
     if (dir != nullptr) std::atexit(&RemoveRoot);
+    // Registered after the library's globals were built, so it runs before
+    // they are destroyed: requests still queued when the run ends are freed
+    // while their list still holds them (the leak check at exit would report
+    // them otherwise, once the list's own destructor has dropped its nodes).
+    std::atexit(&FreeStateAtExit);
     KzSetRootDir(g_root.c_str());
     setenv("KZ_TARN_EXE_DIR", "\\", 1);
     KzSetMessageBoxHandler(&QuietMessageBox, nullptr);
