@@ -26,17 +26,18 @@ std::atomic<uint32_t> g_nConfirmationTimeoutMs{kConfirmationTimeoutMs};
 
 constexpr uint32_t kLengthMask = 0xFF;   // the packet builder takes 8 bits
 
-void Send(const uint8_t header[4], const uint8_t* payload, uint32_t length) {
+void Send(const uint8_t header[4], const uint8_t* payload, uint32_t length,
+          PacketKind kind = PacketKind::kOther) {
     uint8_t hdr[bcsp::kHeaderSize];
     std::memcpy(hdr, header, sizeof hdr);
-    BcspSendPacket(hdr, payload, static_cast<uint8_t>(length & kLengthMask));
+    BcspSendPacket(hdr, payload, static_cast<uint8_t>(length & kLengthMask), kind);
 }
 
 // A request just went out: the send thread must be awake to watch for its
 // confirmation. The packet builder wakes it only while the packet is still
 // unacknowledged; a module that acknowledged at once leaves that to us.
 void SendRequest(const uint8_t header[4], const uint8_t* payload, uint32_t length) {
-    Send(header, payload, length);
+    Send(header, payload, length, PacketKind::kRequest);
     if (!ubcsp_config.awaiting_ack.load()) SignalEvent(g_hResendEvent);
 }
 
@@ -62,14 +63,20 @@ void SendRecord(CmdRecord* r) {
 
 void SendNextLocked();
 
-// Caller holds "MUTEX_SEND". False when the record cannot be made.
-bool Append(const uint8_t header[4], const uint8_t* payload, uint32_t length) {
+CmdRecord* MakeRecord(const uint8_t header[4], const uint8_t* payload, uint32_t length) {
     auto* r = new (std::nothrow) CmdRecord;
-    if (r == nullptr) return false;
+    if (r == nullptr) return nullptr;
     std::memset(r->payload, 0, sizeof r->payload);
     std::memcpy(r->header, header, sizeof r->header);
-    std::memcpy(r->payload, payload, length);
+    if (length != 0) std::memcpy(r->payload, payload, length);
     r->length = length;
+    return r;
+}
+
+// Caller holds "MUTEX_SEND". False when the record cannot be made.
+bool Append(const uint8_t header[4], const uint8_t* payload, uint32_t length) {
+    CmdRecord* r = MakeRecord(header, payload, length);
+    if (r == nullptr) return false;
     NamedLock list(g_hMutexListSend, "MUTEX_LIST_SEND");
     g_vCmdList.push_back(r);
     return true;
@@ -139,6 +146,21 @@ void SendNextLocked() {
     }
 }
 }  // namespace
+
+void ReturnToQueueFront(const uint8_t header[4], const uint8_t* payload, uint32_t length) {
+    CmdRecord* r = MakeRecord(header, payload, length);
+    if (r == nullptr) {
+        KZ_TRACE("ReturnToQueueFront: no memory, request dropped\n");
+        return;
+    }
+    NamedLock list(g_hMutexListSend, "MUTEX_LIST_SEND");
+    g_vCmdList.push_front(r);
+}
+
+void AwaitConfirmationAgain() {
+    g_bCfmForTheLastREQ = 0;
+    g_nRequestSentTick = KzGetTickCount();
+}
 
 void SetConfirmationTimeoutForTest(uint32_t ms) {
     g_nConfirmationTimeoutMs = ms != 0 ? ms : kConfirmationTimeoutMs;

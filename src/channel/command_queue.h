@@ -32,6 +32,13 @@ void SendNextCmdIf(bool whileConfirmed);
 // (SendNextCmd takes the front record out under it before sending), so a
 // clear on another thread never frees a record that is being sent.
 void ClearCmdList();
+
+// The link's recovery of a request that it had given up although the module
+// never had it (link/send_window.h), caller holding "MUTEX_SEND": the request
+// its give-up let through goes back to the head of the queue, and the
+// request sent again awaits its confirmation once more.
+void ReturnToQueueFront(const uint8_t header[4], const uint8_t* payload, uint32_t length);
+void AwaitConfirmationAgain();
 size_t CmdListSize();
 
 // Test seam: when set, SubmitPacket hands every message to the tap instead of
@@ -40,13 +47,12 @@ using SubmitTap = void (*)(const uint8_t header[4], const uint8_t* payload, uint
                            uint32_t mode);
 void SetSubmitTapForTest(SubmitTap tap);
 
-// A request whose confirmation never comes would hold the queue for good. On
-// a noisy line that happens: after a give-up the link reuses the sequence
-// number, and when the module had in fact taken the given-up packet it drops
-// the next request as a repeat while its acknowledgement still counts. So the
-// send thread passes over a request that has waited this long (longer than
-// any confirmation a module takes: an inquiry runs about 21 s, pairing waits
-// for a PIN typed by hand). Tests shorten it.
+// A request whose confirmation never comes would hold the queue for good: a
+// module that takes a request and never answers it, or a request given up
+// by the link that a later one overtook. So the send thread passes over a
+// request that has waited this long (longer than any confirmation a module
+// takes: an inquiry runs about 21 s, pairing waits for a PIN typed by hand).
+// Tests shorten it.
 inline constexpr uint32_t kConfirmationTimeoutMs = 60000;
 void SetConfirmationTimeoutForTest(uint32_t ms);   // 0: back to the default
 uint32_t ConfirmationTimeoutMs();

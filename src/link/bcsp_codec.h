@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "link/bcsp_protocol.h"
+#include "link/send_window.h"
 
 namespace kz {
 
@@ -50,20 +51,23 @@ struct BcspPacket {
 };
 
 // ---- stateful sending (under "MUTEX_SEND") ----
-// Numbers the header template in place, writes the frame, starts the
-// retransmission timing for a reliable packet.
-void BcspSendPacket(uint8_t header[4], const uint8_t* payload, uint8_t length);
+// A reliable packet goes through the send window (link/send_window.h): it is
+// numbered and written when the window is free, else it waits there in
+// order. An unreliable one is numbered in place and written at once.
+void BcspSendPacket(uint8_t header[4], const uint8_t* payload, uint8_t length,
+                    PacketKind kind = PacketKind::kOther);
 void BcspSendPureAck();
 // Takes "MUTEX_UART" around one write to the module port.
 void UartTransmit(const uint8_t* bytes, uint16_t count);
 
-// Copy of the last frame built, for retransmission (written under
-// "MUTEX_SEND", read by the send thread under "MUTEX_UART").
+// Copy of the last reliable frame written (written and read under
+// "MUTEX_UART"). Retransmissions are built afresh from the outstanding packet
+// (link/send_window.h), so that they carry the acknowledgement of now.
 extern uint8_t g_TxPacketBuf[bcsp::kFrameBufferSize];
 extern uint16_t g_nTxPacketLen;
 
-// Writes a copy of the last built frame (the send thread's retransmission).
-void BcspRetransmitLast();
+// Writes a reliable packet's frame and keeps its copy.
+void BcspWriteRetransmittable(const uint8_t* frame, uint16_t count);
 
 // Test seam: when set, every port write goes to the tap instead (and the
 // port is not touched). Unit tests of the link and queue assert on frames.

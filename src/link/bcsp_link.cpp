@@ -9,6 +9,7 @@
 #include "events/dispatcher.h"
 #include "frame/sync_objects.h"
 #include "frame/trace.h"
+#include "link/send_window.h"
 #include "link/serial_port.h"
 
 namespace kz {
@@ -28,25 +29,6 @@ constexpr uint32_t kRecvIdleWaitMs = KZ_INFINITE;
 
 uint8_t Next(uint8_t n) { return static_cast<uint8_t>((n + 1) & kSeqMask); }
 
-// Our reliable packet is acknowledged when the peer expects another number.
-uint8_t TakeAcknowledgement(uint8_t ackRx) {
-    std::lock_guard<std::mutex> state(g_LinkStateMutex);
-    const BcspPacket* sent = ubcsp_config.send_packet.load();
-    if (ackRx == ubcsp_config.sequence_number || sent == nullptr || !sent->reliable) return 0;
-    ubcsp_config.sequence_number = Next(ubcsp_config.sequence_number);
-    ubcsp_config.send_packet = nullptr;
-    ubcsp_config.awaiting_ack = 0;
-    SignalEvent(g_hAckEvent);
-    return BCSP_ACT_ACKED;
-}
-
-void CancelRetransmission() {
-    std::lock_guard<std::mutex> state(g_LinkStateMutex);
-    if (!ubcsp_config.awaiting_ack.load()) return;
-    ubcsp_config.awaiting_ack = 0;
-    SignalEvent(g_hAckEvent);
-}
-
 uint8_t PeerReset() {
     {
         std::lock_guard<std::mutex> state(g_LinkStateMutex);
@@ -54,6 +36,7 @@ uint8_t PeerReset() {
         ubcsp_config.ack_number = 0;
         ubcsp_config.awaiting_ack = 0;
     }
+    WindowReset();   // packets of the old session are not sent any more
     ubcsp_config.link_establishment_state = kShy;
     SendLinkMsg(kSync);
     return BCSP_ACT_PEER_RESET;
@@ -121,15 +104,14 @@ uint8_t BcspReceive(const uint8_t* frame, size_t length) {
         return 0;
     }
 
-    uint8_t flags = TakeAcknowledgement(HeaderAck(header));
-
     const size_t payloadLength = HeaderPayloadLength(header);
     if (HeaderChannel(header) == kChannelLink) {
-        CancelRetransmission();
-        const uint8_t link = HandleLinkMessage(g_RxPayloadBuf, payloadLength);
-        if (link == BCSP_ACT_PEER_RESET) return BCSP_ACT_PEER_RESET;
-        return static_cast<uint8_t>(flags | link);
+        // Link messages carry no acknowledgement (the module sends them with
+        // 0); while the module is in its handshake our packet is not resent.
+        WindowCancel();
+        return HandleLinkMessage(g_RxPayloadBuf, payloadLength);
     }
+    uint8_t flags = WindowTakeAck(HeaderAck(header));
     // Before the link is up, data packets count only for their acknowledgement.
     const bool carriedBytes = payloadLength > 0 || HeaderCrcPresent(header);
     if (carriedBytes && ubcsp_config.link_establishment_state == kGarrulous)
@@ -139,6 +121,7 @@ uint8_t BcspReceive(const uint8_t* frame, size_t length) {
 
 void BcspActivity(uint8_t flags) {
     if (ubcsp_config.send_ack.exchange(false)) BcspSendPureAck();
+    WindowAfterReceive();
     if (flags & BCSP_ACT_ACKED) {
         KZ_TRACE("Recive last ack cmd...");
         if (g_bModuleReadyPending.exchange(0)) {
@@ -217,18 +200,14 @@ void RetransmissionCycle(uint32_t& resendCount) {
         }
         if (r != KZ_WAIT_TIMEOUT) continue;
         if (++resendCount < kResendGiveUpCount) {
-            ++g_LinkCounters.retransmitted;
-            BcspRetransmitLast();
+            if (WindowRetransmit()) ++g_LinkCounters.retransmitted;
             continue;
         }
         resendCount = 0;
         ++g_LinkCounters.givenUp;
-        {
-            std::lock_guard<std::mutex> state(g_LinkStateMutex);
-            ubcsp_config.awaiting_ack = 0;
-        }
         // Pass over the request that the module never acknowledged.
-        if (!g_bCfmForTheLastREQ.load()) SendNextCmdIf(false);
+        if (WindowGiveUp() == PacketKind::kRequest && !g_bCfmForTheLastREQ.load())
+            SendNextCmdIf(false);
         return;
     }
 }
@@ -273,6 +252,7 @@ void ResetLinkState() {
         ubcsp_config.receive_packet = nullptr;
         ubcsp_config.awaiting_ack = 0;
     }
+    WindowReset();
     g_bModuleReadyPending = 0;
     g_RxPacket = BcspPacket{};
     g_nTxPacketLen = 0;
@@ -280,6 +260,7 @@ void ResetLinkState() {
     g_LinkCounters.givenUp = 0;
     g_LinkCounters.rejectedFrames = 0;
     g_LinkCounters.unconfirmedPassedOver = 0;
+    g_LinkCounters.recovered = 0;
     ResetFramer();
 }
 

@@ -66,6 +66,7 @@ struct LinkCounters {
     std::atomic<uint32_t> givenUp{0};
     std::atomic<uint32_t> rejectedFrames{0};
     std::atomic<uint32_t> unconfirmedPassedOver{0};   // requests whose confirmation never came
+    std::atomic<uint32_t> recovered{0};   // given-up packets sent again: the module never had them
 };
 extern LinkCounters g_LinkCounters;
 

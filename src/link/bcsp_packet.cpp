@@ -6,6 +6,7 @@
 #include "frame/trace.h"
 #include "link/bcsp_codec.h"
 #include "link/bcsp_link.h"
+#include "link/send_window.h"
 #include "link/serial_port.h"
 #include "link/wire_trace.h"
 
@@ -20,7 +21,6 @@ uint8_t g_RxPayloadBuf[kRxPayloadSize] = {};
 
 namespace {
 
-BcspPacket g_TxPacket{};
 std::atomic<UartTap> g_uartTap{nullptr};
 
 // Caller holds "MUTEX_UART".
@@ -42,51 +42,36 @@ void UartTransmit(const uint8_t* bytes, uint16_t count) {
     WritePort(bytes, count);
 }
 
-void BcspRetransmitLast() {
+void BcspWriteRetransmittable(const uint8_t* frame, uint16_t count) {
+    // The copy changes under "MUTEX_UART", with the write.
     NamedLock uart(g_hMutexUart, "MUTEX_UART");
-    WritePort(g_TxPacketBuf, g_nTxPacketLen);
+    std::memcpy(g_TxPacketBuf, frame, count);
+    g_nTxPacketLen = count;
+    WritePort(frame, count);
 }
 
-void BcspSendPacket(uint8_t header[4], const uint8_t* payload, uint8_t length) {
+void BcspSendPacket(uint8_t header[4], const uint8_t* payload, uint8_t length, PacketKind kind) {
+    if ((HeaderPayloadLength(header) & 0xFF) != length) {
+        KZ_TRACE("Send Length Error\n");
+        return;
+    }
+    if (HeaderReliable(header)) {
+        WindowSend(header, payload, length, kind);
+        return;
+    }
+    // Unreliable (link messages): written at once with the current numbers;
+    // it neither waits for the window nor replaces the retransmission copy.
     uint8_t frame[kFrameBufferSize];
     size_t frameLen = 0;
-    bool reliable = false;
     {
         std::lock_guard<std::mutex> state(g_LinkStateMutex);
-        g_TxPacket = BcspPacket{};
-        ubcsp_config.send_packet = &g_TxPacket;
-        // A new packet while one is unacknowledged takes the next number; the
-        // earlier packet's own acknowledgement is then absorbed.
-        if (ubcsp_config.awaiting_ack.load()) {
-            ubcsp_config.sequence_number = (ubcsp_config.sequence_number + 1) & kSeqMask;
-            KZ_TRACE("ubcsp_config.sequence_number++;\n");
-        }
         header[0] |= static_cast<uint8_t>(ubcsp_config.sequence_number |
                                           (ubcsp_config.ack_number << kAckShift));
-        reliable = HeaderReliable(header);
-        header[3] = HeaderChecksum(header[0], header[1], header[2]);
-        g_TxPacket.channel = HeaderChannel(header);
-        g_TxPacket.use_crc = HeaderCrcPresent(header) ? 1 : 0;
-        g_TxPacket.reliable = reliable ? 1 : 0;
-        if ((HeaderPayloadLength(header) & 0xFF) != length) {
-            KZ_TRACE("Send Length Error\n");
-            return;
-        }
-        g_TxPacket.length = length;
-        g_TxPacket.payload = payload;
-        // The CRC goes out even when the header's CRC bit is clear.
-        frameLen = BcspBuildFrame(header, payload, length, frame, sizeof frame);
-        if (reliable) ubcsp_config.awaiting_ack = 1;
     }
-    {
-        // The retransmission copy changes under "MUTEX_UART", so the send
-        // thread never writes a half-updated frame.
-        NamedLock uart(g_hMutexUart, "MUTEX_UART");
-        std::memcpy(g_TxPacketBuf, frame, frameLen);
-        g_nTxPacketLen = static_cast<uint16_t>(frameLen);
-        WritePort(frame, static_cast<uint16_t>(frameLen));
-    }
-    if (reliable && ubcsp_config.awaiting_ack.load()) SignalEvent(g_hResendEvent);
+    header[3] = HeaderChecksum(header[0], header[1], header[2]);
+    // The CRC goes out even when the header's CRC bit is clear.
+    frameLen = BcspBuildFrame(header, payload, length, frame, sizeof frame);
+    UartTransmit(frame, static_cast<uint16_t>(frameLen));
 }
 
 void BcspSendPureAck() {

@@ -6,6 +6,7 @@
 #include "channel/command_queue.h"
 #include "channel/module_message.h"
 #include "link/bcsp_link.h"
+#include "link/send_window.h"
 #include "support/link_support.h"
 #include "support/test_support.h"
 
@@ -94,7 +95,7 @@ TEST_F(CommandQueue, RequestsLeftWaiting_KeepTheirOrderWhenTheChannelFrees) {
     // the next request does not overtake them.
     Submit(Request(0x36), kSubmitReply);
     Submit(Request(3));
-    ubcsp_config.awaiting_ack = 0;   // given up
+    WindowGiveUp();   // the reply: not a request, so nothing is passed over
     Submit(Request(5));
     EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{0x36, 3}));
     EXPECT_EQ(CmdListSize(), 1u);

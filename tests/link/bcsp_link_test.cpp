@@ -95,20 +95,6 @@ TEST_F(BcspLink, Acknowledgement_WrapsFromSevenToZero) {
     EXPECT_EQ(ubcsp_config.send_packet.load(), nullptr);
 }
 
-TEST_F(BcspLink, SecondPacketWhileAwaitingTakesTheNextNumber) {
-    uint8_t h1[4] = {0xC0, 0x6D, 0x00, 0x00};
-    uint8_t h2[4] = {0xC0, 0x6D, 0x00, 0x00};
-    BcspSendPacket(h1, kInd54.data(), 6);
-    BcspSendPacket(h2, kInd54.data(), 6);
-    auto frames = wire.Parsed();
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0].seq(), 0);
-    EXPECT_EQ(frames[1].seq(), 1);
-    // The first packet's own acknowledgement (1) is absorbed; 2 acknowledges.
-    EXPECT_EQ(Feed(ModuleFrame(0, 1, false, 0, {})), 0);
-    EXPECT_EQ(Feed(ModuleFrame(0, 2, false, 0, {})), BCSP_ACT_ACKED);
-}
-
 TEST_F(BcspLink, SendLengthMismatch_WritesNothing) {
     uint8_t header[4] = {0xC0, 0xED, 0x00, 0x00};   // says 14 bytes
     BcspSendPacket(header, kInd54.data(), 6);

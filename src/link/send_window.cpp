@@ -1,0 +1,277 @@
+// The send window of one reliable packet: numbering, strict acknowledgement,
+// packets held for the window, and the packet in doubt after a give-up.
+#include "link/send_window.h"
+
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <iterator>
+#include <optional>
+#include <vector>
+
+#include "channel/command_queue.h"
+#include "frame/sync_objects.h"
+#include "frame/trace.h"
+#include "link/bcsp_codec.h"
+#include "link/bcsp_link.h"
+
+namespace kz {
+
+using namespace bcsp;
+
+namespace {
+
+struct TxPacket {
+    uint8_t header[kHeaderSize] = {};   // template: sequence and ack bits clear
+    uint8_t payload[0xFF] = {};
+    uint8_t length = 0;
+    PacketKind kind = PacketKind::kOther;
+};
+
+struct Frame {
+    uint8_t bytes[kFrameBufferSize];
+    size_t length = 0;
+};
+
+// Everything below changes under g_LinkStateMutex.
+std::optional<TxPacket> g_outstanding;   // on the line, awaiting its acknowledgement
+std::deque<TxPacket> g_held;             // waiting for the window, in order
+// Packets given up since the module last said which number it expects,
+// numbered sequence_number - size() up to sequence_number - 1: the module may
+// expect any of these numbers (or sequence_number).
+std::deque<TxPacket> g_inDoubt;
+// The module expects g_resendAs: it never had the packet in doubt.
+bool g_resendDue = false;
+uint8_t g_resendAs = 0;
+BcspPacket g_TxPacket{};   // descriptor of the outstanding packet (send_packet)
+
+// Work for WindowAfterReceive, checked without a lock on every frame.
+std::atomic<bool> g_work{false};
+
+// Keeps the acknowledging number (sequence_number + 1) out of the numbers in
+// doubt; an older packet in doubt is lost for good (it was counted as given up).
+constexpr size_t kMaxInDoubt = kSeqMask - 1;
+
+uint8_t Next(uint8_t n) { return static_cast<uint8_t>((n + 1) & kSeqMask); }
+uint8_t Behind(uint8_t from, uint8_t to) { return static_cast<uint8_t>((to - from) & kSeqMask); }
+
+TxPacket Copy(const uint8_t header[4], const uint8_t* payload, uint8_t length, PacketKind kind) {
+    TxPacket p;
+    std::memcpy(p.header, header, kHeaderSize);
+    p.header[0] &= static_cast<uint8_t>(~(kSeqMask | kAckMask));
+    if (length != 0) std::memcpy(p.payload, payload, length);
+    p.length = length;
+    p.kind = kind;
+    return p;
+}
+
+// The module's position is known again: nothing is in doubt.
+void Settle() {
+    g_inDoubt.clear();
+    g_resendDue = false;
+}
+
+// The frame of p numbered sequence_number, carrying the current
+// acknowledgement: never an old one, which after eight packets from the
+// module would acknowledge one it has not delivered.
+void BuildNumbered(const TxPacket& p, uint8_t header[kHeaderSize], Frame& out) {
+    std::memcpy(header, p.header, kHeaderSize);
+    header[0] |= static_cast<uint8_t>(ubcsp_config.sequence_number |
+                                      (ubcsp_config.ack_number << kAckShift));
+    header[3] = HeaderChecksum(header[0], header[1], header[2]);
+    out.length = BcspBuildFrame(header, p.payload, p.length, out.bytes, sizeof out.bytes);
+}
+
+// p goes on the line as the outstanding packet.
+void MakeOutstanding(const TxPacket& p, Frame& out) {
+    g_outstanding = p;
+    uint8_t h[kHeaderSize];
+    BuildNumbered(*g_outstanding, h, out);
+    g_TxPacket = BcspPacket{HeaderChannel(h), 1, static_cast<uint8_t>(HeaderCrcPresent(h) ? 1 : 0),
+                            p.length, g_outstanding->payload};
+    ubcsp_config.send_packet = &g_TxPacket;
+    ubcsp_config.awaiting_ack = 1;
+}
+
+// The next held packet, when the window is free.
+bool TakeHeld(Frame& out) {
+    if (g_outstanding || g_held.empty()) return false;
+    const TxPacket p = g_held.front();
+    g_held.pop_front();
+    MakeOutstanding(p, out);
+    return true;
+}
+
+// The module expects g_resendAs: it never had the packets in doubt from that
+// number on, nor anything numbered after them (it drops packets out of
+// sequence). Those packets go again, in their order, starting with that
+// number; the outstanding and held ones follow. A request among them had
+// let the next request through when the give-up passed it over: every later
+// request goes back to the command queue (`requeue`), and the request sent
+// again awaits its confirmation once more (`request`).
+bool ResendInDoubt(Frame& out, std::vector<TxPacket>& requeue, bool& request) {
+    g_resendDue = false;
+    const size_t missing = Behind(g_resendAs, ubcsp_config.sequence_number);
+    if (missing == 0 || missing > g_inDoubt.size()) return TakeHeld(out);   // settled meanwhile
+    if (g_outstanding) {
+        g_held.push_front(*g_outstanding);
+        g_outstanding.reset();
+    }
+    g_held.insert(g_held.begin(), g_inDoubt.end() - static_cast<std::ptrdiff_t>(missing), g_inDoubt.end());
+    g_LinkCounters.recovered += static_cast<uint32_t>(missing);
+    ubcsp_config.sequence_number = g_resendAs;
+    Settle();
+    for (size_t i = 0; i < missing && !request; ++i) request = g_held[i].kind == PacketKind::kRequest;
+    if (request) {
+        bool first = true;
+        for (auto it = g_held.begin(); it != g_held.end();) {
+            if (it->kind != PacketKind::kRequest || first) {
+                first = first && it->kind != PacketKind::kRequest;
+                ++it;
+                continue;
+            }
+            requeue.push_back(*it);
+            it = g_held.erase(it);
+        }
+    }
+    KZ_TRACE("module never had %u given-up packet(s): sent again from %u", unsigned(missing), g_resendAs);
+    return TakeHeld(out);
+}
+
+void Write(const Frame& f) {
+    BcspWriteRetransmittable(f.bytes, static_cast<uint16_t>(f.length));
+    SignalEvent(g_hResendEvent);
+}
+
+}  // namespace
+
+void WindowSend(const uint8_t header[4], const uint8_t* payload, uint8_t length, PacketKind kind) {
+    Frame f;
+    {
+        std::lock_guard<std::mutex> state(g_LinkStateMutex);
+        g_held.push_back(Copy(header, payload, length, kind));
+        if (!TakeHeld(f)) {
+            KZ_TRACE("reliable packet waits for the window (%u waiting)", unsigned(g_held.size()));
+            return;
+        }
+    }
+    Write(f);
+}
+
+uint8_t WindowTakeAck(uint8_t ack) {
+    std::lock_guard<std::mutex> state(g_LinkStateMutex);
+    const uint8_t seq = ubcsp_config.sequence_number;
+    if (g_outstanding && ack == Next(seq)) {
+        ubcsp_config.sequence_number = Next(seq);
+        g_outstanding.reset();
+        ubcsp_config.send_packet = nullptr;
+        ubcsp_config.awaiting_ack = 0;
+        Settle();   // the module took a packet numbered after anything in doubt
+        if (!g_held.empty()) g_work = true;
+        SignalEvent(g_hAckEvent);
+        return BCSP_ACT_ACKED;
+    }
+    if (!g_inDoubt.empty()) {
+        const uint8_t behind = Behind(ack, seq);
+        if (behind == 0) {
+            Settle();   // it had the packet in doubt
+        } else if (behind <= g_inDoubt.size()) {
+            g_resendDue = true;
+            g_resendAs = ack;
+            g_work = true;
+        }
+    }
+    return 0;
+}
+
+void WindowAfterReceive() {
+    if (!g_work.load()) return;
+    NamedLock send(g_hMutexSend, "MUTEX_SEND");
+    Frame f;
+    bool write = false;
+    std::vector<TxPacket> requeue;
+    bool request = false;
+    {
+        std::lock_guard<std::mutex> state(g_LinkStateMutex);
+        g_work = false;
+        write = g_resendDue ? ResendInDoubt(f, requeue, request) : TakeHeld(f);
+    }
+    for (auto it = requeue.rbegin(); it != requeue.rend(); ++it)
+        ReturnToQueueFront(it->header, it->payload, it->length);
+    if (request) AwaitConfirmationAgain();
+    if (write) Write(f);
+}
+
+namespace {
+
+// The outstanding packet is no longer resent: it is in doubt until the
+// module's next acknowledgement, and the window is free for the next number.
+PacketKind PutInDoubt() {
+    ubcsp_config.awaiting_ack = 0;
+    ubcsp_config.send_packet = nullptr;
+    if (!g_outstanding) return PacketKind::kOther;
+    const PacketKind kind = g_outstanding->kind;
+    g_inDoubt.push_back(*g_outstanding);
+    g_outstanding.reset();
+    if (g_inDoubt.size() > kMaxInDoubt) g_inDoubt.pop_front();
+    ubcsp_config.sequence_number = Next(ubcsp_config.sequence_number);
+    return kind;
+}
+
+}  // namespace
+
+bool WindowRetransmit() {
+    NamedLock send(g_hMutexSend, "MUTEX_SEND");
+    Frame f;
+    {
+        std::lock_guard<std::mutex> state(g_LinkStateMutex);
+        if (!g_outstanding) return false;
+        uint8_t h[kHeaderSize];
+        BuildNumbered(*g_outstanding, h, f);
+    }
+    BcspWriteRetransmittable(f.bytes, static_cast<uint16_t>(f.length));
+    return true;
+}
+
+PacketKind WindowGiveUp() {
+    NamedLock send(g_hMutexSend, "MUTEX_SEND");
+    Frame f;
+    bool write = false;
+    PacketKind kind = PacketKind::kOther;
+    {
+        std::lock_guard<std::mutex> state(g_LinkStateMutex);
+        kind = PutInDoubt();
+        write = TakeHeld(f);
+    }
+    if (write) Write(f);
+    return kind;
+}
+
+void WindowCancel() {
+    std::lock_guard<std::mutex> state(g_LinkStateMutex);
+    if (!g_outstanding) return;
+    PutInDoubt();
+    if (!g_held.empty()) g_work = true;
+    SignalEvent(g_hAckEvent);
+}
+
+void WindowReset() {
+    std::lock_guard<std::mutex> state(g_LinkStateMutex);
+    g_outstanding.reset();
+    g_held.clear();
+    Settle();
+    g_work = false;
+    ubcsp_config.send_packet = nullptr;
+}
+
+size_t WindowHeldCount() {
+    std::lock_guard<std::mutex> state(g_LinkStateMutex);
+    return g_held.size();
+}
+
+bool WindowInDoubt() {
+    std::lock_guard<std::mutex> state(g_LinkStateMutex);
+    return !g_inDoubt.empty();
+}
+
+}  // namespace kz

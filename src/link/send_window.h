@@ -1,0 +1,61 @@
+// The link's send window of one reliable packet.
+//
+// At most one reliable packet is on the line at a time. It is acknowledged
+// only by the number after its own (the module says which number it expects
+// next); any other acknowledgement leaves it outstanding. A reliable packet
+// built while one is outstanding waits here, in order, and goes out when the
+// window frees (acknowledgement or give-up).
+//
+// A given-up packet may or may not have reached the module. The next packet
+// takes the following number, and the module's next acknowledgement settles
+// it: if the module still expects the given-up number, it never had that
+// packet (nor anything numbered after it), so the given-up packet goes out
+// again under that number, ahead of the rest. When it was a request, the
+// request that its give-up let through goes back to the head of the command
+// queue, so requests reach the module once and in order.
+//
+// Locks: every function that writes takes "MUTEX_SEND" (or runs under it);
+// the window's fields change under g_LinkStateMutex.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace kz {
+
+enum class PacketKind : uint8_t { kOther, kRequest };
+
+// Under "MUTEX_SEND". A reliable packet: numbered and written now when the
+// window is free, else kept in order. `header` is the template (numbers
+// clear).
+void WindowSend(const uint8_t header[4], const uint8_t* payload, uint8_t length, PacketKind kind);
+
+// Receive thread, for every valid frame: the module's acknowledgement number.
+// Returns BCSP_ACT_ACKED when it acknowledges the outstanding packet.
+uint8_t WindowTakeAck(uint8_t ack);
+
+// Receive thread, after the receive step: sends a given-up packet again when
+// the module turned out never to have had it, and lets the next held packet
+// out when the window is free. Takes "MUTEX_SEND" only when there is work.
+void WindowAfterReceive();
+
+// Send thread, at 250 and 500 ms: writes the outstanding packet again, with
+// the acknowledgement number of now. False when nothing is outstanding.
+bool WindowRetransmit();
+
+// Send thread, on a give-up: the outstanding packet becomes the one in doubt
+// and the next held packet goes out. Returns the given-up packet's kind.
+PacketKind WindowGiveUp();
+
+// Receive thread, on a link-establishment message from the module: the
+// outstanding packet is no longer resent and is in doubt, as after a give-up
+// (not counted as one, and a request is not passed over).
+void WindowCancel();
+
+// Peer reset and start-up: numbers to 0, nothing outstanding, held or in doubt.
+void WindowReset();
+
+// For tests and figures.
+size_t WindowHeldCount();
+bool WindowInDoubt();
+
+}  // namespace kz

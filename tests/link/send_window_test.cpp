@@ -1,0 +1,290 @@
+// The send window, frame by frame: one reliable packet on the line, strict
+// acknowledgement, packets held in order, and the packet in doubt after a
+// give-up (sent again when the module shows it never had it, together with
+// the command queue's state when it was a request).
+#include <gtest/gtest.h>
+
+#include "channel/command_queue.h"
+#include "channel/module_message.h"
+#include "link/bcsp_codec.h"
+#include "link/bcsp_link.h"
+#include "link/send_window.h"
+#include "support/link_support.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace kz;
+using namespace kztest;
+
+Bytes Message(uint16_t id) {
+    Bytes m(8, 0);
+    msg::WriteHead(m.data(), m.size(), 1, id);
+    return m;
+}
+
+void Submit(uint16_t id, uint32_t mode) {
+    const Bytes m = Message(id);
+    uint8_t header[4];
+    msg::ModuleHeaderTemplate(header, m.size());
+    SubmitPacket(header, m.data(), static_cast<uint32_t>(m.size()), mode);
+}
+
+void Reply(uint16_t id) { Submit(id, kSubmitReply); }
+void Request(uint16_t id) { Submit(id, kSubmitQueued); }
+
+// The module's acknowledgement: the number it expects next.
+uint8_t ModuleExpects(uint8_t n) { return Feed(ModuleFrame(0, n, false, 0, {})) & BCSP_ACT_ACKED; }
+
+// What the send thread does when a packet's third transmission goes
+// unanswered.
+void GiveUp() {
+    ++g_LinkCounters.givenUp;
+    if (WindowGiveUp() == PacketKind::kRequest && !g_bCfmForTheLastREQ.load()) SendNextCmdIf(false);
+}
+
+struct Sent {
+    uint16_t id;
+    uint8_t seq;
+    bool operator==(const Sent&) const = default;
+};
+std::ostream& operator<<(std::ostream& o, const Sent& s) {
+    return o << "{id " << s.id << ", seq " << int(s.seq) << "}";
+}
+
+class SendWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetAllState();
+        EstablishLink();
+        wire.Clear();
+    }
+    void TearDown() override { ResetAllState(); }
+
+    // Reliable frames written since the last call.
+    std::vector<Sent> Written() {
+        std::vector<Sent> out;
+        for (const auto& f : wire.Parsed())
+            if (f.reliable()) out.push_back({f.id(), f.seq()});
+        wire.Clear();
+        return out;
+    }
+    UartCapture wire;
+};
+
+TEST_F(SendWindow, SecondPacketWaitsForTheFirstsAcknowledgement) {
+    Reply(0x36);
+    Reply(0x37);
+    Reply(0x38);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}}));
+    EXPECT_EQ(WindowHeldCount(), 2u);
+
+    // Only the number after the packet's own acknowledges it.
+    EXPECT_EQ(ModuleExpects(0), 0);
+    EXPECT_EQ(ModuleExpects(5), 0);
+    EXPECT_TRUE(Written().empty());
+    EXPECT_EQ(ubcsp_config.awaiting_ack, 1);
+
+    EXPECT_EQ(ModuleExpects(1), BCSP_ACT_ACKED);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
+    EXPECT_EQ(ModuleExpects(2), BCSP_ACT_ACKED);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x38, 2}}));
+    EXPECT_EQ(ModuleExpects(3), BCSP_ACT_ACKED);
+    EXPECT_TRUE(Written().empty());
+    EXPECT_EQ(WindowHeldCount(), 0u);
+    EXPECT_EQ(ubcsp_config.send_packet.load(), nullptr);
+}
+
+TEST_F(SendWindow, Retransmission_CarriesTheAcknowledgementOfNow) {
+    Reply(0x36);
+    ASSERT_EQ(wire.Parsed().back().ack(), 0);
+    // Eight packets from the module meanwhile: an old acknowledgement (0)
+    // would now acknowledge the ninth, which the library has not yet had.
+    for (uint8_t seq = 0; seq < 8; ++seq)
+        Feed(ModuleFrame(seq, 0, true, bcsp::kChannelModule, {0x03, 0x00, 0x55, 0x02, 0x71, 0x00}));
+    ASSERT_EQ(ubcsp_config.ack_number, 0);
+    Feed(ModuleFrame(0, 0, true, bcsp::kChannelModule, {0x03, 0x00, 0x55, 0x02, 0x71, 0x00}));
+    wire.Clear();
+    ASSERT_TRUE(WindowRetransmit());
+    const auto again = wire.Parsed();
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].id(), 0x36);
+    EXPECT_EQ(again[0].seq(), 0);
+    EXPECT_EQ(again[0].ack(), 1);
+}
+
+TEST_F(SendWindow, NothingOutstanding_NothingIsRetransmitted) {
+    Reply(0x36);
+    ModuleExpects(1);
+    wire.Clear();
+    EXPECT_FALSE(WindowRetransmit());
+    EXPECT_TRUE(wire.Frames().empty());
+}
+
+TEST_F(SendWindow, GivenUpPacketTheModuleHad_NextNumberIsAccepted) {
+    Reply(0x36);
+    GiveUp();
+    EXPECT_TRUE(WindowInDoubt());
+    Reply(0x37);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}, {0x37, 1}}));
+    EXPECT_EQ(ModuleExpects(2), BCSP_ACT_ACKED);   // it had both
+    EXPECT_FALSE(WindowInDoubt());
+    EXPECT_TRUE(Written().empty());
+    EXPECT_EQ(g_LinkCounters.recovered, 0u);
+}
+
+TEST_F(SendWindow, GivenUpPacketTheModuleNeverHad_GoesAgainAheadOfTheNext) {
+    Reply(0x36);
+    GiveUp();
+    Reply(0x37);
+    Reply(0x38);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}, {0x37, 1}}));
+
+    // The module dropped 0x37 (out of sequence): it still expects 0.
+    EXPECT_EQ(ModuleExpects(0), 0);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}}));
+    EXPECT_EQ(g_LinkCounters.recovered, 1u);
+    EXPECT_EQ(ModuleExpects(1), BCSP_ACT_ACKED);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
+    EXPECT_EQ(ModuleExpects(2), BCSP_ACT_ACKED);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x38, 2}}));
+}
+
+TEST_F(SendWindow, ModuleHeardFromAfterAGiveUp_SettlesBeforeAnythingIsSent) {
+    Reply(0x36);
+    GiveUp();
+    ModuleExpects(1);   // e.g. on its confirmation: it had the packet
+    EXPECT_FALSE(WindowInDoubt());
+    Reply(0x37);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}, {0x37, 1}}));
+
+    GiveUp();
+    ModuleExpects(1);   // this time it had not: sent again at once
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
+    EXPECT_EQ(ModuleExpects(2), BCSP_ACT_ACKED);
+}
+
+TEST_F(SendWindow, TwoGiveUpsUnanswered_BothGoAgainInOrder) {
+    Reply(0x36);
+    GiveUp();
+    Reply(0x37);
+    GiveUp();
+    Reply(0x38);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}, {0x37, 1}, {0x38, 2}}));
+    ModuleExpects(0);   // it had none of them
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}}));
+    EXPECT_EQ(ModuleExpects(1), BCSP_ACT_ACKED);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
+    EXPECT_EQ(ModuleExpects(2), BCSP_ACT_ACKED);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x38, 2}}));
+    EXPECT_EQ(g_LinkCounters.recovered, 2u);
+}
+
+TEST_F(SendWindow, TwoGiveUpsTheModuleHadTheFirstOf_OnlyTheSecondGoesAgain) {
+    Reply(0x36);
+    GiveUp();
+    Reply(0x37);
+    GiveUp();
+    Written();
+    ModuleExpects(1);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
+    EXPECT_EQ(ModuleExpects(2), BCSP_ACT_ACKED);
+    EXPECT_EQ(g_LinkCounters.recovered, 1u);
+}
+
+TEST_F(SendWindow, GivenUpRequestTheModuleNeverHad_RequestsKeepTheirOrder) {
+    Request(3);
+    Request(5);
+    Request(6);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{3, 0}}));
+    GiveUp();   // request 3 passed over: 5 goes out
+    EXPECT_EQ(Written(), (std::vector<Sent>{{5, 1}}));
+    EXPECT_EQ(CmdListSize(), 1u);
+
+    ModuleExpects(0);   // it has neither 3 nor 5
+    EXPECT_EQ(Written(), (std::vector<Sent>{{3, 0}}));
+    EXPECT_EQ(CmdListSize(), 2u);   // 5 waits again, ahead of 6
+    EXPECT_EQ(g_bCfmForTheLastREQ, 0);
+    EXPECT_EQ(ModuleExpects(1), BCSP_ACT_ACKED);
+    EXPECT_TRUE(Written().empty());   // acknowledged, not yet confirmed
+
+    SendNextCmd();   // the confirmation of 3
+    EXPECT_EQ(Written(), (std::vector<Sent>{{5, 1}}));
+    ModuleExpects(2);
+    SendNextCmd();
+    EXPECT_EQ(Written(), (std::vector<Sent>{{6, 2}}));
+}
+
+TEST_F(SendWindow, TwoRequestsGivenUpInARow_TheFirstAwaitsItsConfirmationTheRestQueue) {
+    Request(3);
+    Request(5);
+    Request(6);
+    Request(9);
+    GiveUp();   // 3 passed over: 5 goes out
+    GiveUp();   // 5 passed over: 6 goes out
+    EXPECT_EQ(Written(), (std::vector<Sent>{{3, 0}, {5, 1}, {6, 2}}));
+    ModuleExpects(0);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{3, 0}}));
+    EXPECT_EQ(CmdListSize(), 3u);   // 5, 6, 9
+    EXPECT_EQ(g_bCfmForTheLastREQ, 0);
+    ModuleExpects(1);
+    for (uint16_t id : {5, 6, 9}) {
+        SendNextCmd();   // the confirmation of the one before
+        const auto w = Written();
+        ASSERT_EQ(w.size(), 1u);
+        EXPECT_EQ(w[0].id, id);
+        ModuleExpects(static_cast<uint8_t>(w[0].seq + 1));
+    }
+    EXPECT_EQ(CmdListSize(), 0u);
+}
+
+TEST_F(SendWindow, GivenUpRequestWithNothingQueued_AwaitsItsConfirmationAgain) {
+    Request(3);
+    GiveUp();
+    EXPECT_EQ(g_bCfmForTheLastREQ, 1);   // passed over, the channel counts as free
+    Written();
+    ModuleExpects(0);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{3, 0}}));
+    EXPECT_EQ(g_bCfmForTheLastREQ, 0);
+    Request(5);
+    EXPECT_EQ(CmdListSize(), 1u);
+}
+
+TEST_F(SendWindow, GivenUpReply_DoesNotPassOverTheRequestAwaitingConfirmation) {
+    Request(3);
+    ModuleExpects(1);
+    Request(5);
+    Reply(0x36);
+    Written();
+    GiveUp();
+    EXPECT_EQ(CmdListSize(), 1u);
+    EXPECT_EQ(g_bCfmForTheLastREQ, 0);
+    EXPECT_TRUE(Written().empty());
+}
+
+TEST_F(SendWindow, PeerReset_DropsWhatWasHeldAndInDoubt) {
+    Reply(0x36);
+    Reply(0x37);
+    GiveUp();   // 0x37 goes out, 0x36 in doubt
+    Reply(0x38);
+    EXPECT_EQ(Feed(LinkMsgFrame(bcsp::kSync)), BCSP_ACT_PEER_RESET);
+    EXPECT_EQ(WindowHeldCount(), 0u);
+    EXPECT_FALSE(WindowInDoubt());
+    EXPECT_EQ(ubcsp_config.sequence_number, 0);
+    EXPECT_EQ(ubcsp_config.send_packet.load(), nullptr);
+}
+
+TEST_F(SendWindow, LinkMessageWhileOutstanding_PacketInDoubtAndSettledByTheNextAck) {
+    Reply(0x36);
+    Reply(0x37);
+    Written();
+    Feed(LinkMsgFrame(bcsp::kConf));   // the module is still in its handshake
+    EXPECT_EQ(ubcsp_config.awaiting_ack, 1);   // 0x37 went out
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
+    ModuleExpects(0);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}}));
+    EXPECT_EQ(ModuleExpects(1), BCSP_ACT_ACKED);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
+}
+
+}  // namespace
