@@ -41,6 +41,29 @@ TEST(LinkCounters, UnacknowledgedRequest_TwoResendsThenOneGiveUp) {
     EXPECT_EQ(kz::g_LinkCounters.rejectedFrames.load(), 0u);
 }
 
+// The module misses all three transmissions of a request. The link gives it
+// up and lets the next request through under the following number, which the
+// module drops as out of sequence; its acknowledgement shows it never had the
+// first, so the first goes again and the second waits for its confirmation.
+TEST(GivenUpRequest, ModuleNeverHadIt_BothArriveOnceAndInOrder) {
+    LibraryOnSimulator lib;
+    ASSERT_TRUE(lib.Start());
+    ASSERT_TRUE(WaitUntil([] { return kz::g_bModuleInited.load() != 0; }, 3000));
+    lib.sim().ClearReceived();
+    lib.sim().SetAcknowledge(false);
+    SubmitTestRequest(3);
+    ASSERT_TRUE(WaitUntil([] { return kz::g_LinkCounters.givenUp.load() == 1; }, 3000));
+    lib.sim().SetAcknowledge(true);
+    SubmitTestRequest(5);
+    ASSERT_TRUE(lib.sim().WaitForMessage(5, 3000));
+    std::vector<uint16_t> ids;
+    for (const auto& m : lib.sim().Received()) ids.push_back(m.id);
+    EXPECT_EQ(ids, (std::vector<uint16_t>{3, 5}));
+    EXPECT_EQ(kz::g_LinkCounters.recovered.load(), 1u);
+    EXPECT_TRUE(WaitUntil([] { return kz::g_bCfmForTheLastREQ.load() != 0; }, 2000));
+    EXPECT_EQ(kz::g_LinkCounters.unconfirmedPassedOver.load(), 0u);
+}
+
 TEST(ConfirmationTimeout, UnconfirmedRequest_NextGoesOutAfterTheTimeout) {
     LibraryOnSimulator lib;
     ASSERT_TRUE(lib.Start());
