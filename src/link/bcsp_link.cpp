@@ -223,16 +223,23 @@ uint32_t ConfirmationPollMs() {
     return ms < kMinPollMs ? kMinPollMs : ms > kMaxPollMs ? kMaxPollMs : ms;
 }
 
+// Idle (no request outstanding, nothing in doubt) the send thread sleeps
+// until a packet goes out.
+uint32_t SendThreadWaitMs() {
+    uint32_t wait = g_bCfmForTheLastREQ.load() ? KZ_INFINITE : ConfirmationPollMs();
+    if (WindowInDoubt() && wait > kResendTimeoutMs) wait = kResendTimeoutMs;
+    return wait;
+}
+
 }  // namespace
 
 uint32_t SendThreadProc(void*) {
     uint32_t resendCount = 0;
     while (g_bRunning) {
-        // Idle (no request outstanding) it sleeps until a packet goes out.
-        const uint32_t wait = g_bCfmForTheLastREQ.load() ? KZ_INFINITE : ConfirmationPollMs();
-        const uint32_t r = KzWaitForSingleObject(g_hResendEvent.load(), wait);
+        const uint32_t r = KzWaitForSingleObject(g_hResendEvent.load(), SendThreadWaitMs());
         if (!g_bRunning) break;
         if (r == KZ_WAIT_TIMEOUT) {
+            WindowOfferInDoubt();
             PassOverUnconfirmed();
             continue;
         }
@@ -261,6 +268,7 @@ void ResetLinkState() {
     g_LinkCounters.rejectedFrames = 0;
     g_LinkCounters.unconfirmedPassedOver = 0;
     g_LinkCounters.recovered = 0;
+    g_LinkCounters.offeredAgain = 0;
     ResetFramer();
 }
 

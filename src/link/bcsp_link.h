@@ -67,6 +67,7 @@ struct LinkCounters {
     std::atomic<uint32_t> rejectedFrames{0};
     std::atomic<uint32_t> unconfirmedPassedOver{0};   // requests whose confirmation never came
     std::atomic<uint32_t> recovered{0};   // given-up packets sent again: the module never had them
+    std::atomic<uint32_t> offeredAgain{0};   // packets in doubt written again while the line was idle
 };
 extern LinkCounters g_LinkCounters;
 

@@ -233,6 +233,25 @@ bool WindowRetransmit() {
     return true;
 }
 
+bool WindowOfferInDoubt() {
+    NamedLock send(g_hMutexSend, "MUTEX_SEND");
+    Frame f;
+    {
+        std::lock_guard<std::mutex> state(g_LinkStateMutex);
+        if (g_outstanding || !g_held.empty() || g_inDoubt.empty()) return false;
+        // The oldest packet in doubt, under its own number.
+        const uint8_t own = static_cast<uint8_t>((ubcsp_config.sequence_number - g_inDoubt.size()) & kSeqMask);
+        const uint8_t next = ubcsp_config.sequence_number;
+        ubcsp_config.sequence_number = own;
+        uint8_t h[kHeaderSize];
+        BuildNumbered(g_inDoubt.front(), h, f);
+        ubcsp_config.sequence_number = next;
+    }
+    ++g_LinkCounters.offeredAgain;
+    BcspWriteRetransmittable(f.bytes, static_cast<uint16_t>(f.length));
+    return true;
+}
+
 PacketKind WindowGiveUp() {
     NamedLock send(g_hMutexSend, "MUTEX_SEND");
     Frame f;
@@ -253,6 +272,7 @@ void WindowCancel() {
     PutInDoubt();
     if (!g_held.empty()) g_work = true;
     SignalEvent(g_hAckEvent);
+    SignalEvent(g_hResendEvent);   // the send thread now offers it at intervals
 }
 
 void WindowReset() {

@@ -42,6 +42,15 @@ void WindowAfterReceive();
 // the acknowledgement number of now. False when nothing is outstanding.
 bool WindowRetransmit();
 
+// Send thread, every 250 ms while packets are in doubt and nothing else is on
+// the line: writes the oldest of them again under its own number. A module
+// that had it drops it as a repeat, one that had not takes it; either way its
+// acknowledgement settles the doubt. Without this a module that waits for
+// the packet (the phone waits for the RES of each phonebook piece) and has
+// nothing else to send would leave it unsettled for good. False when there
+// was nothing to offer.
+bool WindowOfferInDoubt();
+
 // Send thread, on a give-up: the outstanding packet becomes the one in doubt
 // and the next held packet goes out. Returns the given-up packet's kind.
 PacketKind WindowGiveUp();

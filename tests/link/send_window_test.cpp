@@ -192,6 +192,38 @@ TEST_F(SendWindow, TwoGiveUpsTheModuleHadTheFirstOf_OnlyTheSecondGoesAgain) {
     EXPECT_EQ(g_LinkCounters.recovered, 1u);
 }
 
+TEST_F(SendWindow, IdleLineWithPacketsInDoubt_TheOldestIsOfferedUnderItsOwnNumber) {
+    Reply(0x36);
+    GiveUp();
+    Reply(0x37);
+    GiveUp();
+    Written();
+    ASSERT_TRUE(WindowOfferInDoubt());
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}}));
+    EXPECT_EQ(ubcsp_config.sequence_number, 2);
+    EXPECT_EQ(ubcsp_config.awaiting_ack, 0);
+    ModuleExpects(1);   // it took 0x36 now; 0x37 goes again
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
+    EXPECT_FALSE(WindowOfferInDoubt());   // something is on the line
+    EXPECT_EQ(ModuleExpects(2), BCSP_ACT_ACKED);
+    EXPECT_FALSE(WindowInDoubt());
+    EXPECT_FALSE(WindowOfferInDoubt());
+    EXPECT_TRUE(Written().empty());
+}
+
+TEST_F(SendWindow, OfferedPacketTheModuleHad_SettlesWithNothingSentAgain) {
+    Reply(0x36);
+    GiveUp();
+    Written();
+    ASSERT_TRUE(WindowOfferInDoubt());
+    Written();
+    ModuleExpects(1);   // a repeat for the module: dropped and acknowledged
+    EXPECT_FALSE(WindowInDoubt());
+    EXPECT_TRUE(Written().empty());
+    Reply(0x37);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
+}
+
 TEST_F(SendWindow, GivenUpRequestTheModuleNeverHad_RequestsKeepTheirOrder) {
     Request(3);
     Request(5);

@@ -15,6 +15,7 @@
 #include "channel/module_message.h"
 #include "events/connection.h"
 #include "link/bcsp_link.h"
+#include "link/send_window.h"
 #include "phone_session.h"
 #include "support/library_on_sim.h"
 
@@ -62,6 +63,29 @@ TEST(GivenUpRequest, ModuleNeverHadIt_BothArriveOnceAndInOrder) {
     EXPECT_EQ(kz::g_LinkCounters.recovered.load(), 1u);
     EXPECT_TRUE(WaitUntil([] { return kz::g_bCfmForTheLastREQ.load() != 0; }, 2000));
     EXPECT_EQ(kz::g_LinkCounters.unconfirmedPassedOver.load(), 0u);
+}
+
+// The module misses every transmission of a RES and then has nothing to send
+// (as a phone waiting for the RES of a phonebook piece). The library offers
+// the given-up RES again while the line is idle, so the module gets it.
+TEST(GivenUpReply, IdleModuleThatNeverHadIt_GetsItOnce) {
+    LibraryOnSimulator lib;
+    ASSERT_TRUE(lib.Start());
+    ASSERT_TRUE(WaitUntil([] { return kz::g_bModuleInited.load() != 0; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return lib.sim().Stats().resends == 0 && kz::CmdListSize() == 0; }, 3000));
+    lib.sim().ClearReceived();
+    lib.sim().SetAcknowledge(false);
+    constexpr uint16_t kIndNeedingRes = 54;
+    lib.sim().SendIndication(kIndNeedingRes, {});
+    ASSERT_TRUE(WaitUntil([] { return kz::g_LinkCounters.givenUp.load() == 1; }, 3000));
+    lib.sim().SetAcknowledge(true);
+    ASSERT_TRUE(lib.sim().WaitForMessage(kIndNeedingRes, 2000));
+    EXPECT_TRUE(WaitUntil([] { return !kz::WindowInDoubt(); }, 2000));
+    KzSleep(600);   // settled: nothing more is offered
+    size_t res = 0;
+    for (const auto& m : lib.sim().Received()) res += m.id == kIndNeedingRes;
+    EXPECT_EQ(res, 1u);
+    EXPECT_GE(kz::g_LinkCounters.offeredAgain.load(), 1u);
 }
 
 TEST(ConfirmationTimeout, UnconfirmedRequest_NextGoesOutAfterTheTimeout) {
