@@ -14,6 +14,7 @@
 #include "fuzz_support.h"
 #include "link/bcsp_codec.h"
 #include "link/bcsp_link.h"
+#include "link/send_window.h"
 
 namespace {
 
@@ -28,10 +29,23 @@ void HandleFrame(size_t n) {
         std::abort();
 }
 
-// Packet descriptions: flags (bit 7 reliable, bit 6 damage one byte), then
-// sequence/ack byte, channel, payload length and payload.
+// Packet descriptions: flags (bit 7 reliable, bit 6 damage one byte, bit 5
+// a step of the send thread after the frame), then sequence/ack byte,
+// channel, payload length and payload.
 constexpr uint8_t kReliableFlag = 0x80;
 constexpr uint8_t kDamageFlag = 0x40;
+constexpr uint8_t kSendThreadFlag = 0x20;
+
+// What the send thread does on its timeouts: a retransmission, the give-up
+// after the third, or an offer of a packet in doubt on an idle line.
+void SendThreadStep(uint8_t which) {
+    switch (which % 3) {
+        case 0: kz::WindowRetransmit(); break;
+        case 1: kz::GiveUpOutstanding(); break;
+        default: kz::WindowOfferInDoubt(); break;
+    }
+    kz::DrainInboundQueue();
+}
 constexpr size_t kMaxBuiltPayload = 600;
 
 void BuiltFrames(kzfuzz::Input& in) {
@@ -52,6 +66,7 @@ void BuiltFrames(kzfuzz::Input& in) {
         if (flags & kDamageFlag) frame[1 + in.Byte() % (len - 2)] ^= 1 + in.Byte() % 0xFF;
         std::memcpy(g_frame, frame, len);
         HandleFrame(len);
+        if (flags & kSendThreadFlag) SendThreadStep(seqAck >> 6);
     }
 }
 

@@ -204,15 +204,24 @@ void RetransmissionCycle(uint32_t& resendCount) {
             continue;
         }
         resendCount = 0;
-        ++g_LinkCounters.givenUp;
-        // Pass over the request that the module never acknowledged.
-        if (WindowGiveUp() == PacketKind::kRequest && !g_bCfmForTheLastREQ.load())
-            SendNextCmdIf(false);
+        GiveUpOutstanding();
         return;
     }
 }
 
 }  // namespace
+
+void GiveUpOutstanding() {
+    ++g_LinkCounters.givenUp;
+    const PacketKind kind = WindowGiveUp();
+    if (!g_bCfmForTheLastREQ.load()) {
+        // Pass over the request that the module never acknowledged.
+        if (kind == PacketKind::kRequest) SendNextCmdIf(false);
+    } else {
+        // Requests that waited only for this packet's acknowledgement go.
+        SendNextCmdIf(true);
+    }
+}
 
 namespace {
 

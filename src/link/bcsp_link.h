@@ -43,6 +43,10 @@ inline constexpr const char* kRecvPollEnv = "KZ_TARN_RX_POLL_MS";
 inline constexpr uint32_t kRecvPollMaxMs = 1000;
 uint32_t RecvPollIntervalMs();
 
+// The send thread's give-up of the outstanding packet after its third
+// transmission: counted, put in doubt, and a given-up request passed over.
+void GiveUpOutstanding();
+
 // Thread bodies (started by KZ_BT_DeviceInit).
 uint32_t RecvThreadProc(void*);
 uint32_t SendThreadProc(void*);

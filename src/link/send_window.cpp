@@ -174,7 +174,10 @@ uint8_t WindowTakeAck(uint8_t ack) {
     if (!g_inDoubt.empty()) {
         const uint8_t behind = Behind(ack, seq);
         if (behind == 0) {
-            Settle();   // it had the packet in doubt
+            Settle();   // it has every packet in doubt
+            // With nothing else on the line that is the acknowledgement of
+            // the last packet sent: what waited for it may go.
+            if (!g_outstanding) return BCSP_ACT_ACKED;
         } else if (behind <= g_inDoubt.size()) {
             g_resendDue = true;
             g_resendAs = ack;

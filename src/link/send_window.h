@@ -30,7 +30,8 @@ enum class PacketKind : uint8_t { kOther, kRequest };
 void WindowSend(const uint8_t header[4], const uint8_t* payload, uint8_t length, PacketKind kind);
 
 // Receive thread, for every valid frame: the module's acknowledgement number.
-// Returns BCSP_ACT_ACKED when it acknowledges the outstanding packet.
+// Returns BCSP_ACT_ACKED when it acknowledges the outstanding packet, or,
+// with nothing outstanding, shows that the module has the packets in doubt.
 uint8_t WindowTakeAck(uint8_t ack);
 
 // Receive thread, after the receive step: sends a given-up packet again when

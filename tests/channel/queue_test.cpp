@@ -95,7 +95,7 @@ TEST_F(CommandQueue, RequestsLeftWaiting_KeepTheirOrderWhenTheChannelFrees) {
     // the next request does not overtake them.
     Submit(Request(0x36), kSubmitReply);
     Submit(Request(3));
-    WindowGiveUp();   // the reply: not a request, so nothing is passed over
+    GiveUpOutstanding();   // the reply: not a request, so nothing is passed over
     Submit(Request(5));
     EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{0x36, 3}));
     EXPECT_EQ(CmdListSize(), 1u);
