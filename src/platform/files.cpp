@@ -1,5 +1,6 @@
 // Files at head-unit paths: stream open, whole-file replace, append,
 // attributes, directories.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 #include "handles.h"
@@ -71,6 +73,32 @@ int CreateTemporary(const std::string& target, std::string& tempPath) {
     return fd;
 }
 
+// A temporary older than this is left over from a process killed during a
+// write; a live one exists for milliseconds.
+constexpr time_t kStaleTemporarySeconds = 60;
+constexpr size_t kTemporaryRandomLength = 6;   // mkostemp's XXXXXX
+
+// Removes the temporaries that killed writes of `target` left beside it.
+void RemoveStaleTemporaries(const std::string& target) {
+    const std::string dir = Dirname(target);
+    const std::string prefix = "." + Basename(target) + ".tmp";
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) return;
+    const time_t now = time(nullptr);
+    while (const dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.size() != prefix.size() + kTemporaryRandomLength ||
+            name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const std::string path = dir + "/" + name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            now - st.st_mtime > kStaleTemporarySeconds)
+            unlink(path.c_str());
+    }
+    closedir(d);
+}
+
 int Fail(int err) {
     SetLastErrorFromErrno(err);
     return 0;
@@ -115,6 +143,7 @@ KZ_PLATFORM_API int KzWriteFileAtomic(const char* unitPath, const void* data, si
         return Fail(err);
     }
     SyncDirectory(Dirname(target));
+    RemoveStaleTemporaries(target);
     return 1;
 }
 

@@ -1,5 +1,6 @@
 // Head-unit paths below the root, file replacement, attributes, searches.
 #include <gtest/gtest.h>
+#include <sys/time.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -139,6 +140,21 @@ TEST_F(Files, WriteFileAtomic_InjectedFailureKeepsOldFileAndLeavesNoTemporary) {
     KzInjectWriteFailure(-1);
     EXPECT_EQ(KzWriteFileAtomic("\\BACKUP\\tarn.ini", fresh.data(), fresh.size()), 1);
     EXPECT_EQ(root.Read("\\BACKUP\\tarn.ini"), fresh);
+}
+
+TEST_F(Files, WriteFileAtomic_RemovesTemporariesThatAKilledWriteLeft) {
+    root.Write("\\BACKUP\\tarn.ini", "old");
+    root.Write("\\BACKUP\\.tarn.ini.tmpAbC123", "torn");   // a write killed an hour ago
+    root.Write("\\BACKUP\\.tarn.ini.tmpXyZ789", "live");   // another write, just begun
+    root.Write("\\BACKUP\\.other.ini.tmpAbC123", "torn");  // another file's: not ours to judge
+    const timeval hourAgo[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+    ASSERT_EQ(utimes(Under("BACKUP/.tarn.ini.tmpAbC123").c_str(), hourAgo), 0);
+    ASSERT_EQ(utimes(Under("BACKUP/.other.ini.tmpAbC123").c_str(), hourAgo), 0);
+    ASSERT_EQ(KzWriteFileAtomic("\\BACKUP\\tarn.ini", "new", 3), 1);
+    EXPECT_EQ(root.Read("\\BACKUP\\tarn.ini"), "new");
+    EXPECT_FALSE(root.Exists("\\BACKUP\\.tarn.ini.tmpAbC123"));
+    EXPECT_TRUE(root.Exists("\\BACKUP\\.tarn.ini.tmpXyZ789"));
+    EXPECT_TRUE(root.Exists("\\BACKUP\\.other.ini.tmpAbC123"));
 }
 
 TEST_F(Files, WriteFileAtomic_MissingFolderFails) {
