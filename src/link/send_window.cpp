@@ -2,6 +2,7 @@
 // packets held for the window, and the packet in doubt after a give-up.
 #include "link/send_window.h"
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -40,6 +41,22 @@ std::deque<TxPacket> g_held;             // waiting for the window, in order
 // numbered sequence_number - size() up to sequence_number - 1: the module may
 // expect any of these numbers (or sequence_number).
 std::deque<TxPacket> g_inDoubt;
+bool IsRequest(const TxPacket& p) { return p.kind == PacketKind::kRequest; }
+
+// Every held request after the first goes to `requeue`, in order.
+void TakeLaterRequests(std::vector<TxPacket>& requeue) {
+    auto it = std::find_if(g_held.begin(), g_held.end(), IsRequest);
+    if (it == g_held.end()) return;
+    for (++it; it != g_held.end();) {
+        if (!IsRequest(*it)) {
+            ++it;
+            continue;
+        }
+        requeue.push_back(*it);
+        it = g_held.erase(it);
+    }
+}
+
 // The module expects g_resendAs: it never had the packet in doubt.
 bool g_resendDue = false;
 uint8_t g_resendAs = 0;
@@ -121,19 +138,8 @@ bool ResendInDoubt(Frame& out, std::vector<TxPacket>& requeue, bool& request) {
     g_LinkCounters.recovered += static_cast<uint32_t>(missing);
     ubcsp_config.sequence_number = g_resendAs;
     Settle();
-    for (size_t i = 0; i < missing && !request; ++i) request = g_held[i].kind == PacketKind::kRequest;
-    if (request) {
-        bool first = true;
-        for (auto it = g_held.begin(); it != g_held.end();) {
-            if (it->kind != PacketKind::kRequest || first) {
-                first = first && it->kind != PacketKind::kRequest;
-                ++it;
-                continue;
-            }
-            requeue.push_back(*it);
-            it = g_held.erase(it);
-        }
-    }
+    request = std::any_of(g_held.begin(), g_held.begin() + static_cast<std::ptrdiff_t>(missing), IsRequest);
+    if (request) TakeLaterRequests(requeue);
     KZ_TRACE("module never had %u given-up packet(s): sent again from %u", unsigned(missing), g_resendAs);
     return TakeHeld(out);
 }
