@@ -7,6 +7,7 @@
 #include "channel/module_message.h"
 #include "link/bcsp_link.h"
 #include "link/send_window.h"
+#include "support/link_fixture.h"
 #include "support/link_support.h"
 #include "support/test_support.h"
 
@@ -37,16 +38,7 @@ std::vector<uint16_t> SentIds(const UartCapture& wire) {
 // The module acknowledges everything up to now.
 void ModuleAcks() { Feed(ModuleFrame(0, (ubcsp_config.sequence_number + 1) & 7, false, 0, {})); }
 
-class CommandQueue : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ResetAllState();
-        EstablishLink();
-        wire.Clear();
-    }
-    void TearDown() override { ResetAllState(); }
-    UartCapture wire;
-};
+class CommandQueue : public LinkUpTest {};
 
 TEST_F(CommandQueue, FirstGoesAtOnce_SecondWaitsForTheConfirmation) {
     Submit(Request(3));

@@ -5,10 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "channel/command_queue.h"
-#include "channel/module_message.h"
 #include "link/bcsp_codec.h"
 #include "link/bcsp_link.h"
 #include "link/send_window.h"
+#include "support/library_on_sim.h"
+#include "support/link_fixture.h"
 #include "support/link_support.h"
 #include "support/test_support.h"
 
@@ -17,21 +18,8 @@ namespace {
 using namespace kz;
 using namespace kztest;
 
-Bytes Message(uint16_t id) {
-    Bytes m(8, 0);
-    msg::WriteHead(m.data(), m.size(), 1, id);
-    return m;
-}
-
-void Submit(uint16_t id, uint32_t mode) {
-    const Bytes m = Message(id);
-    uint8_t header[4];
-    msg::ModuleHeaderTemplate(header, m.size());
-    SubmitPacket(header, m.data(), static_cast<uint32_t>(m.size()), mode);
-}
-
-void Reply(uint16_t id) { Submit(id, kSubmitReply); }
-void Request(uint16_t id) { Submit(id, kSubmitQueued); }
+void Reply(uint16_t id) { SubmitTestRequest(id, kSubmitReply); }
+void Request(uint16_t id) { SubmitTestRequest(id, kSubmitQueued); }
 
 // The module's acknowledgement: the number it expects next.
 uint8_t ModuleExpects(uint8_t n) { return Feed(ModuleFrame(0, n, false, 0, {})) & BCSP_ACT_ACKED; }
@@ -47,15 +35,8 @@ std::ostream& operator<<(std::ostream& o, const Sent& s) {
     return o << "{id " << s.id << ", seq " << int(s.seq) << "}";
 }
 
-class SendWindow : public ::testing::Test {
+class SendWindow : public LinkUpTest {
 protected:
-    void SetUp() override {
-        ResetAllState();
-        EstablishLink();
-        wire.Clear();
-    }
-    void TearDown() override { ResetAllState(); }
-
     // Reliable frames written since the last call.
     std::vector<Sent> Written() {
         std::vector<Sent> out;
@@ -64,7 +45,6 @@ protected:
         wire.Clear();
         return out;
     }
-    UartCapture wire;
 };
 
 TEST_F(SendWindow, SecondPacketWaitsForTheFirstsAcknowledgement) {
