@@ -10,6 +10,7 @@
 #include "frame/sync_objects.h"
 #include "frame/trace.h"
 #include "link/bcsp_link.h"
+#include "link/send_window.h"
 #include "link/serial_port.h"
 #include "phonebook/phonebook_store.h"
 #include "settings/settings.h"
@@ -100,8 +101,8 @@ extern "C" KZ_TARN_API int KZ_BT_DeviceInit(void) {
     CreateStorageDirectories();
     CreateControlWindow();
     CreateSyncObjects();
-    // A retransmission cut off by the last close has no send thread any more.
-    ubcsp_config.awaiting_ack = 0;
+    // A packet whose retransmission the last close cut off.
+    WindowRestart();
     ResetFramer();
     StartThread(g_hRecvThread, &RecvThreadProc);
     StartThread(g_hEventThread, &EventThreadProc);

@@ -284,6 +284,13 @@ void WindowCancel() {
     SignalEvent(g_hResendEvent);   // the send thread now offers it at intervals
 }
 
+void WindowRestart() {
+    std::lock_guard<std::mutex> state(g_LinkStateMutex);
+    g_held.clear();
+    PutInDoubt();
+    g_work = false;
+}
+
 void WindowReset() {
     std::lock_guard<std::mutex> state(g_LinkStateMutex);
     g_outstanding.reset();

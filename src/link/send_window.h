@@ -61,7 +61,13 @@ PacketKind WindowGiveUp();
 // (not counted as one, and a request is not passed over).
 void WindowCancel();
 
-// Peer reset and start-up: numbers to 0, nothing outstanding, held or in doubt.
+// Start-up after a close: the packet that the close cut off (no send thread
+// resends it any more) is in doubt, to be settled with the module, which
+// may still be up with the same numbers; packets still waiting are dropped
+// with the rest of the old session.
+void WindowRestart();
+
+// Peer reset and tests: numbers to 0, nothing outstanding, held or in doubt.
 void WindowReset();
 
 // For tests and figures.

@@ -282,6 +282,21 @@ TEST_F(SendWindow, RequestWaitingOnlyForAGivenUpReply_GoesAtTheGiveUp) {
     EXPECT_EQ(g_bCfmForTheLastREQ, 0);
 }
 
+TEST_F(SendWindow, StartAfterAClose_CutOffPacketInDoubtWaitingOnesDropped) {
+    Reply(0x36);
+    Reply(0x37);
+    Written();
+    WindowRestart();
+    EXPECT_EQ(ubcsp_config.awaiting_ack, 0);
+    EXPECT_EQ(WindowHeldCount(), 0u);
+    Reply(0x38);   // the new session's first packet is not held up
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x38, 1}}));
+    ModuleExpects(0);   // the module never had the cut-off one
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}}));
+    EXPECT_EQ(ModuleExpects(1), BCSP_ACT_ACKED);
+    EXPECT_EQ(Written(), (std::vector<Sent>{{0x38, 1}}));
+}
+
 TEST_F(SendWindow, PeerReset_DropsWhatWasHeldAndInDoubt) {
     Reply(0x36);
     Reply(0x37);
