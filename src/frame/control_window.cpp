@@ -190,7 +190,10 @@ void HousekeepingTimerProc(KzHwnd, uint32_t, uintptr_t, uint32_t) {
 }
 
 void StartGainRestoreTimer() {
-    // Same id on the same window: a running timer is replaced.
+    // A running timer is replaced. On the window the same id would do that by
+    // itself; without the window (not started) each call makes a new thread
+    // timer, and the one no longer remembered would fire for good.
+    if (uintptr_t running = g_nGainTimerID.exchange(0)) KzKillTimer(g_hBTWnd.load(), running);
     g_nGainTimerID =
         KzSetTimer(g_hBTWnd.load(), kGainTimerId, kGainTimerPeriodMs, GainRestoreTimerProc);
 }

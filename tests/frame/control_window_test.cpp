@@ -232,6 +232,9 @@ TEST_F(ControlWindowTest, GainRestoreTimer_ReappliesTheGainOnce) {
     kztest::HostWindows host;   // a message loop on this thread
     kz::REQ_SET_MIC_GAIN(11);
     recorder.Clear();
+    // Restarted before it fires (and with no control window, so a thread
+    // timer): the first timer is replaced, not left running.
+    kz::StartGainRestoreTimer();
     kz::StartGainRestoreTimer();
     EXPECT_NE(kz::g_nGainTimerID.load(), 0u);
     ASSERT_TRUE(host.WaitFor([&] { return !recorder.Messages().empty(); }, 3000));
