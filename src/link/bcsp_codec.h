@@ -67,7 +67,7 @@ extern uint8_t g_TxPacketBuf[bcsp::kFrameBufferSize];
 extern uint16_t g_nTxPacketLen;
 
 // Writes a reliable packet's frame and keeps its copy.
-void BcspWriteRetransmittable(const uint8_t* frame, uint16_t count);
+void BcspWriteReliableFrame(const uint8_t* frame, uint16_t count);
 
 // Test seam: when set, every port write goes to the tap instead (and the
 // port is not touched). Unit tests of the link and queue assert on frames.

@@ -42,7 +42,7 @@ void UartTransmit(const uint8_t* bytes, uint16_t count) {
     WritePort(bytes, count);
 }
 
-void BcspWriteRetransmittable(const uint8_t* frame, uint16_t count) {
+void BcspWriteReliableFrame(const uint8_t* frame, uint16_t count) {
     // The copy changes under "MUTEX_UART", with the write.
     NamedLock uart(g_hMutexUart, "MUTEX_UART");
     std::memcpy(g_TxPacketBuf, frame, count);

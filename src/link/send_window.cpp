@@ -88,13 +88,12 @@ void Settle() {
     g_resendDue = false;
 }
 
-// The frame of p numbered sequence_number, carrying the current
-// acknowledgement: never an old one, which after eight packets from the
-// module would acknowledge one it has not delivered.
-void BuildNumbered(const TxPacket& p, uint8_t header[kHeaderSize], Frame& out) {
+// The frame of p numbered seq, carrying the current acknowledgement: never
+// an old one, which after eight packets from the module would acknowledge
+// one the library has not delivered.
+void BuildNumbered(const TxPacket& p, uint8_t seq, uint8_t header[kHeaderSize], Frame& out) {
     std::memcpy(header, p.header, kHeaderSize);
-    header[0] |= static_cast<uint8_t>(ubcsp_config.sequence_number |
-                                      (ubcsp_config.ack_number << kAckShift));
+    header[0] |= static_cast<uint8_t>(seq | (ubcsp_config.ack_number << kAckShift));
     header[3] = HeaderChecksum(header[0], header[1], header[2]);
     out.length = BcspBuildFrame(header, p.payload, p.length, out.bytes, sizeof out.bytes);
 }
@@ -103,7 +102,7 @@ void BuildNumbered(const TxPacket& p, uint8_t header[kHeaderSize], Frame& out) {
 void MakeOutstanding(const TxPacket& p, Frame& out) {
     g_outstanding = p;
     uint8_t h[kHeaderSize];
-    BuildNumbered(*g_outstanding, h, out);
+    BuildNumbered(*g_outstanding, ubcsp_config.sequence_number, h, out);
     g_TxPacket = BcspPacket{HeaderChannel(h), 1, static_cast<uint8_t>(HeaderCrcPresent(h) ? 1 : 0),
                             p.length, g_outstanding->payload};
     ubcsp_config.send_packet = &g_TxPacket;
@@ -145,7 +144,7 @@ bool ResendInDoubt(Frame& out, std::vector<TxPacket>& requeue, bool& request) {
 }
 
 void Write(const Frame& f) {
-    BcspWriteRetransmittable(f.bytes, static_cast<uint16_t>(f.length));
+    BcspWriteReliableFrame(f.bytes, static_cast<uint16_t>(f.length));
     SignalEvent(g_hResendEvent);
 }
 
@@ -236,9 +235,9 @@ bool WindowRetransmit() {
         std::lock_guard<std::mutex> state(g_LinkStateMutex);
         if (!g_outstanding) return false;
         uint8_t h[kHeaderSize];
-        BuildNumbered(*g_outstanding, h, f);
+        BuildNumbered(*g_outstanding, ubcsp_config.sequence_number, h, f);
     }
-    BcspWriteRetransmittable(f.bytes, static_cast<uint16_t>(f.length));
+    BcspWriteReliableFrame(f.bytes, static_cast<uint16_t>(f.length));
     return true;
 }
 
@@ -250,14 +249,11 @@ bool WindowOfferInDoubt() {
         if (g_outstanding || !g_held.empty() || g_inDoubt.empty()) return false;
         // The oldest packet in doubt, under its own number.
         const uint8_t own = static_cast<uint8_t>((ubcsp_config.sequence_number - g_inDoubt.size()) & kSeqMask);
-        const uint8_t next = ubcsp_config.sequence_number;
-        ubcsp_config.sequence_number = own;
         uint8_t h[kHeaderSize];
-        BuildNumbered(g_inDoubt.front(), h, f);
-        ubcsp_config.sequence_number = next;
+        BuildNumbered(g_inDoubt.front(), own, h, f);
     }
     ++g_LinkCounters.offeredAgain;
-    BcspWriteRetransmittable(f.bytes, static_cast<uint16_t>(f.length));
+    BcspWriteReliableFrame(f.bytes, static_cast<uint16_t>(f.length));
     return true;
 }
 
