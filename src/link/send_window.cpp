@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
-#include <mutex>
 #include <iterator>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -41,23 +41,7 @@ std::deque<TxPacket> g_held;             // waiting for the window, in order
 // numbered sequence_number - size() up to sequence_number - 1: the module may
 // expect any of these numbers (or sequence_number).
 std::deque<TxPacket> g_inDoubt;
-bool IsRequest(const TxPacket& p) { return p.kind == PacketKind::kRequest; }
-
-// Every held request after the first goes to `requeue`, in order.
-void TakeLaterRequests(std::vector<TxPacket>& requeue) {
-    auto it = std::find_if(g_held.begin(), g_held.end(), IsRequest);
-    if (it == g_held.end()) return;
-    for (++it; it != g_held.end();) {
-        if (!IsRequest(*it)) {
-            ++it;
-            continue;
-        }
-        requeue.push_back(*it);
-        it = g_held.erase(it);
-    }
-}
-
-// The module expects g_resendAs: it never had the packet in doubt.
+// The module expects g_resendAs: it never had the packets in doubt from there.
 bool g_resendDue = false;
 uint8_t g_resendAs = 0;
 BcspPacket g_TxPacket{};   // descriptor of the outstanding packet (send_packet)
@@ -116,6 +100,22 @@ bool TakeHeld(Frame& out) {
     g_held.pop_front();
     MakeOutstanding(p, out);
     return true;
+}
+
+bool IsRequest(const TxPacket& p) { return p.kind == PacketKind::kRequest; }
+
+// Every held request after the first goes to `requeue`, in order.
+void TakeLaterRequests(std::vector<TxPacket>& requeue) {
+    auto it = std::find_if(g_held.begin(), g_held.end(), IsRequest);
+    if (it == g_held.end()) return;
+    for (++it; it != g_held.end();) {
+        if (!IsRequest(*it)) {
+            ++it;
+            continue;
+        }
+        requeue.push_back(*it);
+        it = g_held.erase(it);
+    }
 }
 
 // The module expects g_resendAs: it never had the packets in doubt from that
