@@ -152,7 +152,7 @@ void SubmitNumbered(uint16_t id, uint16_t seq) {
 
 struct Figures {
     uint32_t ms = 0, lost = 0, givenUp = 0, resent = 0, rejected = 0;
-    uint32_t moduleResends = 0, moduleBadFrames = 0, passedOver = 0;
+    uint32_t moduleResends = 0, moduleBadFrames = 0, passedOver = 0, recovered = 0, offered = 0;
     bool ok = false;
 };
 
@@ -215,6 +215,8 @@ Figures RunSession(double faultRate, uint32_t seed, const Load& load, FinalState
     f.resent = kz::g_LinkCounters.retransmitted;
     f.rejected = kz::g_LinkCounters.rejectedFrames;
     f.passedOver = kz::g_LinkCounters.unconfirmedPassedOver;
+    f.recovered = kz::g_LinkCounters.recovered;
+    f.offered = kz::g_LinkCounters.offeredAgain;
     // Every request reached the module: a given-up one goes again once the
     // module shows it never had it.
     EXPECT_EQ(f.lost, 0u);
@@ -230,9 +232,11 @@ Figures RunSession(double faultRate, uint32_t seed, const Load& load, FinalState
 void Print(const char* what, double rate, const Load& load, const Figures& f) {
     std::printf("%s rate %.3f: %zu req, %zu ind, %zu contacts, %zu calls: %u ms, "
                 "requests lost %u, given up %u, host resends %u, host rejected frames %u, "
-                "module resends %u, module bad frames %u, unconfirmed passed over %u\n",
+                "module resends %u, module bad frames %u, unconfirmed passed over %u, "
+                "sent again after a give-up %u, offered again while idle %u\n",
                 what, rate, load.requests, load.indications, load.contacts, load.calls, f.ms, f.lost,
-                f.givenUp, f.resent, f.rejected, f.moduleResends, f.moduleBadFrames, f.passedOver);
+                f.givenUp, f.resent, f.rejected, f.moduleResends, f.moduleBadFrames, f.passedOver,
+                f.recovered, f.offered);
 }
 
 std::string RateName(const testing::TestParamInfo<double>& i) {
