@@ -75,20 +75,12 @@ std::vector<std::pair<uint8_t, uint8_t>> PassThroughs(Scenario& s) {
     return out;
 }
 
-void Connect(Scenario& s) {
-    s.StorePhone({});
-    ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(s.ConnectStoredPhone()) << s.Dump();
-    s.sim().ClearReceived();
-    s.host().Clear();
-}
-
 TEST(MusicSystem, Avrcp14Phone_MediaOpensOnTheFourthTick_PlayStateAndTrackFromThePhone) {
     Scenario s;
     s.phone().setPlaylist({{"F\xC3\xBCr Elise", "Beethoven", "Bagatelles"},
                            {"Second Song", "Other Artist", "Other Album"}});
     s.phone().setAttributeFragment(40);   // the attributes come in two fragments
-    ASSERT_NO_FATAL_FAILURE(Connect(s));
+    ASSERT_TRUE(s.StartWithConnectedPhone()) << s.Dump();
 
     // The user picks the phone's music: A2DP, then AVRCP, whose version is asked.
     ASSERT_NO_FATAL_FAILURE(SelectPhoneMusic(true));
@@ -169,7 +161,7 @@ TEST(MusicSystem, Avrcp14Phone_MediaOpensOnTheFourthTick_PlayStateAndTrackFromTh
 TEST(MusicSystem, Avrcp10Phone_StreamStartAndSuspendReportThePlayStateWithoutRegistrations) {
     Scenario s;
     s.phone().setAvrcpVersion(0x0100);
-    ASSERT_NO_FATAL_FAILURE(Connect(s));
+    ASSERT_TRUE(s.StartWithConnectedPhone()) << s.Dump();
     ASSERT_NO_FATAL_FAILURE(SelectPhoneMusic(true));
     ASSERT_TRUE(s.WaitRequest(kIdSdpQuery));
     ASSERT_TRUE(s.WaitQuiet());

@@ -131,11 +131,7 @@ TEST(PhoneBookDownloadSystem, Phonebook_QuotedPrintableNamesAndSeveralNumbers_St
         {"Dora", "", "", {{"WORK", "444"}}},
     });
     s.phone().setVCardStyle({false, true, true, 50});   // QP names with soft line breaks
-    s.StorePhone({});
-    ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(s.ConnectStoredPhone()) << s.Dump();
-    s.sim().ClearReceived();
-    s.host().Clear();
+    ASSERT_TRUE(s.StartWithConnectedPhone()) << s.Dump();
     Ui ui(s);
 
     KZ_BT_GetPhonBookSize(KZ_PB_PHONEBOOK);
@@ -221,11 +217,7 @@ TEST(PhoneBookDownloadSystem, CallDuringDownload_PausesIt_ResumesAfterTheMissedC
     Scenario s;
     s.phone().setContacts(Contacts(9));
     s.phone().setVCardStyle({false, false, false, 70});
-    s.StorePhone({});
-    ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(s.ConnectStoredPhone()) << s.Dump();
-    s.sim().ClearReceived();
-    s.host().Clear();
+    ASSERT_TRUE(s.StartWithConnectedPhone()) << s.Dump();
     // The phone rings just as the second batch is asked for.
     s.sim().SetObserver([&](const kzsim::ReceivedMessage& m) {
         if (m.id == kIdPull && m.bytes.size() >= 20 && m.bytes[17] == 3 && m.bytes[19] == 3)
@@ -264,11 +256,7 @@ TEST(PhoneBookDownloadSystem, ListShrankAfterItsSizeWasReported_DownloadStillEnd
     Scenario s;
     s.phone().setContacts(Contacts(6));
     s.phone().shrinkAfterSize(ListType::Phonebook, 2);
-    s.StorePhone({});
-    ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(s.ConnectStoredPhone()) << s.Dump();
-    s.sim().ClearReceived();
-    s.host().Clear();
+    ASSERT_TRUE(s.StartWithConnectedPhone()) << s.Dump();
     Ui ui(s);
     KZ_BT_GetPhonBookSize(KZ_PB_PHONEBOOK);
     ASSERT_TRUE(ui.RunUntilNote(KZ_NOTIFY_PHONEBOOK_STATE, 1));

@@ -187,6 +187,14 @@ void Scenario::StorePhone(const StoredPhone& p, bool current) {
     root().Write(dat, root().Read(dat) + HexAddress(p.address) + HexKey(p.key));
 }
 
+bool Scenario::StartWithConnectedPhone() {
+    StorePhone({});
+    if (!Start() || !ConnectStoredPhone()) return false;
+    sim().ClearReceived();
+    host().Clear();
+    return true;
+}
+
 bool Scenario::ConnectStoredPhone() {
     KZ_BT_SetInitialValue();
     return WaitNote(KZ_NOTIFY_CONNECT_COMPLETE, 0) && WaitNote(KZ_NOTIFY_PHONEBOOK_STATE, 2) &&

@@ -85,6 +85,9 @@ public:
     // returns once the call lists (empty on the phone) have been announced
     // as done, so that later requests are the scenario's own.
     bool ConnectStoredPhone();
+    // A stored phone, the library started and the phone connected; what that
+    // produced (module record, host notifications) is forgotten.
+    bool StartWithConnectedPhone();
 
 private:
     mutable LibraryOnSimulator lib_;   // its accessors are not const
