@@ -75,7 +75,8 @@ void Settle() {
 // The frame of p numbered seq, carrying the current acknowledgement: never
 // an old one, which after eight packets from the module would acknowledge
 // one the library has not delivered.
-void BuildNumbered(const TxPacket& p, uint8_t seq, uint8_t header[kHeaderSize], Frame& out) {
+void BuildNumbered(const TxPacket& p, uint8_t seq, Frame& out) {
+    uint8_t header[kHeaderSize];
     std::memcpy(header, p.header, kHeaderSize);
     header[0] |= static_cast<uint8_t>(seq | (ubcsp_config.ack_number << kAckShift));
     header[3] = HeaderChecksum(header[0], header[1], header[2]);
@@ -85,8 +86,9 @@ void BuildNumbered(const TxPacket& p, uint8_t seq, uint8_t header[kHeaderSize], 
 // p goes on the line as the outstanding packet.
 void MakeOutstanding(const TxPacket& p, Frame& out) {
     g_outstanding = p;
-    uint8_t h[kHeaderSize];
-    BuildNumbered(*g_outstanding, ubcsp_config.sequence_number, h, out);
+    BuildNumbered(*g_outstanding, ubcsp_config.sequence_number, out);
+    // Channel and CRC flag are the template's own.
+    const uint8_t* h = g_outstanding->header;
     g_TxPacket = BcspPacket{HeaderChannel(h), 1, static_cast<uint8_t>(HeaderCrcPresent(h) ? 1 : 0),
                             p.length, g_outstanding->payload};
     ubcsp_config.send_packet = &g_TxPacket;
@@ -234,8 +236,7 @@ bool WindowRetransmit() {
     {
         std::lock_guard<std::mutex> state(g_LinkStateMutex);
         if (!g_outstanding) return false;
-        uint8_t h[kHeaderSize];
-        BuildNumbered(*g_outstanding, ubcsp_config.sequence_number, h, f);
+        BuildNumbered(*g_outstanding, ubcsp_config.sequence_number, f);
     }
     BcspWriteReliableFrame(f.bytes, static_cast<uint16_t>(f.length));
     return true;
@@ -249,8 +250,7 @@ bool WindowOfferInDoubt() {
         if (g_outstanding || !g_held.empty() || g_inDoubt.empty()) return false;
         // The oldest packet in doubt, under its own number.
         const uint8_t own = static_cast<uint8_t>((ubcsp_config.sequence_number - g_inDoubt.size()) & kSeqMask);
-        uint8_t h[kHeaderSize];
-        BuildNumbered(g_inDoubt.front(), own, h, f);
+        BuildNumbered(g_inDoubt.front(), own, f);
     }
     ++g_LinkCounters.offeredAgain;
     BcspWriteReliableFrame(f.bytes, static_cast<uint16_t>(f.length));
