@@ -31,15 +31,14 @@ bool LibraryOnSimulator::Start(bool waitReady, uint32_t timeoutMs) {
     // The RES of the module-ready indication, acknowledged by the module, and
     // that acknowledgement taken in by the library.
     if (!sim_->WaitForMessage(48, timeoutMs) || !sim_->WaitOutgoingIdle(timeoutMs)) return false;
-    const uint32_t start = KzGetTickCount();
     // ... and the module-ready handler run on the event thread, which empties
     // the command queue: requests submitted before it would be dropped.
-    while (kz::ubcsp_config.awaiting_ack.load() || kz::g_bModuleReadyPending.load() ||
-           !kz::g_bModuleInited.load()) {
-        if (KzGetTickCount() - start > timeoutMs) return false;
-        KzSleep(2);
-    }
-    return true;
+    return PollUntil(
+        [] {
+            return !kz::ubcsp_config.awaiting_ack.load() && !kz::g_bModuleReadyPending.load() &&
+                   kz::g_bModuleInited.load();
+        },
+        timeoutMs);
 }
 
 int LibraryOnSimulator::Close() {

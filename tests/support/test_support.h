@@ -11,6 +11,23 @@
 
 namespace kztest {
 
+// The suite's one way to wait: checks `done` until it holds or `timeoutMs`
+// passes, running `between` (pump a loop, read a pipe, or a short pause)
+// after each miss. Returns done() as last seen, so a timeout fails the assert.
+template <class Done, class Between>
+bool PollUntil(Done done, uint32_t timeoutMs, Between between) {
+    const uint32_t start = KzGetTickCount();
+    while (!done()) {
+        if (KzGetTickCount() - start > timeoutMs) return done();
+        between();
+    }
+    return true;
+}
+template <class Done>
+bool PollUntil(Done done, uint32_t timeoutMs = 3000) {
+    return PollUntil(done, timeoutMs, [] { KzSleep(2); });
+}
+
 // A fresh temporary directory used as the head-unit root for one test.
 class TempRoot {
 public:
@@ -80,12 +97,7 @@ public:
     // Pumps until pred() holds or the timeout passes; returns pred().
     template <class Pred>
     bool WaitFor(Pred pred, uint32_t timeoutMs = 3000) {
-        uint32_t start = KzGetTickCount();
-        while (!pred()) {
-            if (KzGetTickCount() - start > timeoutMs) return pred();
-            Pump(5);
-        }
-        return true;
+        return PollUntil(pred, timeoutMs, [this] { Pump(5); });
     }
 
 private:
