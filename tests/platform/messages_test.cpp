@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kz_platform.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -37,13 +38,9 @@ void RecordingTimer(KzHwnd, uint32_t msg, uintptr_t id, uint32_t) { Record(msg, 
 
 // Runs the calling thread's loop until n messages were recorded or 3 s passed.
 bool PumpUntil(size_t n) {
-    uint32_t start = KzGetTickCount();
     KzMsg m;
-    while (SeenSoFar().size() < n) {
-        if (KzGetTickCount() - start > 3000) return false;
-        if (KzPeekMessage(&m, 10)) KzDispatchMessage(&m);
-    }
-    return true;
+    return kztest::PollUntil([&] { return SeenSoFar().size() >= n; }, 3000,
+                             [&] { if (KzPeekMessage(&m, 10)) KzDispatchMessage(&m); });
 }
 
 class Messages : public ::testing::Test {
