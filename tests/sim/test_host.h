@@ -42,7 +42,6 @@ public:
     State state = State::Shy;
     uint8_t txSeq = 0;
     uint8_t rxAck = 0;
-    std::vector<uint8_t> linkSent;         // link messages the host sent, in order
     std::vector<HostPacket> packets;       // every valid packet from the module
 
     uint32_t NowMs() const {
@@ -63,7 +62,6 @@ public:
         }
     }
     void SendLink(uint8_t index) {
-        linkSent.push_back(index);
         Write(BuildLinkMessage(index));
     }
     void SendReliable(const std::vector<uint8_t>& payload, uint8_t seq, uint8_t channel = 13) {
@@ -104,12 +102,6 @@ public:
         std::vector<HostPacket> r;
         for (const auto& p : packets)
             if (p.packet.reliable) r.push_back(p);
-        return r;
-    }
-    std::vector<uint8_t> ModuleLinkMessages() const {
-        std::vector<uint8_t> r;
-        for (const auto& p : packets)
-            if (p.packet.channel == 1) r.push_back(LinkMessageIndex(p.packet.payload));
         return r;
     }
 
