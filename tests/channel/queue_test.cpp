@@ -8,6 +8,7 @@
 #include "link/bcsp_link.h"
 #include "link/send_window.h"
 #include "support/link_fixture.h"
+#include "support/library_on_sim.h"
 #include "support/link_support.h"
 #include "support/test_support.h"
 
@@ -16,17 +17,8 @@ namespace {
 using namespace kz;
 using namespace kztest;
 
-Bytes Request(uint16_t id) {
-    Bytes m(8, 0);
-    msg::WriteHead(m.data(), m.size(), 1, id);
-    return m;
-}
-
-void Submit(const Bytes& m, uint32_t mode = kSubmitQueued) {
-    uint8_t header[4];
-    msg::ModuleHeaderTemplate(header, m.size());
-    SubmitPacket(header, m.data(), static_cast<uint32_t>(m.size()), mode);
-}
+uint16_t Request(uint16_t id) { return id; }
+void Submit(uint16_t id, uint32_t mode = kSubmitQueued) { SubmitTestRequest(id, mode); }
 
 std::vector<uint16_t> SentIds(const UartCapture& wire) {
     std::vector<uint16_t> ids;
@@ -103,7 +95,7 @@ TEST_F(CommandQueue, Refusals_NothingIsWrittenPastTheLimits) {
     EXPECT_EQ(g_bCfmForTheLastREQ, 1);
 
     // A template that disagrees with the length: dropped, but counted as sent.
-    const Bytes m = Request(3);
+    const Bytes m = TestRequest(3);
     uint8_t wrong[4] = {0xC0, 0xED, 0x00, 0x00};
     SubmitPacket(wrong, m.data(), static_cast<uint32_t>(m.size()), kSubmitQueued);
     EXPECT_TRUE(wire.Frames().empty());
