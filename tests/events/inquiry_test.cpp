@@ -107,7 +107,7 @@ TEST_F(InquiryTest, Inquiry_ThreePhonesSecondSilent_ReportsTwoThenEnds) {
     EXPECT_FALSE(GetInquiryAddress(2, addr));
 }
 
-TEST_F(InquiryTest, Inquiry_NothingFound_EndsAtCompletion) {
+TEST_F(InquiryTest, Inquiry_NothingFoundOrModeLeft_EndsWithoutNames) {
     StartInquiry();
     Feed(OnInquiryComplete, Msg(10, {0}));
     auto notes = host.Notifications();
@@ -115,6 +115,14 @@ TEST_F(InquiryTest, Inquiry_NothingFound_EndsAtCompletion) {
     EXPECT_EQ(notes[0].param, 0u);
     EXPECT_EQ(g_bInquiryRunning, 0);
     EXPECT_FALSE(NameRequested());
+
+    host.Clear();
+    StartInquiry();
+    Feed(OnInquiryResult, InquiryResult(kPhoneA));
+    Feed(OnInquiryComplete, Msg(10, {0}));
+    g_bInquiryWanted = 0;   // the user interface left the inquiry mode
+    Feed(OnRemoteName, RemoteName(0, "Alpha"));
+    EXPECT_TRUE(host.Codes().empty());
 }
 
 TEST_F(InquiryTest, NamingPass_StrayResultArrives_IsNamedToo) {
@@ -144,15 +152,6 @@ TEST_F(InquiryTest, RemoteName_LongOrLyingName_CutTo31Bytes) {
     std::memcpy(&b, notes[1].data.data(), sizeof b);
     EXPECT_EQ(std::string(a.name), std::string(31, 'N'));
     EXPECT_EQ(std::string(b.name), "Bob");
-}
-
-TEST_F(InquiryTest, RemoteName_AfterInquiryModeEnded_Ignored) {
-    StartInquiry();
-    Feed(OnInquiryResult, InquiryResult(kPhoneA));
-    Feed(OnInquiryComplete, Msg(10, {0}));
-    g_bInquiryWanted = 0;   // the user interface left the inquiry mode
-    Feed(OnRemoteName, RemoteName(0, "Alpha"));
-    EXPECT_TRUE(host.Codes().empty());
 }
 
 TEST_F(InquiryTest, StartInquiry_WhileConnectedOrBusy_DisconnectsOrDefers) {
