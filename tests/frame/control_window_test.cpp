@@ -12,6 +12,7 @@
 #include "events/connection.h"
 #include "events/dispatcher.h"
 #include "settings/settings.h"
+#include "support/connection_state.h"
 #include "support/test_support.h"
 
 namespace {
@@ -80,18 +81,23 @@ TEST_F(ControlWindowTest, CopyData_CommandTable) {
     }
     EXPECT_EQ(kz::g_nMicGain.load(), 0x0123);   // command 1 remembers V
     EXPECT_EQ(kz::g_nMicMode.load(), 1);         // command 7 stores the mode
-}
 
-TEST_F(ControlWindowTest, MicModeCommand_DoesNotReMute) {
+    recorder.Clear();
     kz::g_bMicMuted = 1;
-    Copy(KZ_COPYDATA_COMMAND, 7, 0);
+    Copy(KZ_COPYDATA_COMMAND, 7, 0);   // the mode again, not the mute
+    kz::g_bDutMode = 1;
+    Copy(KZ_COPYDATA_COMMAND, 10, 0);  // test mode not entered twice
     EXPECT_EQ(recorder.Ids(), (std::vector<uint16_t>{33}));
 }
 
-TEST_F(ControlWindowTest, DutCommand_NotSentAgainInDutMode) {
-    kz::g_bDutMode = 1;
-    Copy(KZ_COPYDATA_COMMAND, 10, 0);
-    EXPECT_TRUE(recorder.Messages().empty());
+TEST_F(ControlWindowTest, CallKeyAndAudioSource_AnswerHangUpAndChooseTheMusic) {
+    kz::ControlWndProc(nullptr, KZ_MSG_CALL_KEY, 1, 0);
+    kz::ControlWndProc(nullptr, KZ_MSG_CALL_KEY, 2, 0);
+    EXPECT_EQ(kztest::SpellRequests(recorder, {}), (std::vector<std::string>{"answer 1", "answer 0"}));
+    kz::ControlWndProc(nullptr, KZ_MSG_AUDIO_SOURCE, 1, 1);
+    EXPECT_EQ(kz::g_bCurrSrcA2DP.load(), 1);
+    kz::ControlWndProc(nullptr, KZ_MSG_AUDIO_SOURCE, 1, 0);
+    EXPECT_EQ(kz::g_bCurrSrcA2DP.load(), 0);
 }
 
 TEST_F(ControlWindowTest, IgnoredCombinations_SendNothing) {
@@ -113,29 +119,11 @@ TEST_F(ControlWindowTest, IgnoredCombinations_SendNothing) {
     EXPECT_EQ(kz::g_bCurrSrcA2DP.load(), 0);
 }
 
-TEST_F(ControlWindowTest, CallKey_AnswersOrHangsUp) {
-    kz::ControlWndProc(nullptr, KZ_MSG_CALL_KEY, 1, 0);
-    kz::ControlWndProc(nullptr, KZ_MSG_CALL_KEY, 2, 0);
-    auto msgs = recorder.Messages();
-    ASSERT_EQ(msgs.size(), 2u);
-    EXPECT_EQ(msgs[0].id(), 80);
-    EXPECT_EQ(msgs[0].bytes[6], 1);
-    EXPECT_EQ(msgs[1].id(), 80);
-    EXPECT_EQ(msgs[1].bytes[6], 0);
-}
-
 TEST_F(ControlWindowTest, DeleteLinkKeys_RemovesTheStoreWhenConfirmed) {
     root.Write("\\BACKUP\\KZ_TARN\\tarn.dat", "keys");
     EXPECT_EQ(kz::ControlWndProc(nullptr, KZ_MSG_DELETE_LINK_KEYS, 0, 1), 0);
     EXPECT_FALSE(root.Exists("\\BACKUP\\KZ_TARN\\tarn.dat"));
     EXPECT_FALSE(root.Exists("\\BACKUP\\KZ_TARN"));
-}
-
-TEST_F(ControlWindowTest, AudioSource_SelectsThePhonesMusic) {
-    kz::ControlWndProc(nullptr, KZ_MSG_AUDIO_SOURCE, 1, 1);
-    EXPECT_EQ(kz::g_bCurrSrcA2DP.load(), 1);
-    kz::ControlWndProc(nullptr, KZ_MSG_AUDIO_SOURCE, 1, 0);
-    EXPECT_EQ(kz::g_bCurrSrcA2DP.load(), 0);
 }
 
 // ------------------------------------------------------------ housekeeping
@@ -167,33 +155,48 @@ TEST_F(ControlWindowTest, Housekeeping_OpenMediaOrNoA2dpRestartsTheCount) {
     EXPECT_EQ(recorder.Ids(), (std::vector<uint16_t>{258}));
 }
 
-TEST_F(ControlWindowTest, Housekeeping_AutoAnswerOnTheFifthTick) {
-    kz::g_bModuleInited = 1;
-    kz::g_bHfpConnected = 1;
-    kz::g_bAutoAnswer = 1;
-    kz::g_nAutoAnswerCountdown = 5;
-    Tick(4);
-    EXPECT_TRUE(recorder.Messages().empty());
-    Tick();
-    auto msgs = recorder.Messages();
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].id(), 80);
-    EXPECT_EQ(msgs[0].bytes[6], 1);
-    Tick(3);
-    EXPECT_EQ(recorder.Messages().size(), 1u);
-}
-
-TEST_F(ControlWindowTest, Housekeeping_NoAutoAnswerWhenTheSettingIsOff) {
-    kz::g_bModuleInited = 1;
-    kz::g_bHfpConnected = 1;
-    kz::g_bAutoAnswer = 0;
-    kz::g_nAutoAnswerCountdown = 5;
-    Tick(6);
-    EXPECT_TRUE(recorder.Messages().empty());
-    EXPECT_EQ(kz::g_nAutoAnswerCountdown.load(), 5);
+// A ringing call is answered on the fifth tick only with the module ready,
+// HFP up and the setting on; otherwise the count stands still.
+TEST_F(ControlWindowTest, Housekeeping_AutoAnswerTable) {
+    const struct {
+        const char* what;
+        uint8_t inited, hfp, setting;
+        bool answered;
+    } rows[] = {
+        {"all on", 1, 1, 1, true},
+        {"module not ready", 0, 1, 1, false},
+        {"no HFP", 1, 0, 1, false},
+        {"setting off", 1, 1, 0, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        recorder.Clear();
+        kz::g_bModuleInited = r.inited;
+        kz::g_bHfpConnected = r.hfp;
+        kz::g_bAutoAnswer = r.setting;
+        kz::g_bA2dpConnected = 0;
+        kz::g_bPbapConnectDone = 1;
+        kz::g_nAutoAnswerCountdown = 5;
+        Tick(4);
+        EXPECT_TRUE(recorder.Messages().empty());
+        Tick();
+        EXPECT_EQ(kztest::SpellRequests(recorder, {}),
+                  r.answered ? std::vector<std::string>{"answer 1"} : std::vector<std::string>{});
+        EXPECT_EQ(kz::g_nAutoAnswerCountdown.load(), r.answered ? 0 : 5);
+        Tick(3);
+        EXPECT_EQ(recorder.Messages().size(), r.answered ? 1u : 0u);
+    }
 }
 
 TEST_F(ControlWindowTest, Housekeeping_PbapPendingNoticeAndWithdrawal) {
+    {
+        kztest::HostWindows host;   // answered within three ticks: no notice
+        kz::g_bPbapConnectDone = 0;
+        Tick(2);
+        kz::g_bPbapConnectDone = 1;
+        Tick(5);
+        EXPECT_TRUE(host.Notifications().empty());
+    }
     kztest::HostWindows host;
     kz::g_bPbapConnectDone = 0;
     Tick(2);
@@ -215,15 +218,6 @@ TEST_F(ControlWindowTest, Housekeeping_PbapPendingNoticeAndWithdrawal) {
     EXPECT_EQ(notes[1].param, 0u);
     Tick(5);
     EXPECT_EQ(host.Notifications().size(), 2u);
-}
-
-TEST_F(ControlWindowTest, Housekeeping_AnsweredPbapConnectGivesNoNotice) {
-    kztest::HostWindows host;
-    kz::g_bPbapConnectDone = 0;
-    Tick(2);
-    kz::g_bPbapConnectDone = 1;
-    Tick(5);
-    EXPECT_TRUE(host.Notifications().empty());
 }
 
 // ------------------------------------------------------------ gain restore

@@ -19,10 +19,12 @@
 #include "phonebook/download.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
+#include "support/connection_state.h"
 #include "support/test_support.h"
 
 namespace {
 
+using namespace kztest;  // the state bits of the table
 using Ids = std::vector<uint16_t>;
 
 // Resets before the members are built: the reset removes the submit tap
@@ -82,153 +84,99 @@ TEST(ExportTable, SharedLibraryExportsExactlyTheKzNames) {
     EXPECT_EQ(addressOf["KZ_BT_SwitchCalls"], addressOf["KZ_BT_Hold1stCall"]);
 }
 
-// ------------------------------------------------------------ thin shells
+// ------------------------------------------------------------ the exports as a table
 
-TEST_F(ExportsTest, CallExports_SendTheirRequests) {
-    struct Case {
-        const char* name;
-        void (*call)();
-        uint16_t id;
-        uint8_t param;
-    };
-    const Case cases[] = {
-        {"Answer", [] { KZ_BT_Answer(); }, 80, 1},
-        {"Hangup", [] { KZ_BT_Hangup(); }, 80, 0},
-        {"End1stCall", [] { KZ_BT_End1stCall(); }, 90, 1},
-        {"Hold1stCall", [] { KZ_BT_Hold1stCall(); }, 90, 2},
-        {"SwitchCalls", [] { KZ_BT_SwitchCalls(); }, 90, 2},
-        {"EndWaitingCall", [] { KZ_BT_EndWaitingCall(); }, 90, 0},
-        {"DTMF", [] { KZ_BT_DTMF(0x123); }, 86, 0x23},
-        {"AudioTransfer 1", [] { KZ_BT_AudioTransfer(1); }, 14, 1},
-        {"AudioTransfer 0", [] { KZ_BT_AudioTransfer(0); }, 15, 1},
-        {"AudioTransfer 0x101", [] { KZ_BT_AudioTransfer(0x101); }, 14, 1},
-        {"DisconnectA2DP", [] { KZ_BT_DisconnectA2DP(); }, 13, 3},
-        {"SetPhoneMute on", [] { KZ_BT_SetPhoneMute(1); }, 23, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+const std::vector<uint8_t> kAnna = {0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6};
+const uint8_t kFound0[6] = {1, 2, 3, 4, 5, 6};
+const uint8_t kFound1[6] = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6};
+
+struct Row {
+    const char* what;
+    uint32_t before;
+    void (*call)();
+    std::vector<std::string> sent;   // spelled as support/connection_state.h does
+    std::vector<std::string> reports;
+    uint32_t after;
+    void (*check)() = [] {};
+};
+
+const Row kRows[] = {
+    {"Answer", 0, [] { KZ_BT_Answer(); }, {"answer 1"}, {}, 0},
+    {"Hangup", 0, [] { KZ_BT_Hangup(); }, {"answer 0"}, {}, 0},
+    {"End1stCall", 0, [] { KZ_BT_End1stCall(); }, {"hold 1"}, {}, 0},
+    {"Hold1stCall", 0, [] { KZ_BT_Hold1stCall(); }, {"hold 2"}, {}, 0},
+    {"SwitchCalls", 0, [] { KZ_BT_SwitchCalls(); }, {"hold 2"}, {}, 0},
+    {"EndWaitingCall", 0, [] { KZ_BT_EndWaitingCall(); }, {"hold 0"}, {}, 0},
+    {"DTMF keeps the low byte", 0, [] { KZ_BT_DTMF(0x123); }, {"id 86 35"}, {}, 0},
+    {"audio to the car", 0, [] { KZ_BT_AudioTransfer(1); }, {"id 14 1"}, {}, 0},
+    {"audio to the phone", 0, [] { KZ_BT_AudioTransfer(0); }, {"id 15 1"}, {}, 0},
+    {"audio: the low byte decides", 0, [] { KZ_BT_AudioTransfer(0x101); }, {"id 14 1"}, {}, 0},
+    {"DisconnectA2DP", kA2dp, [] { KZ_BT_DisconnectA2DP(); }, {"disconnect a2dp"}, {}, kA2dp},
+    {"phone muted", 0, [] { KZ_BT_SetPhoneMute(1); }, {"mic volume 0"}, {}, 0},
+    {"phone unmuted: full volume, then the gain again later", 0, [] { KZ_BT_SetPhoneMute(0); },
+     {"mic volume 15"}, {}, 0, [] { EXPECT_NE(kz::g_nGainTimerID.load(), 0u); }},
+    {"SetMute does nothing", 0, [] { KZ_BT_SetMute(true); KZ_BT_SetMute(false); }, {}, {}, 0},
+    {"AT reset goes at once on channel zero", 0, [] { KZ_BT_ResetATCommand(); }, {"id 1 -"}, {}, 0},
+    {"Dial", 0, [] { KZ_BT_Dial(nullptr); KZ_BT_Dial("0800"); }, {"dial 0800"}, {}, 0},
+    {"phone's music chosen", kHfp, [] { KZ_BT_SetAudioService(); }, {}, {}, kHfp | kMusicSource},
+    {"remote key with A2DP: pressed, released", kHfp | kA2dp | kMusicSource, [] { KZ_BT_AVRCPCmd(0x44); },
+     {"press 68 pressed", "press 68 released"}, {}, kHfp | kA2dp | kMusicSource},
+    {"remote key without A2DP: A2DP connected", kHfp | kMusicSource, [] { KZ_BT_AVRCPCmd(0x44); },
+     {"connect a2dp"}, {}, kHfp | kMusicSource},
+    {"remote key without HFP", kA2dp | kMusicSource, [] { KZ_BT_AVRCPCmd(0x44); }, {}, {},
+     kA2dp | kMusicSource},
+    {"remote key for another source", kHfp | kA2dp, [] { KZ_BT_AVRCPCmd(0x44); }, {}, {}, kHfp | kA2dp},
+    {"stored phone connected, hidden meanwhile", 0, [] { KZ_BT_ConnectPairedDevice("2"); },
+     {"connect hfp", "hide"}, {}, kConnecting, [] { EXPECT_EQ(kz::g_CurrConnectIndex.load(), 2); }},
+    {"inquiry result paired with its PIN", 0, [] { KZ_BT_PairRemoteDevice("1", "0000"); },
+     {"connect hfp elsewhere", "hide"}, {"81/0", "66/1 01"}, kPairing | kConnecting, [] {
+         EXPECT_EQ(std::memcmp(kz::g_abCurrAddr, kFound1, 6), 0);
+         EXPECT_EQ(kz::g_nPairIndex.load(), 1);
+         EXPECT_STREQ(kz::g_szPinCode, "0000");
+     }},
+    {"pairing tried again: connecting", 0, [] { KZ_BT_PairingRetry(); }, {"connect hfp"}, {}, kConnecting},
+    {"pairing retry while connected", kHfp, [] { KZ_BT_PairingRetry(); }, {}, {}, kHfp},
+    {"pairing retry while connecting", kConnecting, [] { KZ_BT_PairingRetry(); }, {}, {}, kConnecting},
+    {"disconnect: HFP and A2DP", kHfp | kA2dp, [] { KZ_BT_DisConnectPairedDevice(); },
+     {"disconnect hfp", "disconnect a2dp"}, {}, kHfp | kA2dp},
+    {"disconnect during a download: waits for the batch", kHfp | kA2dp | kPbStarted,
+     [] { KZ_BT_DisConnectPairedDevice(); }, {}, {}, kHfp | kA2dp | kPbStarted | kDisconnectWaits},
+    {"disconnect without HFP", kA2dp, [] { KZ_BT_DisConnectPairedDevice(); }, {}, {}, kA2dp},
+    {"inquiry mode left: visible, reported", kPairing, [] { KZ_BT_InquiryDevice(0); }, {"show"}, {"65/0"}, 0,
+     [] { EXPECT_EQ(kz::g_bInquiryWanted.load() | kz::g_bNameFetching.load(), 0); }},
+};
+
+TEST_F(ExportsTest, Exports_Table) {
+    kztest::HostWindows host;
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(row.what);
+        kztest::ResetAllState();
+        recorder.Reattach();
+        root.Write("\\BACKUP\\KZ_CONFIG\\BlueTooth\\tarn.ini",
+                   "[Device2]\nid=2\nname=Anna\naddress=a1b2c3d4e5f6\nkey=" + std::string(32, 'f') + "\npb=255\n");
+        KZ_BT_GetPairedDevices();
+        AddInquiryResult(kFound0);
+        AddInquiryResult(kFound1);
+        kz::g_bInquiryWanted = 1;
+        kz::g_bNameFetching = 1;
+        std::memcpy(kz::g_abCurrAddr, kAnna.data(), 6);
+        kztest::ApplyState(row.before);
         recorder.Clear();
-        c.call();
-        auto msgs = recorder.Messages();
-        ASSERT_EQ(msgs.size(), 1u);
-        EXPECT_EQ(msgs[0].id(), c.id);
-        EXPECT_EQ(msgs[0].bytes[6 + (c.id == 23 ? 1 : 0)], c.param);
+        host.Clear();
+
+        row.call();
+
+        EXPECT_EQ(kztest::SpellRequests(recorder, kAnna), row.sent);
+        EXPECT_EQ(kztest::SpellReports(host), row.reports);
+        EXPECT_EQ(kztest::DescribeState(kztest::ObserveState()), kztest::DescribeState(row.after));
+        row.check();
     }
 }
 
-TEST_F(ExportsTest, ResetAtCommand_WrittenAtOnceOnChannelZero) {
+TEST_F(ExportsTest, ResetAtCommand_WrittenAtOnce) {
     KZ_BT_ResetATCommand();
-    auto msgs = recorder.Messages();
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].id(), 1);
-    EXPECT_EQ(msgs[0].mode, 3u);
-}
-
-TEST_F(ExportsTest, SetPhoneMuteOff_FullVolumeThenGainRestoreTimer) {
-    KZ_BT_SetPhoneMute(0);
-    auto msgs = recorder.Messages();
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].id(), 23);
-    EXPECT_EQ(msgs[0].bytes[7], 15);
-    EXPECT_NE(kz::g_nGainTimerID.load(), 0u);
-}
-
-TEST_F(ExportsTest, SetMute_DoesNothing) {
-    kztest::HostWindows host;
-    KZ_BT_SetMute(true);
-    KZ_BT_SetMute(false);
-    EXPECT_TRUE(recorder.Messages().empty());
-    EXPECT_TRUE(host.Notifications().empty());
-}
-
-TEST_F(ExportsTest, Dial_SendsTheNumberAndRefusesNull) {
-    KZ_BT_Dial(nullptr);
-    KZ_BT_Dial("0800");
-    auto msgs = recorder.Messages();
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].id(), 82);
-    EXPECT_EQ(msgs[0].bytes[8], 4);
-}
-
-// ------------------------------------------------------------ music
-
-TEST_F(ExportsTest, AvrcpCmd_PressAndReleaseWithA2dpElseA2dpConnect) {
-    kz::g_bHfpConnected = 1;
-    KZ_BT_SetAudioService();
-    EXPECT_EQ(kz::g_bCurrSrcA2DP.load(), 1);
-    EXPECT_TRUE(recorder.Messages().empty());
-
-    kz::g_bA2dpConnected = 1;
-    KZ_BT_AVRCPCmd(0x44);
-    auto msgs = recorder.Messages();
-    ASSERT_EQ(msgs.size(), 2u);
-    EXPECT_EQ(msgs[0].id(), 288);
-    EXPECT_EQ(msgs[0].bytes[9], 0);
-    EXPECT_EQ(msgs[0].bytes[10], 0x44);
-    EXPECT_EQ(msgs[1].id(), 288);
-    EXPECT_EQ(msgs[1].bytes[9], 1);
-    EXPECT_EQ(msgs[1].bytes[10], 0x44);
-
-    recorder.Clear();
-    kz::g_bA2dpConnected = 0;
-    KZ_BT_AVRCPCmd(0x44);
-    msgs = recorder.Messages();
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].id(), 12);
-    EXPECT_EQ(msgs[0].bytes[6], 3);
-}
-
-TEST_F(ExportsTest, AvrcpCmd_NothingWithoutHfpOrWithoutA2dpSource) {
-    kz::g_bA2dpConnected = 1;
-    kz::g_bCurrSrcA2DP = 1;
-    KZ_BT_AVRCPCmd(0x44);   // HFP not connected
-    kz::g_bHfpConnected = 1;
-    kz::g_bCurrSrcA2DP = 0;
-    KZ_BT_AVRCPCmd(0x44);   // another source
-    EXPECT_TRUE(recorder.Messages().empty());
-}
-
-// ------------------------------------------------------------ connections
-
-TEST_F(ExportsTest, ConnectPairedDevice_TargetsTheSlot) {
-    root.Write("\\BACKUP\\KZ_CONFIG\\BlueTooth\\tarn.ini",
-               "[Device2]\nid=2\nname=Anna\naddress=a1b2c3d4e5f6\nkey=" + std::string(32, 'f') +
-                   "\npb=255\n");
-    KZ_BT_GetPairedDevices();
-    recorder.Clear();
-    KZ_BT_ConnectPairedDevice("2");
-    ASSERT_EQ(recorder.Ids(), (Ids{12, 11}));
-    EXPECT_EQ(kz::g_CurrConnectIndex.load(), 2);
-    EXPECT_EQ(kz::g_bPairMode.load(), 0);
-    EXPECT_EQ(kz::g_bConnecting.load(), 1);
-    auto msgs = recorder.Messages();
-    EXPECT_EQ(msgs[0].bytes[6], 1);   // HFP
-    EXPECT_EQ(std::vector<uint8_t>(msgs[0].bytes.begin() + 7, msgs[0].bytes.begin() + 13),
-              (std::vector<uint8_t>{0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6}));
-    EXPECT_EQ(msgs[1].bytes[6], 0);   // hidden
-}
-
-TEST_F(ExportsTest, PairRemoteDevice_ChoosesTheInquiryResult) {
-    kztest::HostWindows host;
-    const uint8_t a0[6] = {1, 2, 3, 4, 5, 6};
-    const uint8_t a1[6] = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6};
-    AddInquiryResult(a0);
-    AddInquiryResult(a1);
-    KZ_BT_PairRemoteDevice("1", "0000");
-    ASSERT_EQ(recorder.Ids(), (Ids{12, 11}));
-    auto msgs = recorder.Messages();
-    EXPECT_EQ(std::vector<uint8_t>(msgs[0].bytes.begin() + 7, msgs[0].bytes.begin() + 13),
-              std::vector<uint8_t>(a1, a1 + 6));
-    EXPECT_EQ(kz::g_bPairMode.load(), 1);
-    EXPECT_EQ(kz::g_nPairIndex.load(), 1);
-    EXPECT_EQ(kz::g_bConnecting.load(), 1);
-    EXPECT_STREQ(kz::g_szPinCode, "0000");
-    auto notes = host.Notifications();
-    ASSERT_FALSE(notes.empty());
-    EXPECT_EQ(notes.back().code, 66u);
-    EXPECT_EQ(notes.back().param, 1u);
-    EXPECT_EQ(notes.back().len, 2u);
-    EXPECT_EQ(std::string(notes.back().data.begin(), notes.back().data.end()), "01");
+    ASSERT_EQ(recorder.Messages().size(), 1u);
+    EXPECT_EQ(recorder.Messages()[0].mode, 3u);
 }
 
 TEST_F(ExportsTest, Refusals_SendNothingAndChangeNoState) {
@@ -281,47 +229,6 @@ TEST_F(ExportsTest, Refusals_SendNothingAndChangeNoState) {
     EXPECT_EQ(kz::g_bPairMode.load(), 0);
     EXPECT_EQ(kz::g_bConnecting.load(), 0);
     EXPECT_EQ(std::memcmp(kz::g_abCurrAddr, before, 6), 0);
-}
-
-TEST_F(ExportsTest, DisconnectDuringDownload_DeferredAsPendingAction) {
-    kz::g_bHfpConnected = 1;
-    kz::g_bA2dpConnected = 1;
-    kz::startDownload = 1;
-    KZ_BT_DisConnectPairedDevice();
-    EXPECT_TRUE(recorder.Messages().empty());
-    EXPECT_EQ(kz::g_nPendingAction.load(), kz::kPendingDisconnect);
-
-    kz::startDownload = 0;
-    KZ_BT_DisConnectPairedDevice();
-    auto msgs = recorder.Messages();
-    ASSERT_EQ(msgs.size(), 2u);
-    EXPECT_EQ(msgs[0].id(), 13);
-    EXPECT_EQ(msgs[0].bytes[6], 1);
-    EXPECT_EQ(msgs[1].bytes[6], 3);
-}
-
-TEST_F(ExportsTest, DisconnectWithoutHfp_SendsNothing) {
-    KZ_BT_DisConnectPairedDevice();
-    EXPECT_TRUE(recorder.Messages().empty());
-}
-
-TEST_F(ExportsTest, EndInquiryMode_VisibleAndReported) {
-    kztest::HostWindows host;
-    kz::g_bPairMode = 1;
-    kz::g_bInquiryWanted = 1;
-    kz::g_bNameFetching = 1;
-    KZ_BT_InquiryDevice(0);
-    auto msgs = recorder.Messages();
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].id(), 11);
-    EXPECT_EQ(msgs[0].bytes[7], 0x80);   // visible
-    EXPECT_EQ(kz::g_bPairMode.load(), 0);
-    EXPECT_EQ(kz::g_bInquiryWanted.load(), 0);
-    EXPECT_EQ(kz::g_bNameFetching.load(), 0);
-    auto notes = host.Notifications();
-    ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0].code, 65u);
-    EXPECT_EQ(notes[0].param, 0u);
 }
 
 // ------------------------------------------------------------ initial values

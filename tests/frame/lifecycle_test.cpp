@@ -3,6 +3,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "KZ_Tarn.h"
@@ -33,6 +34,7 @@ TEST(Lifecycle, NoPort_InitStillStartsEverythingAndCloseSaysNotOpen) {
     ASSERT_TRUE(host.WaitFor([&] { return !host.NavigPosts().empty(); }));
     EXPECT_EQ(host.NavigPosts()[0].wParam, 2u);
     EXPECT_EQ(host.NavigPosts()[0].lParam, 9);
+    EXPECT_TRUE(host.Codes().empty()) << "no settings are loaded (and reported) without the port";
     const uint8_t result[] = {0x09, 0x00, 0x55, 0x02, 0x31, 0x00, 1, 2, 3, 4, 5, 6};
     kz::OnInquiryResult(result, sizeof result);   // a phone found during the session
     EXPECT_EQ(KZ_BT_CloseDevice(), -1);
@@ -46,6 +48,9 @@ TEST(Lifecycle, CloseAfterInit_NonzeroThenMinusOne_AndInitAgainWorks) {
     LibraryOnSimulator lib;
     ASSERT_TRUE(lib.Start());
     KzHwnd window = kz::g_hBTWnd.load();
+    const auto codes = lib.host().Codes();   // the settings were loaded with the port
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), KZ_NOTIFY_AUTO_CONNECT), 1);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), KZ_NOTIFY_AUTO_ANSWER), 1);
     EXPECT_NE(lib.Close(), -1);
     EXPECT_EQ(KZ_BT_CloseDevice(), -1);
 
