@@ -48,16 +48,6 @@ TEST(LineModel_Faults, RatesAreRoughlyAsConfigured) {
     EXPECT_EQ(out.size(), in.size() - c.dropped + c.duplicated);
 }
 
-TEST(LineModel_Faults, CleanLinePassesBytesUnchanged) {
-    LineModel line(1, FaultRates{});
-    const auto in = Pattern(1000);
-    EXPECT_EQ(line.Transfer(in), in);
-}
-
-TEST(LineModel_ByteTime, ElevenBitsAt115200) {
-    EXPECT_EQ(ByteTimeUs(), 95u);   // 11 / 115200 s, rounded down
-}
-
 TEST(FrameCollector_Feed, SplitsFramesAtAnyOffset) {
     const std::vector<uint8_t> stream{0x11, 0xC0, 1, 2, 0xC0, 0xC0, 3, 0xC0, 0x22, 0xC0, 0xC0, 4, 0xC0};
     const std::vector<std::vector<uint8_t>> expected{
