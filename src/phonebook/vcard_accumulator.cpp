@@ -49,7 +49,47 @@ void VCardAccumulator::Clear() {
 }
 
 void VCardAccumulator::Feed(std::string_view text, std::vector<std::string>& blocks) {
-    for (char c : text) Byte(c, blocks);
+    for (size_t i = 0; i < text.size();) {
+        if (InDecidedLine()) {   // the bulk of the text: parameters and values up to their end
+            size_t end = i;
+            while (end < text.size() && !IsLineEnd(text[end]) && (inValue_ || text[end] != ':')) ++end;
+            if (end > i) {
+                Run(text.substr(i, end - i));
+                i = end;
+                continue;
+            }
+        }
+        Byte(text[i++], blocks);
+    }
+}
+
+// Within a line whose fate is decided and whose head is past any marker: up
+// to its ':', and then up to its line end, no byte changes what happens to
+// the following ones.
+bool VCardAccumulator::InDecidedLine() const {
+    return !breakPending_ && fate_ != Fate::Undecided && (!mayBeMarker_ || headLength_ >= kBeginLine.size());
+}
+
+void VCardAccumulator::Run(std::string_view run) {
+    size_t toHead = std::min(run.size(), kHeadSize - headLength_);
+    std::memcpy(head_ + headLength_, run.data(), toHead);
+    headLength_ += toHead;
+    if (!inValue_) {
+        for (char c : run) MatchQuotedPrintable(c);
+    }
+    last_ = run.back();
+    lastKept_ = false;
+    if (fate_ == Fate::Kept) KeepRun(run);
+}
+
+void VCardAccumulator::MatchQuotedPrintable(char c) {
+    if (qpMatched_ == kQuotedPrintable.size()) return;
+    char u = Upper(c);
+    if (u == kQuotedPrintable[qpMatched_]) {
+        ++qpMatched_;
+    } else {
+        qpMatched_ = u == kQuotedPrintable[0] ? 1 : 0;
+    }
 }
 
 // CR LF, CR CR LF, a lone LF or CR: any run of them ends a line, unless the
@@ -88,16 +128,11 @@ void VCardAccumulator::Content(char c, std::vector<std::string>& blocks) {
     if (!inValue_) {
         if (c == ':') {
             inValue_ = true;
-        } else if (qpMatched_ < kQuotedPrintable.size()) {
-            char u = Upper(c);
-            if (u == kQuotedPrintable[qpMatched_]) {
-                ++qpMatched_;
-            } else {
-                qpMatched_ = u == kQuotedPrintable[0] ? 1 : 0;
-            }
+        } else {
+            MatchQuotedPrintable(c);
         }
     }
-    if (MarkerLine(blocks)) return;
+    if ((headLength_ == kBeginLine.size() || headLength_ == kEndLine.size()) && MarkerLine(blocks)) return;
     if (fate_ == Fate::Undecided) {
         if (c == ';' || c == ':') {
             Decide();
@@ -105,7 +140,7 @@ void VCardAccumulator::Content(char c, std::vector<std::string>& blocks) {
             fate_ = Fate::Passed;
         }
     } else if (fate_ == Fate::Kept) {
-        Keep(c);
+        KeepRun({&c, 1});
     }
 }
 
@@ -132,6 +167,7 @@ bool VCardAccumulator::MarkerLine(std::vector<std::string>& blocks) {
 // The head holds the line up to its first ';' or ':'.
 void VCardAccumulator::Decide() {
     std::string_view name = PropertyName({head_, headLength_});
+    mayBeMarker_ = EqualsNoCase(name, "BEGIN") || EqualsNoCase(name, "END");
     bool used = inVCard_ && !tooLong_ &&
                 std::any_of(std::begin(kUsedProperties), std::end(kUsedProperties),
                             [&](std::string_view p) { return EqualsNoCase(name, p); });
@@ -140,21 +176,25 @@ void VCardAccumulator::Decide() {
         return;
     }
     fate_ = Fate::Kept;
-    for (size_t i = 0; i < headLength_; ++i) Keep(head_[i]);
+    KeepRun({head_, headLength_});
 }
 
-void VCardAccumulator::Keep(char c) {
-    if (tooLong_ || kept_ >= kLineMax) return;
-    if (*length_ + 1 + kLineEnd.size() > capacity_ - 1) {   // the text stays NUL-terminated
+// Stores bytes of a kept line, up to the line limit; a line end and the
+// terminating NUL must still fit after them.
+void VCardAccumulator::KeepRun(std::string_view run) {
+    size_t n = std::min(run.size(), kLineMax - std::min(kept_, kLineMax));
+    if (tooLong_ || n == 0) return;
+    if (*length_ + n + kLineEnd.size() > capacity_ - 1) {
         KZ_TRACE("vCard whose used lines exceed %zu bytes skipped", capacity_ - 1);
         tooLong_ = true;
         std::memset(buffer_, 0, *length_);
         *length_ = 0;
         return;
     }
-    buffer_[(*length_)++] = c;
-    ++kept_;
-    lastKept_ = true;
+    std::memcpy(buffer_ + *length_, run.data(), n);
+    *length_ += static_cast<uint32_t>(n);
+    kept_ += n;
+    lastKept_ = n == run.size();
 }
 
 bool VCardAccumulator::SoftBreak() const {
@@ -178,6 +218,7 @@ void VCardAccumulator::EndLine() {
 
 void VCardAccumulator::StartLine() {
     fate_ = Fate::Undecided;
+    mayBeMarker_ = true;
     headLength_ = 0;
     kept_ = 0;
     inValue_ = false;

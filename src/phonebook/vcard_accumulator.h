@@ -34,11 +34,14 @@ public:
 private:
     enum class Fate { Undecided, Kept, Passed };   // of the current line
 
+    bool InDecidedLine() const;
+    void Run(std::string_view run);
     void Byte(char c, std::vector<std::string>& blocks);
     void Content(char c, std::vector<std::string>& blocks);
+    void MatchQuotedPrintable(char c);
     bool MarkerLine(std::vector<std::string>& blocks);
     void Decide();
-    void Keep(char c);
+    void KeepRun(std::string_view run);
     bool SoftBreak() const;
     void EndLine();
     void StartLine();
@@ -56,6 +59,7 @@ private:
     // The current logical line.
     static constexpr size_t kHeadSize = 64;   // longer property names are of no use
     Fate fate_ = Fate::Undecided;
+    bool mayBeMarker_ = true;    // its name is BEGIN or END, or not yet known
     char head_[kHeadSize] = {};  // its first bytes
     size_t headLength_ = 0;
     size_t kept_ = 0;            // bytes of it in the buffer

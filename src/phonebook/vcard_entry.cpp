@@ -36,14 +36,6 @@ std::optional<Property> SplitProperty(std::string_view line) {
     return p;
 }
 
-std::vector<std::string_view> SplitLines(std::string_view block) {
-    std::vector<std::string_view> lines;
-    for (size_t pos = 0, end; (end = block.find(kLineEnd, pos)) != std::string_view::npos;
-         pos = end + kLineEnd.size()) {
-        if (end > pos) lines.push_back(block.substr(pos, end - pos));
-    }
-    return lines;
-}
 
 void CopyText(char* field, size_t fieldSize, std::string_view text) {
     size_t n = std::min(text.size(), fieldSize - 1);
@@ -86,7 +78,12 @@ std::string_view CallStampWord(uint32_t listType) {
 void ParseCallStamp(const Property& p, uint32_t listType, structPhoneDate& rec) {
     char stamp[kFieldText + 1] = {};
     std::string_view word = CallStampWord(listType);
-    if (!word.empty() && ContainsNoCase(p.params, word)) CopyText(stamp, sizeof stamp, WithoutControls(p.value));
+    if (!word.empty() && ContainsNoCase(p.params, word)) {
+        std::string text;   // printable ASCII only: the fields are cut at fixed places
+        for (char c : p.value)
+            if (c > ' ' && c < '\x7F') text += c;
+        CopyText(stamp, sizeof stamp, text);
+    }
     const char date[] = {stamp[0], stamp[1], stamp[2], stamp[3], '/', stamp[4], stamp[5],
                          '/',      stamp[6], stamp[7], '\0'};
     const char time[] = {stamp[9], stamp[10], ':', stamp[11], stamp[12], ':', stamp[13], stamp[14], '\0'};
@@ -135,14 +132,15 @@ uint8_t TelephoneNumberType(std::string_view params) {
 bool ParseVCardBlock(std::string_view block, uint32_t listType, VCardEntry& entry) {
     std::memset(&entry.record, 0, sizeof entry.record);
     entry.numbers.clear();
-    std::vector<std::string_view> lines = SplitLines(block);
-    if (lines.empty()) {
+    if (block.empty()) {
         KZ_TRACE("vCard without property lines skipped");
         return false;
     }
     Names names;
-    for (std::string_view line : lines)
-        if (!HandleLine(line, listType, names, entry)) return false;
+    for (size_t pos = 0, end; (end = block.find(kLineEnd, pos)) != std::string_view::npos;
+         pos = end + kLineEnd.size()) {
+        if (!HandleLine(block.substr(pos, end - pos), listType, names, entry)) return false;
+    }
     // The formatted name wins; the structured one stands in when it is empty.
     structPhoneDate& rec = entry.record;
     CopyText(rec.PBName, sizeof rec.PBName, names.formatted.empty() ? names.structured : names.formatted);

@@ -16,7 +16,6 @@ namespace {
 constexpr unsigned char kDelete = 0x7F;
 constexpr size_t kIconvBlock = 256;
 
-bool IsWhiteControl(unsigned char c) { return c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
 
@@ -43,6 +42,8 @@ size_t CharLength(std::string_view text) {
 
 // UTF-8 text with every byte that starts no well-formed character replaced.
 std::string ValidUtf8(std::string_view text) {
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(text);
     std::string out;
     out.reserve(text.size());
     while (!text.empty()) {
@@ -126,22 +127,6 @@ std::string ToUtf8(std::string_view bytes, std::string_view charset) {
         return ValidUtf8(bytes);
     }
     return ValidUtf8(converter.Convert(bytes));
-}
-
-std::string WithoutControls(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char ch : text) {
-        auto c = static_cast<unsigned char>(ch);
-        if (!IsControlByte(ch)) {
-            out += ch;
-        } else if (IsWhiteControl(c) && !out.empty() && out.back() != ' ') {
-            out += ' ';
-        }
-    }
-    size_t first = out.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return out.substr(first, out.find_last_not_of(' ') - first + 1);
 }
 
 size_t Utf8Prefix(std::string_view text, size_t max) {

@@ -1,5 +1,5 @@
 // Text of vCard values as the host receives it: UTF-8 whatever the phone's
-// character set, no control bytes, cut only between characters.
+// character set, cut only between characters.
 #pragma once
 #include <cstddef>
 #include <string>
@@ -15,10 +15,6 @@ std::string ToUtf8(std::string_view bytes, std::string_view charset);
 
 // Bytes below 0x20, and 0x7F.
 bool IsControlByte(char c);
-
-// Line ends and tabs become one space, other control bytes are dropped;
-// leading and trailing spaces go.
-std::string WithoutControls(std::string_view text);
 
 // The length of the longest prefix of valid UTF-8 text that holds at most max
 // bytes and does not end inside a character.

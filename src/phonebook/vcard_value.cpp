@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "frame/trace.h"
 #include "phonebook/vcard_entry.h"
@@ -57,35 +56,53 @@ std::string_view ParamValue(std::string_view params, std::string_view key) {
     return {};
 }
 
-// Splits at every ';' that no backslash escapes.
-std::vector<std::string> Components(const std::string& text) {
-    std::vector<std::string> parts(1);
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == kEscape && i + 1 < text.size()) {
-            parts.back() += text[i];
-            parts.back() += text[++i];
+bool IsLineSpace(char c) { return c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+// The end of the component that starts at `from`: the next ';' that no
+// backslash escapes, or the end of the text.
+size_t ComponentEnd(std::string_view text, size_t from) {
+    for (size_t i = from; i < text.size(); ++i) {
+        if (text[i] == kEscape) {
+            ++i;
         } else if (text[i] == kComponentSeparator) {
-            parts.emplace_back();
-        } else {
-            parts.back() += text[i];
+            return i;
         }
     }
-    return parts;
+    return text.size();
 }
 
-// \, \; \\ and \n (either case); any other backslash stays as it is.
-std::string Unescape(std::string_view text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char next = i + 1 < text.size() ? text[i + 1] : '\0';
-        if (text[i] != kEscape || !std::strchr(",;\\nN", next) || next == '\0') {
-            out += text[i];
-            continue;
-        }
-        out += (next == 'n' || next == 'N') ? '\n' : next;
-        ++i;
+// What an escape stands for: \, \; \\ and \n (either case); 0 for any
+// other, whose backslash then stays as it is.
+char Escaped(char c) {
+    switch (c) {
+        case ',': case ';': case '\\': return c;
+        case 'n': case 'N': return '\n';
+        default: return '\0';
     }
-    return out;
+}
+
+// Appends one component, escapes resolved, to name, after a space when name
+// already holds one. A tab or line break becomes one space, other control
+// bytes go, and so do spaces at either end; an empty component adds nothing.
+void AppendComponent(std::string& name, std::string_view part) {
+    const size_t before = name.size();
+    if (before != 0) name += ' ';
+    const size_t start = name.size();
+    const auto put = [&](char c) {
+        bool atStart = name.size() == start;
+        if (!IsControlByte(c)) {
+            if (c != ' ' || !atStart) name += c;
+        } else if (IsLineSpace(c) && !atStart && name.back() != ' ') {
+            name += ' ';
+        }
+    };
+    for (size_t i = 0; i < part.size(); ++i) {
+        char escaped = part[i] == kEscape && i + 1 < part.size() ? Escaped(part[i + 1]) : '\0';
+        if (escaped != '\0') ++i;
+        put(escaped != '\0' ? escaped : part[i]);
+    }
+    while (name.size() > start && name.back() == ' ') name.pop_back();
+    if (name.size() == start) name.resize(before);
 }
 
 }  // namespace
@@ -119,11 +136,11 @@ std::string DecodeName(std::string_view params, std::string_view value, bool str
     std::string text = ToUtf8(bytes, ParamValue(params, kCharsetKey));
     KZ_TRACE("szTemBuff = %.*s", int(value.size()), value.data());
     std::string name;
-    for (const std::string& part : structured ? Components(text) : std::vector<std::string>{text}) {
-        std::string clean = WithoutControls(Unescape(part));
-        if (clean.empty()) continue;
-        if (!name.empty()) name += ' ';
-        name += clean;
+    for (size_t from = 0;;) {
+        size_t end = structured ? ComponentEnd(text, from) : text.size();
+        AppendComponent(name, std::string_view(text).substr(from, end - from));
+        if (end >= text.size()) break;
+        from = end + 1;
     }
     name.resize(Utf8Prefix(name, kNameMax));
     KZ_TRACE("szDate = %s", name.c_str());
