@@ -203,7 +203,7 @@ bool VCardAccumulator::SoftBreak() const {
 
 void VCardAccumulator::EndLine() {
     if (fate_ == Fate::Kept && kept_ > 0 && !tooLong_) {
-        std::memcpy(buffer_ + *length_, kLineEnd.data(), kLineEnd.size());   // room kept by Keep
+        std::memcpy(buffer_ + *length_, kLineEnd.data(), kLineEnd.size());   // room kept by KeepRun
         *length_ += static_cast<uint32_t>(kLineEnd.size());
     }
     std::string_view head(head_, headLength_);
