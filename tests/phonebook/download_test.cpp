@@ -37,22 +37,6 @@ protected:
     unsigned served_ = 0;
 };
 
-TEST_F(DownloadTest, RequestPhoneBook_PullRequestBytes) {
-    kz::RequestPhoneBook(KZ_PB_MISSED, 3, 18);
-    auto msgs = rec.Messages();
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].bytes, (std::vector<uint8_t>{0x0A, 0x00, 0x55, 0x02, 0x00, 0x02, 0x00, 0x04, 0x00, 0x00,
-                                                   0x00, 0x87, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x12}));
-    EXPECT_EQ(msgs[0].mode, 0u);
-    EXPECT_EQ(kz::g_nCurrReqPhoneBookType, KZ_PB_MISSED);
-
-    kz::ResetDownloadState();
-    rec.Clear();
-    kz::g_nCurrReqPhoneBookType = KZ_PB_MISSED;
-    kz::RequestNextPhoneBookBatch(18, 3);   // a call list stops at 20
-    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{4, 2, 18}}));
-}
-
 TEST_F(DownloadTest, RequestPhoneBook_RefusedWhenNotAllowed) {
     kz::g_bPbapConnected = 0;
     kz::RequestPhoneBook(KZ_PB_DIALED, 0, 0);
@@ -71,7 +55,13 @@ TEST_F(DownloadTest, RequestPhoneBook_RefusedWhenNotAllowed) {
     EXPECT_TRUE(kz::IsPhoneBookDownloading());
 }
 
+// The pull's bytes are the request table's; the resumption after a call is
+// the phonebook scenarios'.
 TEST_F(DownloadTest, GetPhoneBookData_CallListFetchedInBatchesUpToTwenty) {
+    kz::GetPhoneBookData(KZ_PB_DIALED, 30);
+    EXPECT_EQ(kz::g_anPhoneBookCount[KZ_PB_DIALED - 1], 20);
+    kz::ResetDownloadState();
+    rec.Clear();
     kz::GetPhoneBookData(KZ_PB_RECEIVED, 20);
     ServeAll();
     std::vector<Pull> expected;
@@ -82,13 +72,6 @@ TEST_F(DownloadTest, GetPhoneBookData_CallListFetchedInBatchesUpToTwenty) {
     EXPECT_EQ(kz::uPhoneBookIndex, 0);
     EXPECT_EQ(Entries(host).size(), 20u);
     EXPECT_EQ(Entries(host).back().index, 19u);
-}
-
-TEST_F(DownloadTest, GetPhoneBookData_CallListCountAboveLimitIsCapped) {
-    kz::GetPhoneBookData(KZ_PB_DIALED, 30);
-    EXPECT_EQ(kz::g_anPhoneBookCount[KZ_PB_DIALED - 1], 20);
-    ServeAll();
-    EXPECT_EQ(Entries(host).size(), 20u);
 }
 
 TEST_F(DownloadTest, OnPhoneBookComplete_SizeAnswersChainTheCallLists) {
@@ -171,35 +154,6 @@ TEST_F(DownloadTest, OnPhoneBookComplete_StoredNineContactsSurviveADownloadThatS
     auto records = kz::ReadRecordFile<structPhoneDate>(file);
     ASSERT_TRUE(records && records->size() == 9u);
     EXPECT_EQ(Describe(records->back()), "8|Changed|1|0|1");
-}
-
-TEST_F(DownloadTest, PhoneBookAfterCall_PausedPhoneBookResumesAfterCallLists) {
-    kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 30);
-    for (int b = 0; b < 3; ++b) ServeBatch(3);
-    kz::g_bCallPausedPb = 1;   // a call is being set up
-    ServeBatch(3);              // the batch under way still completes
-    EXPECT_EQ(kz::uPhoneBookPauseIndex, 12);
-    EXPECT_FALSE(kz::IsPhoneBookDownloading());
-    EXPECT_EQ(Pulls(rec).size(), 4u);
-
-    rec.Clear();
-    host.Clear();
-    kz::PhoneBookAfterCall();
-    EXPECT_EQ(kz::g_bCallPausedPb, 0);
-    EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{0}));
-    AnswerSize(1);               // dialed: one entry
-    kz::GetPhoneBookData(KZ_PB_DIALED, 1);
-    ServeBatch(1);
-    AnswerSize(0);               // received: none
-    AnswerSize(2);               // missed: two
-    kz::GetPhoneBookData(KZ_PB_MISSED, 2);
-    ServeBatch(2);
-    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{3, 0, 0}, {3, 3, 0}, {2, 0, 0}, {4, 0, 0}, {4, 3, 0}, {1, 3, 12}}));
-    EXPECT_EQ(kz::g_nCurrReqPhoneBookType, KZ_PB_PHONEBOOK);
-    ServeBatch(3);
-    auto e = Entries(host);
-    ASSERT_FALSE(e.empty());
-    EXPECT_EQ(e.back().index, 14u);
 }
 
 TEST_F(DownloadTest, PhoneBookAfterCall_EmptyMissedListAlsoResumesPhoneBook) {
