@@ -145,39 +145,33 @@ TEST_F(IniFileTest, IniReadString_FileOf16384BytesOrMoreReadsFirst16383) {
 
 // ------------------------------------------------------------------- writes
 
-TEST_F(IniFileTest, IniWriteString_CreatesMissingFileWithOneSection) {
-    EXPECT_EQ(IniWriteString("General", "CurrIndex", "1", kPath), 1);
-    EXPECT_EQ(root.Read(kPath), "[General]\nCurrIndex=1\n");
+TEST_F(IniFileTest, IniWriteString_Table) {
+    const struct {
+        const char* what;
+        const char* before;   // nullptr: no file
+        const char *section, *key, *value;
+        std::string after;
+    } rows[] = {
+        {"missing file: one section", nullptr, "General", "CurrIndex", "1", "[General]\nCurrIndex=1\n"},
+        {"empty file: no leading line end", "", "S", "k", "v", "[S]\nk=v\n"},
+        {"new section after an empty line", "[Device0]\nid=0\n", "Device2", "id", "2",
+         "[Device0]\nid=0\n\n[Device2]\nid=2\n"},
+        {"new key first in the section its name starts", "[Microphone]\nMicrophone=1\n", "MicrophoneGian",
+         "InterMicrophoneGain", "8", "[Microphone]\nInterMicrophoneGain=8\nMicrophone=1\n"},
+        {"only the value replaced", "; head\r\n[PinCode]\r\nPinCode=1234\r\n; tail\r\n[X]\r\ny=1\r\n",
+         "PinCode", "PinCode", "98765", "; head\r\n[PinCode]\r\nPinCode=98765\r\n; tail\r\n[X]\r\ny=1\r\n"},
+        {"emptied value", "[X]\r\ny=1\r\n", "X", "y", "", "[X]\r\ny=\r\n"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        KzDeleteFile(kPath);
+        if (r.before) root.Write(kPath, r.before);
+        EXPECT_EQ(IniWriteString(r.section, r.key, r.value, kPath), 1);
+        EXPECT_EQ(root.Read(kPath), r.after);
+        EXPECT_EQ(Read(r.section, r.key), r.value);
+    }
     EXPECT_EQ(IniWriteString("General", "CurrIndex", "1", "\\NoSuchDir\\x.ini"), 0);
     EXPECT_FALSE(root.Exists("\\NoSuchDir"));
-}
-
-TEST_F(IniFileTest, IniWriteString_EmptyFileGetsSectionWithoutLeadingLF) {
-    root.Write(kPath, "");
-    EXPECT_EQ(IniWriteString("S", "k", "v", kPath), 1);
-    EXPECT_EQ(root.Read(kPath), "[S]\nk=v\n");
-}
-
-TEST_F(IniFileTest, IniWriteString_AppendsNewSectionAfterExtraLF) {
-    root.Write(kPath, "[Device0]\nid=0\n");
-    EXPECT_EQ(IniWriteString("Device2", "id", "2", kPath), 1);
-    EXPECT_EQ(root.Read(kPath), "[Device0]\nid=0\n\n[Device2]\nid=2\n");
-}
-
-TEST_F(IniFileTest, IniWriteString_NewKeyBecomesFirstBodyLineOfPrefixSection) {
-    root.Write(kPath, "[Microphone]\nMicrophone=1\n");
-    EXPECT_EQ(IniWriteString("MicrophoneGian", "InterMicrophoneGain", "8", kPath), 1);
-    EXPECT_EQ(root.Read(kPath), "[Microphone]\nInterMicrophoneGain=8\nMicrophone=1\n");
-    EXPECT_EQ(Read("MicrophoneGian", "InterMicrophoneGain"), "8");
-}
-
-TEST_F(IniFileTest, IniWriteString_ReplacesOnlyTheValue) {
-    const std::string before = "; head\r\n[PinCode]\r\nPinCode=1234\r\n; tail\r\n[X]\r\ny=1\r\n";
-    root.Write(kPath, before);
-    EXPECT_EQ(IniWriteString("PinCode", "PinCode", "98765", kPath), 1);
-    EXPECT_EQ(root.Read(kPath), "; head\r\n[PinCode]\r\nPinCode=98765\r\n; tail\r\n[X]\r\ny=1\r\n");
-    EXPECT_EQ(IniWriteString("X", "y", "", kPath), 1);
-    EXPECT_EQ(root.Read(kPath), "; head\r\n[PinCode]\r\nPinCode=98765\r\n; tail\r\n[X]\r\ny=\r\n");
 }
 
 TEST_F(IniFileTest, IniWriteString_LineEndsInValueCannotAddKeysOrSections) {

@@ -154,37 +154,29 @@ TEST_F(SettingsTest, LoadMicrophoneGain_ReadsTheKeyOfTheCurrentMode) {
 
 // ---------------------------------------------------------------------- PIN
 
-TEST_F(SettingsTest, SetPinCode_StoresFirstFourCharacters) {
+TEST_F(SettingsTest, SetPinCode_FirstFourStoredShortOnesPaddedWithZeroBytes) {
     kz::SetPinCode("123456");
     EXPECT_EQ(Stored("PinCode", "PinCode"), "1234");
     ASSERT_EQ(host.Codes(), (std::vector<uint32_t>{81}));
     EXPECT_EQ(host.Notifications()[0].Text(), "1234");
     EXPECT_EQ(Pin(), "1234");
-}
-
-TEST_F(SettingsTest, SetPinCode_ShortPinIsPaddedWithZeroBytes) {
-    kz::SetPinCode("1234");
     kz::SetPinCode("12");
     EXPECT_EQ(Stored("PinCode", "PinCode"), "12");
     EXPECT_EQ(Pin(), std::string("12\0\0", 4));
     EXPECT_EQ(host.Notifications().back().data, (std::vector<uint8_t>{'1', '2', 0, 0}));
 }
 
-TEST_F(SettingsTest, SetPinCode_TestModeCodesAreOrdinaryPinsUnlessAllowed) {
+TEST_F(SettingsTest, SetPinCode_TestModeCodesAreOrdinaryPinsUnlessAllowedAndAccepted) {
     root.Write(BluetoothIni(), "[TestMode]\nTestMode=0\n");
     kz::SetPinCode("7391");
     EXPECT_EQ(g_dialogs.shown, 0);
     EXPECT_EQ(Stored("PinCode", "PinCode"), "7391");
-
     kz::SetPinCode("5728");
     EXPECT_EQ(g_dialogs.started, 0);
     EXPECT_EQ(Stored("PinCode", "PinCode"), "5728");
-    EXPECT_EQ(kz::g_bTestModeOn, 0);
-}
 
-TEST_F(SettingsTest, SetPinCode_AnsweringNoStoresTheCode) {
     root.Write(BluetoothIni(), "[TestMode]\nTestMode=1\n");
-    g_dialogs.answer = KZ_IDNO;
+    g_dialogs.answer = KZ_IDNO;   // asked, and refused: an ordinary PIN
     kz::SetPinCode("7391");
     EXPECT_EQ(g_dialogs.shown, 1);
     EXPECT_EQ(Stored("PinCode", "PinCode"), "7391");
