@@ -230,6 +230,7 @@ TEST_F(CallsTest, Indicators_HeldSignalBatteryAndCount) {
     auto notes = host.Notifications();
     ASSERT_EQ(notes.size(), 5u);
     EXPECT_EQ(notes[0].code, 20u);
+    EXPECT_EQ(notes[0].len, 0u);
     EXPECT_EQ(notes[1].param, 5u);
     EXPECT_EQ(notes[2].code, 3u);
     EXPECT_EQ(notes[2].param, 3u);
@@ -239,6 +240,15 @@ TEST_F(CallsTest, Indicators_HeldSignalBatteryAndCount) {
     EXPECT_EQ(notes[4].code, 18u);
     EXPECT_EQ(notes[4].param, 0u);
     EXPECT_TRUE(StatePosts().empty());   // count 0 posts nothing
+
+    // A call ends while another remains, or after HFP went: no after-call work.
+    for (auto [count, hfp] : {std::pair<uint8_t, uint8_t>{2, 1}, {1, 0}}) {
+        g_bInCall = 1;
+        g_bHfpConnected = hfp;
+        Feed(OnCallCount, Msg(122, {count}));
+        Feed(OnHfpIndicator, Indicator(kCall, 0));
+        EXPECT_FALSE(AfterCallSignalled()) << int(count) << " calls, hfp " << int(hfp);
+    }
 }
 
 TEST_F(CallsTest, AudioAndMicrophone_ConfirmationsReportState) {
