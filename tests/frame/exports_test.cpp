@@ -126,7 +126,7 @@ const Row kRows[] = {
     {"remote key without HFP", kA2dp | kMusicSource, [] { KZ_BT_AVRCPCmd(0x44); }, {}, {},
      kA2dp | kMusicSource},
     {"remote key for another source", kHfp | kA2dp, [] { KZ_BT_AVRCPCmd(0x44); }, {}, {}, kHfp | kA2dp},
-    {"stored phone connected, hidden meanwhile", 0, [] { KZ_BT_ConnectPairedDevice("2"); },
+    {"stored phone connected, hidden meanwhile", kPairing, [] { KZ_BT_ConnectPairedDevice("2"); },
      {"connect hfp", "hide"}, {}, kConnecting, [] { EXPECT_EQ(kz::g_CurrConnectIndex.load(), 2); }},
     {"inquiry result paired with its PIN", 0, [] { KZ_BT_PairRemoteDevice("1", "0000"); },
      {"connect hfp elsewhere", "hide"}, {"81/0", "66/1 01"}, kPairing | kConnecting, [] {
@@ -142,6 +142,12 @@ const Row kRows[] = {
     {"disconnect during a download: waits for the batch", kHfp | kA2dp | kPbStarted,
      [] { KZ_BT_DisConnectPairedDevice(); }, {}, {}, kHfp | kA2dp | kPbStarted | kDisconnectWaits},
     {"disconnect without HFP", kA2dp, [] { KZ_BT_DisConnectPairedDevice(); }, {}, {}, kA2dp},
+    {"auto-answer on", 0, [] { KZ_BT_SetAutoAnswer(1); }, {}, {}, 0, [] { EXPECT_EQ(kz::g_bAutoAnswer.load(), 1); }},
+    {"auto-answer off", 0, [] { KZ_BT_SetAutoAnswer(0); }, {}, {}, 0, [] { EXPECT_EQ(kz::g_bAutoAnswer.load(), 0); }},
+    {"initial values with automatic connection and a remembered phone: it is connected", 0,
+     [] { kz::g_bAutoConnect = 1; KZ_BT_SetInitialValue(); },
+     {"id 9 0", "show", "id 5 2", "id 5 1", "id 5 0", "connect hfp"}, {"82/0", "64/0", "83/8"},
+     kAuto | kConnecting},
     {"inquiry mode left: visible, reported", kPairing, [] { KZ_BT_InquiryDevice(0); }, {"show"}, {"65/0"}, 0,
      [] { EXPECT_EQ(kz::g_bInquiryWanted.load() | kz::g_bNameFetching.load(), 0); }},
 };
@@ -153,7 +159,7 @@ TEST_F(ExportsTest, Exports_Table) {
         kztest::ResetAllState();
         recorder.Reattach();
         root.Write("\\BACKUP\\KZ_CONFIG\\BlueTooth\\tarn.ini",
-                   "[Device2]\nid=2\nname=Anna\naddress=a1b2c3d4e5f6\nkey=" + std::string(32, 'f') + "\npb=255\n");
+                   "[Device2]\nid=2\nname=Anna\naddress=a1b2c3d4e5f6\nkey=" + std::string(32, 'f') + "\npb=255\n[General]\nCurrIndex=2\n");
         KZ_BT_GetPairedDevices();
         AddInquiryResult(kFound0);
         AddInquiryResult(kFound1);
