@@ -60,8 +60,7 @@ TEST(SpineSystem, Unacknowledged_ResentAt250And500_NextGoesAt750) {
             if (ParseFrame(f).id() == 5) return true;
         return false;
     };
-    const uint32_t start = KzGetTickCount();
-    while (!sent5() && KzGetTickCount() - start < 3000) KzSleep(10);
+    ASSERT_TRUE(PollUntil(sent5, 3000));
 
     std::vector<uint32_t> ticks3, ticks5;
     for (const auto& f : lib.sim().Wire()) {
@@ -100,9 +99,7 @@ TEST(SpineSystem, PeerReset_LinkComesBackAndTheRestartedModuleStartsWithAnEmptyQ
     ASSERT_TRUE(lib.sim().LinkUp());
     // The module-ready handler drops what the old module was asked, so the
     // next request goes out at once, without a confirmation.
-    const uint32_t start = KzGetTickCount();
-    while (!kz::g_bModuleInited && KzGetTickCount() - start < 2000) KzSleep(5);
-    ASSERT_EQ(kz::g_bModuleInited, 1);
+    ASSERT_TRUE(PollUntil([] { return kz::g_bModuleInited.load() == 1; }, 2000));
     SubmitTestRequest(6);
     ASSERT_TRUE(lib.sim().WaitForMessage(6, 2000));
     for (const auto& m : lib.sim().Received()) EXPECT_NE(m.id, 5) << "a request of the old module went out";
@@ -127,8 +124,7 @@ TEST(SpineSystem, BadFrames_GetAPureAckAndNothingElse) {
         lib.sim().ClearReceived();
         lib.sim().SendRawBytes(*frame);
         // Wait for the library's answer, then check it is the only thing.
-        const uint32_t start = KzGetTickCount();
-        while (lib.HostFrames().empty() && KzGetTickCount() - start < 2000) KzSleep(5);
+        PollUntil([&] { return !lib.HostFrames().empty(); }, 2000);
         const auto frames = lib.HostFrames();
         ASSERT_EQ(frames.size(), 1u);
         EXPECT_TRUE(ParseFrame(frames[0]).pureAck());
@@ -154,14 +150,10 @@ TEST(SpineSystem, BurstOfFive_ReachesTheEventThreadInArrivalOrder) {
     KzSetMessageBoxHandler(&RecordBox, nullptr);
     const uint8_t statuses[] = {0, 4, 4, 0, 4};
     for (uint8_t s : statuses) lib.sim().SendConfirm(20, s);
-    const uint32_t start = KzGetTickCount();
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(g_boxes.m);
-            if (g_boxes.texts.size() >= 5 || KzGetTickCount() - start > 3000) break;
-        }
-        KzSleep(5);
-    }
+    PollUntil([] {
+        std::lock_guard<std::mutex> lock(g_boxes.m);
+        return g_boxes.texts.size() >= 5;
+    });
     KzSetMessageBoxHandler(nullptr, nullptr);
     std::vector<std::string> expected;
     for (uint8_t s : statuses) expected.push_back(s ? "Enter DUT Mode FAILED" : "Enter DUT Mode SUCCESS");
