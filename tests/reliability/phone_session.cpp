@@ -63,12 +63,7 @@ void PhoneSession::Pump(uint32_t ms) {
 }
 
 bool PhoneSession::PumpUntil(const std::function<bool()>& pred, uint32_t ms) {
-    const uint32_t start = KzGetTickCount();
-    while (!pred()) {
-        if (KzGetTickCount() - start > ms) return pred();
-        Pump(kPumpSliceMs);
-    }
-    return true;
+    return PollUntil(pred, ms, [this] { Pump(kPumpSliceMs); });
 }
 
 bool PhoneSession::WaitQuiet(uint32_t ms, uint32_t stableMs) {
