@@ -62,6 +62,7 @@ uint8_t HandleLinkMessage(const uint8_t* payload, size_t length) {
         case kConfResp:
             if (state == kGarrulous) return 0;
             ubcsp_config.link_establishment_state = kGarrulous;
+            WindowLinkUp();
             SendLinkMsg(kConfResp);
             return BCSP_ACT_ACKED;
         default:
@@ -232,11 +233,11 @@ uint32_t ConfirmationPollMs() {
     return ms < kMinPollMs ? kMinPollMs : ms > kMaxPollMs ? kMaxPollMs : ms;
 }
 
-// Idle (no request outstanding, nothing in doubt) the send thread sleeps
-// until a packet goes out.
+// Idle (no request outstanding, nothing in the window within its bound) the
+// send thread sleeps until a packet goes out.
 uint32_t SendThreadWaitMs() {
     uint32_t wait = g_bCfmForTheLastREQ.load() ? KZ_INFINITE : ConfirmationPollMs();
-    if (WindowInDoubt() && wait > kResendTimeoutMs) wait = kResendTimeoutMs;
+    if (WindowNeedsTimer() && wait > kResendTimeoutMs) wait = kResendTimeoutMs;
     return wait;
 }
 
@@ -245,6 +246,8 @@ uint32_t SendThreadWaitMs() {
 uint32_t SendThreadProc(void*) {
     uint32_t resendCount = 0;
     while (g_bRunning) {
+        // A request dropped for good is never confirmed: the queue goes on.
+        if (WindowDropExpired()) SendNextCmdIf(false);
         const uint32_t r = KzWaitForSingleObject(g_hResendEvent.load(), SendThreadWaitMs());
         if (!g_bRunning) break;
         if (r == KZ_WAIT_TIMEOUT) {
@@ -278,6 +281,7 @@ void ResetLinkState() {
     g_LinkCounters.unconfirmedPassedOver = 0;
     g_LinkCounters.recovered = 0;
     g_LinkCounters.offeredAgain = 0;
+    g_LinkCounters.droppedForGood = 0;
     ResetFramer();
 }
 

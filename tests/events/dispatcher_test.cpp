@@ -39,6 +39,7 @@ void FillQueue() {
         msg::ModuleHeaderTemplate(r->header, 8);
         msg::WriteHead(r->payload, 8, 1, 3);
         r->length = 8;
+        r->queuedTick = KzGetTickCount();
         g_vCmdList.push_back(r);
     }
 }
