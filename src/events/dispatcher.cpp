@@ -143,6 +143,7 @@ void DispatchModuleMessage(uint16_t id, const uint8_t* message, size_t length) {
     if (actions & kRes) SendRes(id);
     if (actions & kRelease) SendNextCmd();
     if (actions & kTraceOnly) TraceParameters(id, g_abRecvMsg);
+    if (id == kIdDial && !statusOk) ForgetDialledNumber();
     if (actions & kInline) RunInline(id, length);
     if (!(actions & kIfStatusOk) || statusOk) {
         if (actions & kMediaOpen) g_bMediaOpen = 1;

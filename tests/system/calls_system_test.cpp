@@ -261,3 +261,37 @@ TEST(CallsSystem, MissedCall_EndsWithoutAnswer_AfterCallWorkFetchesTheCallListsA
 }
 
 }  // namespace
+
+// A dial the phone refuses (no hands-free connection yet) and a call that
+// ended leave no number behind: the next incoming call is reported with its
+// own number or none, in the notification and in the status bar.
+TEST(CallsSystem, RefusedDialAndEndedCall_NextIncomingCallNeverShowsTheirNumbers) {
+    Scenario s;
+    s.StorePhone({});
+    ASSERT_TRUE(s.Start());
+    KZ_BT_Dial("+999");
+    ASSERT_TRUE(s.WaitRequest(kIdDial));
+    ASSERT_TRUE(s.WaitQuiet());
+    ASSERT_TRUE(s.ConnectStoredPhone()) << s.Dump();
+    for (const char* number : {"+4912345", "+4967890"}) {
+        s.host().Clear();
+        s.phone().ring(number);
+        ASSERT_TRUE(s.Until([&] {
+            const auto calls = s.Notes(KZ_NOTIFY_CALL_RECORD);
+            return !calls.empty() && std::string(Call(calls.back()).number) == number;
+        }));
+        for (const auto& n : s.Notes(KZ_NOTIFY_CALL_RECORD)) {
+            const std::string shown = Call(n).number;
+            EXPECT_TRUE(shown.empty() || shown == number) << shown;
+        }
+        for (const auto& r : Bar(s)) {
+            const std::u16string shown = BarNumber(r);
+            EXPECT_TRUE(shown.empty() || shown == std::u16string(number, number + std::strlen(number)));
+        }
+        KZ_BT_Answer();
+        ASSERT_TRUE(s.Until([&] { return s.phone().callActive(); }));
+        s.phone().hangup();
+        ASSERT_TRUE(s.WaitPost(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_ENDED_L));
+        ASSERT_TRUE(s.WaitQuiet());
+    }
+}
