@@ -295,3 +295,27 @@ TEST(CallsSystem, RefusedDialAndEndedCall_NextIncomingCallNeverShowsTheirNumbers
         ASSERT_TRUE(s.WaitQuiet());
     }
 }
+
+// The keys a new user tries on a single call, one right after the other:
+// hold, switch, end the waiting call (there is none), then end. Each is sent,
+// and the last ends the call.
+TEST(CallsSystem, SingleCall_HoldSwitchEndWaitingThenEnd_EachSentAndTheCallEnds) {
+    Scenario s;
+    ASSERT_NO_FATAL_FAILURE(Connect(s));
+    s.phone().ring("+111");
+    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_CALL_COUNT, 1));
+    KZ_BT_Answer();
+    ASSERT_TRUE(s.Until([&] { return s.phone().callActive(); }));
+    ASSERT_TRUE(s.WaitQuiet());
+    s.sim().ClearReceived();
+    KZ_BT_Hold1stCall();
+    KZ_BT_SwitchCalls();
+    KZ_BT_EndWaitingCall();
+    KZ_BT_End1stCall();
+    ASSERT_TRUE(s.WaitRequest(kIdCallHold, 4));
+    std::vector<uint8_t> codes;
+    for (const auto& m : s.Requests(kIdCallHold)) codes.push_back(m.bytes.at(kParamAt));
+    EXPECT_EQ(codes, (std::vector<uint8_t>{2, 2, 0, 1}));
+    ASSERT_TRUE(s.WaitPost(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_ENDED_L));
+    EXPECT_FALSE(s.phone().callActive());
+}
