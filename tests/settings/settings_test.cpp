@@ -292,7 +292,9 @@ TEST_F(SettingsTest, LargeFiles_ReadAndWrittenUpToTheBound_RefusalToldToTheHost)
         root.Write(kBtSetting, "[Microphone]\r\nMicrophone=1\r\n;" + std::string(c.padding, 'x') +
                                    "\r\n[PinCode]\r\nPinCode=2580\r\n");
         kz::LoadPinCode();
-        if (c.saved) EXPECT_EQ(Pin(), "2580");   // past the first 16 KB
+        if (c.saved) {
+            EXPECT_EQ(Pin(), "2580");   // past the first 16 KB
+        }
         kz::SetPinCode("1397");
         EXPECT_EQ(Stored("PinCode", "PinCode") == "1397", c.saved);
         const auto notes = host.Notifications();
