@@ -208,6 +208,7 @@ TEST_F(ConnectionTest, ModuleReady_ForgetsRequestsTheOldModuleNeverConfirmed) {
 }
 
 // ------------------------------------------------------ phones registered on the way
+// (a phone paired by PIN from an inquiry is the connection scenario's)
 
 std::vector<uint8_t> RemoteName(const std::string& name) {
     std::vector<uint8_t> p = {0, 0, 0, 0, 0, 0, 0, 0, uint8_t(name.size())};   // length in 13..14
@@ -242,31 +243,6 @@ TEST_F(ConnectionTest, UnknownPhone_NamedAfterConnecting_TakesAFreeSlotOrStaysUn
         EXPECT_STREQ(info.slot, "00");
         EXPECT_STREQ(info.name, "Nokia");
     }
-}
-
-TEST_F(ConnectionTest, PhonePairedFromInquiry_RegisteredWithItsNewKey) {
-    LoadRegistry("");
-    StartInquiry();
-    Feed(OnInquiryResult, Msg(49, kAddr));
-    g_nPairIndex = 0;   // as KZ_BT_PairRemoteDevice("0", ...)
-    std::memcpy(g_abCurrAddr, kAddr.data(), 6);
-    std::vector<uint8_t> pairing = {kOk};
-    pairing.insert(pairing.end(), kAddr.begin(), kAddr.end());
-    Append(pairing, {0, 0});
-    for (int i = 0; i < 16; ++i) pairing.push_back(uint8_t(0x30 + i));
-    Feed(OnPairingResult, Msg(59, pairing));
-    host.Clear();
-
-    Feed(OnConnectCfm, Connect(12, kOk, kHfpP));
-
-    EXPECT_EQ(g_CurrConnectIndex, 0);
-    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{66, 64, 2, 96}));
-    EXPECT_EQ(host.Notifications()[0].param, 2u);
-    EXPECT_EQ(host.Notifications()[0].Text(), "00");
-    PairedDeviceRecord slot;
-    ASSERT_TRUE(GetSlot(0, &slot));
-    EXPECT_EQ(slot.key[0], 0x30);
-    EXPECT_EQ(slot.key[15], 0x3F);
 }
 
 }  // namespace

@@ -48,12 +48,7 @@ constexpr double kIdleCpuShare = 0.05;
 constexpr uint32_t kCpuWindowMs = 2000;
 
 bool WaitLinkUpOnHost(uint32_t ms) {
-    const uint32_t start = KzGetTickCount();
-    while (kz::ubcsp_config.link_establishment_state != kz::kGarrulous) {
-        if (KzGetTickCount() - start > ms) return false;
-        KzSleep(5);
-    }
-    return true;
+    return PollUntil([] { return kz::ubcsp_config.link_establishment_state == kz::kGarrulous; }, ms);
 }
 
 TEST(SerialFault, LineHungUp_NoBusyLoopAndANewInitWorks) {

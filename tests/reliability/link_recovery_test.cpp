@@ -18,14 +18,6 @@ namespace {
 
 using namespace kztest;
 
-bool WaitUntil(const std::function<bool()>& pred, uint32_t ms) {
-    const uint32_t start = KzGetTickCount();
-    while (!pred()) {
-        if (KzGetTickCount() - start > ms) return pred();
-        KzSleep(5);
-    }
-    return true;
-}
 
 constexpr uint16_t kRequestId = 3;   // a request the module confirms
 constexpr uint16_t kReadyId = 48;    // the module-ready indication, answered with a RES
@@ -72,7 +64,7 @@ std::vector<uint16_t> CheckArrivals(const std::vector<kzsim::ReceivedMessage>& g
 TEST(LinkRecovery, ModuleDeafForTenSeconds_LaterRequestsArriveOnceInOrderAtOnce) {
     LibraryOnSimulator lib;
     ASSERT_TRUE(lib.Start());
-    ASSERT_TRUE(WaitUntil([] { return kz::g_bModuleInited.load() != 0 && kz::CmdListSize() == 0; }, 3000));
+    ASSERT_TRUE(PollUntil([] { return kz::g_bModuleInited.load() != 0 && kz::CmdListSize() == 0; }, 3000));
     lib.sim().ClearReceived();
     lib.sim().SetAcknowledge(false);
     Made made;
@@ -98,7 +90,7 @@ TEST(LinkRecovery, ModuleDeafForTenSeconds_LaterRequestsArriveOnceInOrderAtOnce)
     EXPECT_LT(got.back().tickMs - backAt, 4000u);
     EXPECT_EQ(kz::g_LinkCounters.unconfirmedPassedOver.load(), 0u);
     // Nothing left to settle: the offers have stopped.
-    ASSERT_TRUE(WaitUntil([] { return !kz::WindowNeedsTimer(); }, 3000));
+    ASSERT_TRUE(PollUntil([] { return !kz::WindowNeedsTimer(); }, 3000));
     const uint32_t offers = kz::g_LinkCounters.offeredAgain.load();
     KzSleep(600);
     EXPECT_EQ(kz::g_LinkCounters.offeredAgain.load(), offers);
@@ -125,11 +117,11 @@ TEST(LinkRecovery, SevenRequestsBeforeTheFirstLinkUp_WithinTheBoundOrNever) {
             made[id] = lib.sim().NowMs();
             SubmitSerial(id);
         }
-        ASSERT_TRUE(WaitUntil([] { return kz::g_LinkCounters.givenUp.load() >= 6; }, 8000));
+        ASSERT_TRUE(PollUntil([] { return kz::g_LinkCounters.givenUp.load() >= 6; }, 8000));
         if (c.arriveLate) KzSleep(c.boundMs + 200 - (lib.sim().NowMs() - made[kFirst]));
         lib.sim().StartLink();
-        ASSERT_TRUE(WaitUntil([] { return kz::g_bModuleInited.load() != 0; }, 3000));
-        ASSERT_TRUE(WaitUntil([] { return kz::g_bCfmForTheLastREQ.load() != 0; }, 3000));
+        ASSERT_TRUE(PollUntil([] { return kz::g_bModuleInited.load() != 0; }, 3000));
+        ASSERT_TRUE(PollUntil([] { return kz::g_bCfmForTheLastREQ.load() != 0; }, 3000));
         SubmitSerial(kAfter);
         ASSERT_TRUE(lib.sim().WaitFor(
             [](const std::vector<kzsim::ReceivedMessage>& got) { return !got.empty() && Serial(got.back()) == kAfter; },

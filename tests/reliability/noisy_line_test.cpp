@@ -24,14 +24,6 @@ namespace {
 
 using namespace kztest;
 
-bool WaitUntil(const std::function<bool()>& pred, uint32_t ms) {
-    const uint32_t start = KzGetTickCount();
-    while (!pred()) {
-        if (KzGetTickCount() - start > ms) return pred();
-        KzSleep(5);
-    }
-    return true;
-}
 
 // The module misses all three transmissions of a request. The link gives it
 // up and lets the next request through under the following number, which the
@@ -40,11 +32,11 @@ bool WaitUntil(const std::function<bool()>& pred, uint32_t ms) {
 TEST(GivenUpRequest, ModuleNeverHadIt_BothArriveOnceAndInOrder) {
     LibraryOnSimulator lib;
     ASSERT_TRUE(lib.Start());
-    ASSERT_TRUE(WaitUntil([] { return kz::g_bModuleInited.load() != 0; }, 3000));
+    ASSERT_TRUE(PollUntil([] { return kz::g_bModuleInited.load() != 0; }, 3000));
     lib.sim().ClearReceived();
     lib.sim().SetAcknowledge(false);
     SubmitTestRequest(3);
-    ASSERT_TRUE(WaitUntil([] { return kz::g_LinkCounters.givenUp.load() == 1; }, 3000));
+    ASSERT_TRUE(PollUntil([] { return kz::g_LinkCounters.givenUp.load() == 1; }, 3000));
     EXPECT_EQ(kz::g_LinkCounters.retransmitted.load(), 2u);   // two resends, then the give-up
     EXPECT_EQ(kz::g_LinkCounters.rejectedFrames.load(), 0u);
     lib.sim().SetAcknowledge(true);
@@ -54,7 +46,7 @@ TEST(GivenUpRequest, ModuleNeverHadIt_BothArriveOnceAndInOrder) {
     for (const auto& m : lib.sim().Received()) ids.push_back(m.id);
     EXPECT_EQ(ids, (std::vector<uint16_t>{3, 5}));
     EXPECT_EQ(kz::g_LinkCounters.recovered.load(), 1u);
-    EXPECT_TRUE(WaitUntil([] { return kz::g_bCfmForTheLastREQ.load() != 0; }, 2000));
+    EXPECT_TRUE(PollUntil([] { return kz::g_bCfmForTheLastREQ.load() != 0; }, 2000));
     EXPECT_EQ(kz::g_LinkCounters.unconfirmedPassedOver.load(), 0u);
 }
 
@@ -64,16 +56,16 @@ TEST(GivenUpRequest, ModuleNeverHadIt_BothArriveOnceAndInOrder) {
 TEST(GivenUpReply, IdleModuleThatNeverHadIt_GetsItOnce) {
     LibraryOnSimulator lib;
     ASSERT_TRUE(lib.Start());
-    ASSERT_TRUE(WaitUntil([] { return kz::g_bModuleInited.load() != 0; }, 3000));
-    ASSERT_TRUE(WaitUntil([&] { return lib.sim().Stats().resends == 0 && kz::CmdListSize() == 0; }, 3000));
+    ASSERT_TRUE(PollUntil([] { return kz::g_bModuleInited.load() != 0; }, 3000));
+    ASSERT_TRUE(PollUntil([&] { return lib.sim().Stats().resends == 0 && kz::CmdListSize() == 0; }, 3000));
     lib.sim().ClearReceived();
     lib.sim().SetAcknowledge(false);
     constexpr uint16_t kIndNeedingRes = 54;
     lib.sim().SendIndication(kIndNeedingRes, {});
-    ASSERT_TRUE(WaitUntil([] { return kz::g_LinkCounters.givenUp.load() == 1; }, 3000));
+    ASSERT_TRUE(PollUntil([] { return kz::g_LinkCounters.givenUp.load() == 1; }, 3000));
     lib.sim().SetAcknowledge(true);
     ASSERT_TRUE(lib.sim().WaitForMessage(kIndNeedingRes, 2000));
-    EXPECT_TRUE(WaitUntil([] { return !kz::WindowInDoubt(); }, 2000));
+    EXPECT_TRUE(PollUntil([] { return !kz::WindowInDoubt(); }, 2000));
     KzSleep(600);   // settled: nothing more is offered
     size_t res = 0;
     for (const auto& m : lib.sim().Received()) res += m.id == kIndNeedingRes;
@@ -85,7 +77,7 @@ TEST(ConfirmationTimeout, UnconfirmedRequest_NextGoesOutAfterTheTimeout) {
     LibraryOnSimulator lib;
     ASSERT_TRUE(lib.Start());
     // The module-ready handler empties the queue: let it run first.
-    ASSERT_TRUE(WaitUntil([] { return kz::g_bModuleInited.load() != 0; }, 3000));
+    ASSERT_TRUE(PollUntil([] { return kz::g_bModuleInited.load() != 0; }, 3000));
     constexpr uint32_t kTimeoutMs = 400;
     kz::SetConfirmationTimeoutForTest(kTimeoutMs);
     lib.sim().SetAutoConfirm(false);

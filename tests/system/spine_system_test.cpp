@@ -1,5 +1,8 @@
-// The library's spine against the module simulator: link, queue pacing,
-// retransmission, peer reset, bad frames and the event thread.
+// The library's spine against the module simulator, where the threads and
+// the timers are part of what is tested: retransmission timing, a peer reset
+// emptying the queue, and the event thread's order. The module-ready RES,
+// queue pacing and bad frames are the link and channel units' (and every
+// scenario's start waits for the RES).
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -15,36 +18,6 @@
 namespace {
 
 using namespace kztest;
-
-TEST(SpineSystem, ModuleReady_IsAnsweredWithItsRes) {
-    LibraryOnSimulator lib;
-    ASSERT_TRUE(lib.Start());
-    const auto msgs = lib.sim().Received();
-    ASSERT_FALSE(msgs.empty());
-    EXPECT_EQ(msgs.front().bytes, (std::vector<uint8_t>{0x03, 0x00, 0x55, 0x02, 0x30, 0x00}));
-    EXPECT_TRUE(msgs.front().reliable);
-    EXPECT_EQ(msgs.front().channel, 13);
-    EXPECT_EQ(kz::ubcsp_config.link_establishment_state, kz::kGarrulous);
-}
-
-TEST(SpineSystem, SecondRequest_WaitsUntilTheFirstIsConfirmed) {
-    LibraryOnSimulator lib;
-    ASSERT_TRUE(lib.Start());
-    lib.sim().SetAutoConfirm(false);
-    lib.sim().ClearReceived();
-    SubmitTestRequest(3);
-    SubmitTestRequest(5);
-    ASSERT_TRUE(lib.sim().WaitForMessage(3, 2000));
-    ASSERT_TRUE(lib.sim().WaitOutgoingIdle(2000));
-    // Acknowledged on the link, not confirmed: the second stays queued.
-    EXPECT_FALSE(lib.sim().WaitForMessage(5, 300));
-    lib.sim().SendConfirm(3, 0);
-    ASSERT_TRUE(lib.sim().WaitForMessage(5, 2000));
-    const auto msgs = lib.sim().Received();
-    ASSERT_EQ(msgs.size(), 2u);
-    EXPECT_EQ(msgs[0].id, 3);
-    EXPECT_EQ(msgs[1].id, 5);
-}
 
 TEST(SpineSystem, Unacknowledged_ResentAt250And500_NextGoesAt750) {
     LibraryOnSimulator lib;
@@ -103,33 +76,6 @@ TEST(SpineSystem, PeerReset_LinkComesBackAndTheRestartedModuleStartsWithAnEmptyQ
     SubmitTestRequest(6);
     ASSERT_TRUE(lib.sim().WaitForMessage(6, 2000));
     for (const auto& m : lib.sim().Received()) EXPECT_NE(m.id, 5) << "a request of the old module went out";
-}
-
-TEST(SpineSystem, BadFrames_GetAPureAckAndNothingElse) {
-    LibraryOnSimulator lib;
-    ASSERT_TRUE(lib.Start());
-    const std::vector<uint8_t> ind = {0x03, 0x00, 0x55, 0x02, 0x36, 0x00};
-    const uint8_t seq = 7;   // far from what the library expects: never delivered
-    const auto good = ModuleFrame(seq, 1, true, 13, ind);
-    auto checksum = good;
-    checksum[3] ^= 0x01;
-    auto crc = good;
-    crc[8] ^= 0x01;
-    auto length = good;
-    length.erase(length.begin() + 6);
-    const auto oversized = ModuleFrame(seq, 1, true, 13, std::vector<uint8_t>(600, 0x11));
-    const std::vector<uint8_t>* cases[] = {&checksum, &crc, &length, &oversized};
-    for (const auto* frame : cases) {
-        lib.sim().ClearWire();
-        lib.sim().ClearReceived();
-        lib.sim().SendRawBytes(*frame);
-        // Wait for the library's answer, then check it is the only thing.
-        PollUntil([&] { return !lib.HostFrames().empty(); }, 2000);
-        const auto frames = lib.HostFrames();
-        ASSERT_EQ(frames.size(), 1u);
-        EXPECT_TRUE(ParseFrame(frames[0]).pureAck());
-        EXPECT_TRUE(lib.sim().Received().empty());
-    }
 }
 
 struct Boxes {
