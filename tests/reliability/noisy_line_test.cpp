@@ -107,7 +107,7 @@ struct Load {
 };
 
 constexpr Load kSoakLoad{2000, 1000, 300, 5};
-constexpr Load kShortLoad{80, 60, 0, 0};
+constexpr Load kShortLoad{40, 30, 0, 0};
 
 // Each phase of a session must finish within this.
 constexpr uint32_t kPhaseTimeoutMs = 600000;
