@@ -1,6 +1,8 @@
 // Start-up and shut-down of the library against the simulator (or no port).
 #include <gtest/gtest.h>
 
+#include <time.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -18,7 +20,7 @@ namespace {
 
 using namespace kztest;
 
-TEST(Lifecycle, NoPort_InitStillStartsEverythingAndCloseSaysNotOpen) {
+TEST(Lifecycle, NoPort_InitStartsEverythingIdles_CloseSaysNotOpen_ALaterInitWorks) {
     ResetAllState();
     TempRoot root;
     HostWindows host;
@@ -37,11 +39,29 @@ TEST(Lifecycle, NoPort_InitStillStartsEverythingAndCloseSaysNotOpen) {
     EXPECT_TRUE(host.Codes().empty()) << "no settings are loaded (and reported) without the port";
     const uint8_t result[] = {0x09, 0x00, 0x55, 0x02, 0x31, 0x00, 1, 2, 3, 4, 5, 6};
     kz::OnInquiryResult(result, sizeof result);   // a phone found during the session
+    // Without a port the threads wait for shut-down: next to no CPU.
+    const auto cpuMs = [] {
+        timespec ts;
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+        return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+    };
+    const double before = cpuMs();
+    KzSleep(500);   // a window of time to measure over, not a wait for anything
+    EXPECT_LT(cpuMs() - before, 25.0);
     EXPECT_EQ(KZ_BT_CloseDevice(), -1);
     EXPECT_TRUE(kz::g_vecInquiry.empty()) << "close frees the session's inquiry results";
     EXPECT_EQ(kz::g_hRecvThread.load(), nullptr);
     EXPECT_EQ(kz::g_bRunning, 0);
+
+    kzsim::ModuleSimulator sim;   // the module turns up: a later init works
+    ASSERT_TRUE(sim.Start());
+    setenv("KZ_TARN_COM3", sim.DevicePath().c_str(), 1);
+    KZ_BT_DeviceInit();
+    EXPECT_TRUE(sim.WaitForMessage(48, 5000));
+    EXPECT_EQ(KZ_BT_CloseDevice(), 1);   // what closing the handle returned
+    sim.Stop();
     unsetenv("KZ_TARN_COM3");
+    ResetAllState();
 }
 
 // Requests that the event thread builds while close waits for it (here: a
