@@ -242,24 +242,8 @@ TEST_F(RegistryTest, RegisterConnectedDevice_TakesTheChosenInquiryResult) {
     EXPECT_EQ(kz::g_CurrConnectIndex, 0);
 }
 
-TEST_F(RegistryTest, RegisterConnectedDevice_HostileNameStaysInItsValue) {
-    root.Write(kTarnIni, Section(0, "First", "010101010101", kNoKey, 255));
-    kz::LoadPairedDevices();
-    Connect(0x22, "x\n[Device0]\nid=4\r\nname=evil");
-    kz::RegisterConnectedDevice();
-    EXPECT_EQ(kz::g_CurrConnectIndex, 1);
-
-    host.Clear();
-    kz::ResetRegistryState();
-    kz::LoadPairedDevices();
-    PairedDeviceRecord r;
-    ASSERT_TRUE(kz::GetSlot(0, &r));
-    EXPECT_STREQ(r.name, "First");
-    EXPECT_EQ(r.id, 0);
-    ASSERT_TRUE(kz::GetSlot(1, &r));
-    EXPECT_STREQ(r.name, "x [Device0] id=4  name=evil");
-    EXPECT_EQ(Notes(KZ_NOTIFY_DEVICE_INFO).size(), 2u);
-}
+// A name with line breaks is kept in its value by the INI engine (its own
+// test) and end to end by the hostile-phone test.
 
 // ------------------------------------------------------------------- delete
 
