@@ -21,9 +21,19 @@
 #include <stdio.h>
 
 #if defined(_WIN32)
-#define KZ_PLATFORM_API __declspec(dllimport)
+/* On Windows the platform layer is linked into KZ_Tarn.dll and not exported:
+ * host programs use the system's own calls. */
+#define KZ_PLATFORM_API
 #else
 #define KZ_PLATFORM_API __attribute__((visibility("default")))
+#endif
+
+/* The trace formats with the C99 printf of the C library in use (mingw's
+ * own on Windows, so %zu and %lld mean what they mean on POSIX). */
+#if defined(_WIN32)
+#define KZ_PRINTF_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define KZ_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
 #endif
 
 #ifdef __cplusplus
@@ -300,9 +310,9 @@ KZ_PLATFORM_API size_t KzUtf16ToUtf8(const uint16_t* in, size_t inLen, char* out
  * on standard error with time and thread. It has no other effect. */
 KZ_PLATFORM_API void KzSetTrace(int on);
 KZ_PLATFORM_API int KzTraceEnabled(void);
-KZ_PLATFORM_API void KzTrace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+KZ_PLATFORM_API void KzTrace(const char* fmt, ...) KZ_PRINTF_FORMAT(1, 2);
 /* Kernel debug output stand-in (standard error). */
-KZ_PLATFORM_API void KzDebugPrint(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+KZ_PLATFORM_API void KzDebugPrint(const char* fmt, ...) KZ_PRINTF_FORMAT(1, 2);
 
 #ifdef __cplusplus
 }
