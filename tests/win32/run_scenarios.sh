@@ -48,6 +48,10 @@ pty=$(cat "$work/sim.path" 2>/dev/null)
 [ -n "$pty" ] && [ -e "$pty" ] || fail "the simulator gave no pseudo-terminal (see $work/sim.log)"
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/com3"
 
+# The Wine server of the prefix is started here, so that what it writes goes
+# to its own log and not into the host's.
+timeout 60 wineserver -p60 2>>"$work/wineserver.log" >&2 || fail "the Wine server cannot start (see $work/wineserver.log)"
+
 root="Z:${work//\//\\}\\root"
 cd "$work" || fail "cannot enter $work"
 # The host's C library writes text lines with CR LF; the CR goes here.

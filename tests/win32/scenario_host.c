@@ -29,7 +29,7 @@ enum Channel { NOTIFY = 1, NAVIG = 2, BAR = 3 };
  * record kind (wParam) and param the call kind or the play state. */
 typedef struct Event {
     int channel;
-    uint32_t code, param;
+    uint32_t code, param, len;
     char text[TEXT_MAX];
     char slot[8];   /* inquiry results: the index to pair with */
 } Event;
@@ -45,6 +45,7 @@ static void Record(int channel, uint32_t code, uint32_t param, const char* text,
     e->param = param;
     e->text[0] = '\0';
     e->slot[0] = '\0';
+    e->len = 0;
     if (text) {
         size_t n = strnlen(text, len < TEXT_MAX - 1 ? len : TEXT_MAX - 1);
         memcpy(e->text, text, n);
@@ -74,6 +75,7 @@ static LRESULT CALLBACK NotifyProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPa
     uint32_t param = r->nCode == KZ_NOTIFY_CALL_RECORD && r->pData ? ((const CallRecord*)r->pData)->state
                                                                    : r->nParam;
     Record(NOTIFY, r->nCode, param, text, len);
+    g_events[g_count - 1].len = r->nLen;
     if (r->nCode == KZ_NOTIFY_INQUIRY && r->nParam == 1 && r->pData && g_count > 0)
         snprintf(g_events[g_count - 1].slot, sizeof g_events[0].slot, "%.7s",
                  ((const DeviceInfoRecord*)r->pData)->slot);
@@ -155,6 +157,28 @@ static int WaitFor(const char* what, int count, int channel, uint32_t code, long
     return 1;
 }
 
+/* A head unit downloads each call list whose size the library reports,
+ * until the library says the call lists are done. */
+static int DownloadCallLists(int atLeast) {
+    DWORD start = GetTickCount();
+    int answered = g_mark;
+    while (CountSince(NOTIFY, KZ_NOTIFY_PHONEBOOK_STATE, 2, NULL) == 0) {
+        for (; answered < g_count; ++answered) {
+            const Event* e = &g_events[answered];
+            if (e->channel == NOTIFY && e->code == KZ_NOTIFY_PHONEBOOK_SIZE && e->param != KZ_PB_PHONEBOOK)
+                KZ_BT_GetPhonebookData((int)e->param, (int)e->len);
+        }
+        if (GetTickCount() - start > WAIT_MS) {
+            printf("  call lists not done within %d ms\n", WAIT_MS);
+            return 0;
+        }
+        Pump(20);
+    }
+    int entries = CountSince(NOTIFY, KZ_NOTIFY_PHONEBOOK_ENTRY, -1, NULL);
+    printf("  call lists downloaded: %d entries\n", entries);
+    return entries >= atLeast;
+}
+
 static void Phone(const char* command) {
     printf("phone: %s\n", command);
     fprintf(stderr, "[%10lu ms] phone: %s\n", GetTickCount(), command);
@@ -207,7 +231,7 @@ static int InquiryAndPairing(void) {
     KZ_BT_PairRemoteDevice(g_inquiryIndex, "1234");
     return WaitFor("pairing reports the phone connected", 1, NOTIFY, KZ_NOTIFY_PAIRING, 2, NULL) &&
            WaitFor("hands-free connection", 1, NOTIFY, KZ_NOTIFY_CONNECTION, KZ_CONNECTION_CONNECTED, NULL) &&
-           WaitFor("call lists downloaded on connect", 1, NOTIFY, KZ_NOTIFY_PHONEBOOK_STATE, 2, NULL) &&
+           DownloadCallLists(3) &&   /* one received, one dialed, one missed call */
            (KZ_BT_InquiryDevice(0), WaitFor("inquiry over", 1, NOTIFY, KZ_NOTIFY_INQUIRY, 0, NULL)) &&
            Check("registry file written", FileSize("\\BACKUP\\KZ_CONFIG\\BlueTooth\\tarn.ini") > 0);
 }
@@ -222,8 +246,11 @@ static int IncomingCall(void) {
         !WaitFor("status bar: active", 1, BAR, KZ_INFORBAR_CALL_INFO, 2, "+4912345"))
         return 0;
     KZ_BT_Hangup();
+    /* After a call the library fetches the call lists again. */
     return WaitFor("call ended posted to NavigRecive", 1, NAVIG, KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_ENDED_L, NULL) &&
-           WaitFor("status bar: ended", 1, BAR, KZ_INFORBAR_CALL_INFO, 3, NULL);
+           WaitFor("status bar: ended", 1, BAR, KZ_INFORBAR_CALL_INFO, 3, NULL) &&
+           WaitFor("call lists restarted after the call", 1, NOTIFY, KZ_NOTIFY_PHONEBOOK_STATE, 0, NULL) &&
+           DownloadCallLists(3);
 }
 
 static int PhonebookAndRestart(void) {
@@ -243,8 +270,9 @@ static int PhonebookAndRestart(void) {
     Phone("restart");   /* the module restarts with the unit */
     if (!WaitFor("device ready again", 1, NOTIFY, KZ_NOTIFY_DEVICE_READY, 1, NULL)) return 0;
     KZ_BT_SetInitialValue();   /* connects the remembered phone */
-    if (!WaitFor("remembered phone connected", 1, NOTIFY, KZ_NOTIFY_CONNECT_COMPLETE, -1, NULL)) return 0;
-    Pump(500);   /* let the call lists that follow a connection settle */
+    if (!WaitFor("remembered phone connected", 1, NOTIFY, KZ_NOTIFY_CONNECT_COMPLETE, -1, NULL) ||
+        !DownloadCallLists(3))
+        return 0;
     g_mark = g_count;
     KZ_BT_GetContactsFromFile();
     return WaitFor("3 contacts loaded from the files", 3, NOTIFY, KZ_NOTIFY_PHONEBOOK_ENTRY, -1, NULL) &&

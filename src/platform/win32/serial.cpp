@@ -38,8 +38,11 @@ constexpr DWORD kInputPollMs = 5;
 // blocked KzWaitCommInput. Waiters hold a reference, so closing the line
 // never frees an event somebody waits on.
 struct SerialLine {
-    HANDLE cancel;
+    explicit SerialLine(HANDLE event) : cancel(event) {}
+    SerialLine(const SerialLine&) = delete;
+    SerialLine& operator=(const SerialLine&) = delete;
     ~SerialLine() { CloseHandle(cancel); }
+    const HANDLE cancel;
 };
 
 struct SerialLines {
@@ -117,7 +120,7 @@ KzHandle OpenSerialPort(unsigned port) {
     SetModuleFraming(h);
     auto& r = Lines();
     std::lock_guard<std::mutex> lock(r.mutex);
-    r.lines[h] = std::make_shared<SerialLine>(SerialLine{cancel});
+    r.lines[h] = std::make_shared<SerialLine>(cancel);
     return h;
 }
 
