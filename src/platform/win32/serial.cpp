@@ -79,6 +79,24 @@ DWORD Disposition(uint32_t creation) {
     }
 }
 
+// A line that cannot carry parity (a pseudo-terminal under Wine refuses it
+// from the second setting on) runs without it rather than keeping whatever
+// speed and flow control it had: the other settings still take effect.
+bool ApplyDcb(HANDLE h, DCB& dcb) {
+    if (SetCommState(h, &dcb)) return true;
+    DWORD error = GetLastError();
+    if (error == ERROR_INVALID_PARAMETER && dcb.Parity != NOPARITY) {
+        KzTrace("serial line refuses parity %u; it runs without", dcb.Parity);
+        dcb.Parity = NOPARITY;
+        dcb.fParity = FALSE;
+        if (SetCommState(h, &dcb)) return true;
+        error = GetLastError();
+    }
+    KzTrace("SetCommState %lu baud refused, error %lu", dcb.BaudRate, error);
+    SetLastError(error);
+    return false;
+}
+
 // 8E1, binary, parity checked on input, no hardware or software flow control.
 bool SetModuleFraming(HANDLE h) {
     DCB dcb{};
@@ -95,7 +113,7 @@ bool SetModuleFraming(HANDLE h) {
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
     dcb.fOutX = FALSE;
     dcb.fInX = FALSE;
-    return SetCommState(h, &dcb) != 0;
+    return ApplyDcb(h, dcb);
 }
 
 KzHandle OpenSerialPort(unsigned port) {
@@ -114,9 +132,9 @@ KzHandle OpenSerialPort(unsigned port) {
         SetLastError(error);
         return KZ_INVALID_HANDLE;
     }
-    // The framing is set once here; the library's own SetCommState adds the
-    // baud rate. A pseudo-terminal behind the port may refuse the parity (see
-    // docs/win32.md); the line then runs without it and the open still counts.
+    // The framing and flow control are set here; the library's own
+    // SetCommState adds the baud rate. A failure leaves the line as the
+    // driver had it and the open still counts, as the library expects.
     SetModuleFraming(h);
     auto& r = Lines();
     std::lock_guard<std::mutex> lock(r.mutex);
@@ -209,7 +227,7 @@ KZ_PLATFORM_API int KzSetCommState(KzHandle port, const KzDcb* in) {
     dcb.fRtsControl = in->fRtsControl & 3;
     dcb.fOutX = in->fOutX & 1;
     dcb.fInX = in->fInX & 1;
-    return SetCommState(port, &dcb) ? 1 : 0;
+    return ApplyDcb(port, dcb) ? 1 : 0;
 }
 
 KZ_PLATFORM_API int KzClearCommError(KzHandle port, uint32_t* errors, KzComStat* stat) {
