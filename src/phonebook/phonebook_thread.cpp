@@ -49,6 +49,7 @@ uint32_t PhoneBookFileThreadProc(void* arg) {
         std::lock_guard<std::mutex> lock(g_threadMutex);
         if (!TakeWaiting(syncMode)) {
             g_threadRunning = false;
+            g_fileThreadId = std::thread::id();
             return result;
         }
     }
