@@ -304,6 +304,15 @@ KZ_PLATFORM_API size_t KzUtf8ToUtf16(const char* in, size_t inLen, uint16_t* out
 /* UTF-16 to UTF-8, same rules; a lone surrogate becomes U+FFFD. */
 KZ_PLATFORM_API size_t KzUtf16ToUtf8(const uint16_t* in, size_t inLen, char* out, size_t outCap);
 
+/* Text in another character set (an IANA name such as "ISO-8859-1" or
+ * "Shift_JIS") to UTF-8: a byte that cannot be decoded becomes U+FFFD.
+ * Writes at most outCap bytes, without a terminator, and returns the length
+ * of the whole result (larger than outCap: call again with that much room),
+ * or -1 when the character set is unknown. Four bytes out per byte in are
+ * always enough. */
+KZ_PLATFORM_API long KzCharsetToUtf8(const char* charset, const char* in, size_t inLen, char* out,
+                                     size_t outCap);
+
 /* -------------------------------------------------------------------- trace */
 
 /* Debug trace: off unless $KZ_TARN_TRACE=1 (or KzSetTrace(1)); then one line
