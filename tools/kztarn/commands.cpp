@@ -6,9 +6,11 @@
 #include <sstream>
 
 #include "KZ_Tarn.h"
+#include "kz_platform.h"
 #include "phone.h"
 #include "session.h"
 #include "sim_script.h"
+#include "stored_settings.h"
 
 namespace kztool {
 
@@ -46,6 +48,11 @@ bool Fail(CommandContext& c, std::string message) {
     c.error = std::move(message);
     return false;
 }
+// A well-formed command that cannot do anything: its outcome is a failure.
+bool Refuse(CommandContext& c, std::string why) {
+    c.refused = std::move(why);
+    return true;
+}
 
 bool ParseInt(const std::string& s, long min, long max, long& out) {
     if (s.empty()) return false;
@@ -75,6 +82,23 @@ bool ParseListType(const std::string& s, int& type) {
 }
 
 void ExpectRequests(CommandContext& c, std::vector<uint16_t> ids) { c.expect.requests = std::move(ids); }
+// A library command: one of these requests goes out and the module confirms
+// it with status 0. whyNothingSent names the library's reasons to send nothing.
+void ExpectConfirmed(CommandContext& c, std::vector<uint16_t> ids, std::string whyNothingSent = "") {
+    c.expect.requests = std::move(ids);
+    c.expect.confirm = true;
+    c.expect.whyNothingSent = std::move(whyNothingSent);
+}
+// A setting the library only stores: the file must hold value afterwards.
+void ExpectStored(CommandContext& c, const char* setting, std::string value, std::string shown = "") {
+    c.expect.storedSection = setting;
+    c.expect.storedKey = setting;
+    c.expect.storedValue = std::move(value);
+    c.expect.storedShown = std::move(shown);
+}
+constexpr char kWhyConnectRefused[] = "a phone is connected or a connection is under way";
+constexpr char kWhyMusicRefused[] =
+    "no phone connected, or phone music is not the source: type 'source a2dp' first";
 void ExpectNotify(CommandContext& c, std::vector<uint32_t> codes) { c.expect.notifications = std::move(codes); }
 // Phone-side actions: any of these events shows that the library reacted.
 void ExpectEvents(CommandContext& c, std::vector<std::string> names) { c.expect.anyEvents = std::move(names); }
@@ -92,47 +116,51 @@ bool CmdStop(CommandContext& c, const Args&) {
 }
 bool CmdInit(CommandContext& c, const Args&) {
     KZ_BT_SetInitialValue();
-    ExpectRequests(c, {kReqLocalName});
+    ExpectConfirmed(c, {kReqLocalName});
     return true;
 }
 bool CmdScan(CommandContext& c, const Args& a) {
     const bool stop = !a.empty();
     if (stop && a[0] != "stop") return Fail(c, "expected 'stop' or nothing");
     KZ_BT_InquiryDevice(stop ? 0 : 1);
-    if (stop) ExpectRequests(c, {kReqVisibleMode});
+    // The inquiry's confirmation comes when it ends: sent is enough.
+    if (stop) ExpectConfirmed(c, {kReqVisibleMode});
     else ExpectRequests(c, {kReqInquiry, kReqDisconnect});
     return true;
 }
 bool CmdPair(CommandContext& c, const Args& a) {
     long index = 0;
     if (!ParseInt(a[0], 0, kMaxLevel, index)) return Fail(c, "INDEX is a number of an inquiry result");
-    if (a[1].size() != 4) return Fail(c, "PIN has four characters");
+    if (a[1].size() != 4 || a[1].find_first_not_of("0123456789") != std::string::npos)
+        return Fail(c, "PIN has four digits");
     KZ_BT_PairRemoteDevice(a[0].c_str(), a[1].c_str());
-    ExpectRequests(c, {kReqConnect});
+    ExpectConfirmed(c, {kReqConnect}, "no inquiry result " + a[0] + ", or " + kWhyConnectRefused);
     return true;
 }
 bool CmdConnect(CommandContext& c, const Args& a) {
     long slot = 0;
     if (!ParseInt(a[0], 0, 4, slot)) return Fail(c, "SLOT is 0 to 4");
+    if (!PairedSlotUsed(static_cast<int>(slot))) return Refuse(c, "slot " + a[0] + " holds no paired phone");
     KZ_BT_ConnectPairedDevice(a[0].c_str());
-    ExpectRequests(c, {kReqConnect});
+    ExpectConfirmed(c, {kReqConnect}, kWhyConnectRefused);
     return true;
 }
 bool CmdRetry(CommandContext& c, const Args&) {
     KZ_BT_PairingRetry();
-    ExpectRequests(c, {kReqConnect});
+    ExpectConfirmed(c, {kReqConnect}, kWhyConnectRefused);
     return true;
 }
 bool CmdDisconnect(CommandContext& c, const Args& a) {
     if (!a.empty() && a[0] != "a2dp") return Fail(c, "expected 'a2dp' or nothing");
     if (a.empty()) KZ_BT_DisConnectPairedDevice();
     else KZ_BT_DisconnectA2DP();
-    ExpectRequests(c, {kReqDisconnect});
+    ExpectConfirmed(c, {kReqDisconnect}, "no phone connected (or a download runs: it disconnects when the batch ends)");
     return true;
 }
 bool CmdDelete(CommandContext& c, const Args& a) {
     long slot = 0;
     if (!ParseInt(a[0], 0, 4, slot)) return Fail(c, "SLOT is 0 to 4");
+    if (!PairedSlotUsed(static_cast<int>(slot))) return Refuse(c, "slot " + a[0] + " is empty");
     KZ_BT_DeletePairedDevice(a[0].c_str());
     ExpectNotify(c, {KZ_NOTIFY_DEVICE_DELETED});
     return true;
@@ -145,55 +173,55 @@ bool CmdDial(CommandContext& c, const Args& a) {
     if (a[0].find_first_not_of("0123456789+*#pw ") != std::string::npos)
         return Fail(c, "NUMBER has digits, + * # only");
     KZ_BT_Dial(a[0].c_str());
-    ExpectRequests(c, {kReqDial});
+    ExpectConfirmed(c, {kReqDial});
     return true;
 }
 bool CmdAnswer(CommandContext& c, const Args&) {
     KZ_BT_Answer();
-    ExpectRequests(c, {kReqAnswer});
+    ExpectConfirmed(c, {kReqAnswer});
     return true;
 }
 bool CmdHangup(CommandContext& c, const Args&) {
     KZ_BT_Hangup();
-    ExpectRequests(c, {kReqAnswer});
+    ExpectConfirmed(c, {kReqAnswer});
     return true;
 }
 bool CmdHold(CommandContext& c, const Args&) {
     KZ_BT_Hold1stCall();
-    ExpectRequests(c, {kReqCallHold});
+    ExpectConfirmed(c, {kReqCallHold});
     return true;
 }
 bool CmdSwitch(CommandContext& c, const Args&) {
     KZ_BT_SwitchCalls();
-    ExpectRequests(c, {kReqCallHold});
+    ExpectConfirmed(c, {kReqCallHold});
     return true;
 }
 bool CmdEnd(CommandContext& c, const Args& a) {
     if (!a.empty() && a[0] != "waiting") return Fail(c, "expected 'waiting' or nothing");
     if (a.empty()) KZ_BT_End1stCall();
     else KZ_BT_EndWaitingCall();
-    ExpectRequests(c, {kReqCallHold});
+    ExpectConfirmed(c, {kReqCallHold});
     return true;
 }
 bool CmdDtmf(CommandContext& c, const Args& a) {
     if (a[0].size() != 1 || std::string("0123456789*#ABCD").find(a[0][0]) == std::string::npos)
         return Fail(c, "CHAR is one of 0-9 * # A-D");
     KZ_BT_DTMF(a[0][0]);
-    ExpectRequests(c, {kReqDtmf});
+    ExpectConfirmed(c, {kReqDtmf});
     return true;
 }
 bool CmdAudio(CommandContext& c, const Args& a) {
     if (a[0] != "car" && a[0] != "phone") return Fail(c, "expected car or phone");
     const bool car = a[0] == "car";
     KZ_BT_AudioTransfer(car ? 1 : 0);
-    ExpectRequests(c, {car ? kReqAudioCar : kReqAudioPhone});
+    ExpectConfirmed(c, {car ? kReqAudioCar : kReqAudioPhone});
     return true;
 }
 bool CmdMute(CommandContext& c, const Args& a) {
     bool on = false;
     if (!ParseOnOff(a[0], on)) return Fail(c, "expected on or off");
     KZ_BT_SetPhoneMute(on ? 1 : 0);
-    ExpectRequests(c, {kReqMicVolume});
+    ExpectConfirmed(c, {kReqMicVolume});
     return true;
 }
 bool CmdSetMute(CommandContext& c, const Args& a) {
@@ -204,7 +232,7 @@ bool CmdSetMute(CommandContext& c, const Args& a) {
 }
 bool Avrcp(CommandContext& c, int operation) {
     KZ_BT_AVRCPCmd(operation);
-    ExpectRequests(c, {kReqPassThrough, kReqConnect});
+    ExpectConfirmed(c, {kReqPassThrough, kReqConnect}, kWhyMusicRefused);
     return true;
 }
 bool CmdPlay(CommandContext& c, const Args&) { return Avrcp(c, kAvrcpPlay); }
@@ -232,34 +260,37 @@ bool CmdPhonebook(CommandContext& c, const Args& a) {
     if (a[0] == "size") {
         if (a.size() != 2) return Fail(c, "size takes TYPE only");
         KZ_BT_GetPhonBookSize(type);
-        ExpectNotify(c, {KZ_NOTIFY_PHONEBOOK_SIZE});
+        ExpectConfirmed(c, {kReqPbapPull}, "no phone connected with its phonebook (PBAP)");
         return true;
     }
     if (a[0] == "download") {
         long count = 0;
         if (a.size() != 3 || !ParseInt(a[2], 1, 0xFFFF, count)) return Fail(c, "COUNT is 1 to 65535");
         KZ_BT_GetPhonebookData(type, static_cast<int>(count));
-        ExpectRequests(c, {kReqPbapPull});
+        ExpectConfirmed(c, {kReqPbapPull}, "no phone connected with its phonebook (PBAP)");
         return true;
     }
     return Fail(c, "expected size, download or load");
 }
 bool CmdPin(CommandContext& c, const Args& a) {
-    if (a[0].size() != 4) return Fail(c, "PIN has four characters");
+    if (a[0].size() != 4 || a[0].find_first_not_of("0123456789") != std::string::npos)
+        return Fail(c, "PIN has four digits");
     KZ_BT_SetPinCode(a[0].c_str());
-    ExpectNotify(c, {KZ_NOTIFY_PIN_CODE});
+    ExpectStored(c, "PinCode", a[0]);
     return true;
 }
 bool CmdAutoAnswer(CommandContext& c, const Args& a) {
     bool on = false;
     if (!ParseOnOff(a[0], on)) return Fail(c, "expected on or off");
     KZ_BT_SetAutoAnswer(on ? 1 : 0);
+    ExpectStored(c, "AutoAnswer", on ? "0" : "1", a[0]);   // the stored value 0 means on
     return true;
 }
 bool CmdAutoConnect(CommandContext& c, const Args& a) {
     bool on = false;
     if (!ParseOnOff(a[0], on)) return Fail(c, "expected on or off");
     KZ_BT_SetAutoConnect(on ? 0 : 1);   // the stored value 0 means on
+    ExpectStored(c, "AutoConnect", on ? "0" : "1", a[0]);
     return true;
 }
 bool CmdMicMode(CommandContext& c, const Args& a) {
@@ -273,7 +304,8 @@ bool CmdMicMode(CommandContext& c, const Args& a) {
     else if (a[0] == "external") mode = 1;
     else if (!ParseInt(a[0], 0, kMaxLevel, mode)) return Fail(c, "expected internal, external or a number");
     KZ_BT_SetMicrophoneMode(static_cast<int>(mode));
-    ExpectRequests(c, {kReqMicMode});
+    ExpectConfirmed(c, {kReqMicMode});
+    ExpectStored(c, "Microphone", std::to_string(mode), a[0]);
     return true;
 }
 bool CmdMicGain(CommandContext& c, const Args& a) {
@@ -285,12 +317,12 @@ bool CmdMicGain(CommandContext& c, const Args& a) {
     long gain = 0;
     if (!ParseInt(a[0], 0, kMaxLevel, gain)) return Fail(c, "GAIN is 0 to 255");
     KZ_BT_SetMicrophoneGain(static_cast<int>(gain));
-    ExpectRequests(c, {kReqMicGain});
+    ExpectConfirmed(c, {kReqMicGain});
     return true;
 }
 bool CmdName(CommandContext& c, const Args&) {
     KZ_BT_SetLocalDeviceName();
-    ExpectRequests(c, {kReqLocalName});
+    ExpectConfirmed(c, {kReqLocalName});
     return true;
 }
 bool CmdResetAt(CommandContext& c, const Args&) {
@@ -679,6 +711,7 @@ LineOutcome RunLine(Session& session, const std::string& text) {
     }
     const Args args(words.begin() + 1, words.end());
     const int n = static_cast<int>(args.size());
+    outcome.command = cmd->group == Group::kPhone && n > 0 ? "phone " + args[0] : cmd->name;
     const std::string usage = std::string("usage: ") + cmd->name + (*cmd->usage ? " " : "") + cmd->usage;
     if (n < cmd->minArgs || (cmd->maxArgs >= 0 && n > cmd->maxArgs)) {
         outcome.result = RunResult::kUsage;
@@ -690,7 +723,7 @@ LineOutcome RunLine(Session& session, const std::string& text) {
         outcome.message = "the library is stopped; type 'start'";
         return outcome;
     }
-    CommandContext ctx{&session, session.simulator(), {}, {}, {}, false};
+    CommandContext ctx{&session, session.simulator(), {}, {}, {}, {}, false};
     if (!cmd->run(ctx, args)) {
         outcome.result = cmd->group == Group::kPhone ? RunResult::kUnavailable : RunResult::kUsage;
         outcome.message = cmd->group == Group::kPhone ? ctx.error : usage + ": " + ctx.error;
@@ -702,42 +735,139 @@ LineOutcome RunLine(Session& session, const std::string& text) {
     }
     outcome.expect = ctx.expect;
     outcome.message = ctx.info;
+    if (!ctx.refused.empty()) {
+        outcome.result = RunResult::kFailed;
+        outcome.message = outcome.command + " failed: " + ctx.refused;
+    }
     if (ctx.quit) outcome.result = RunResult::kQuit;
     return outcome;
 }
 
-bool ExpectSatisfied(Session& s, const Expect& e, size_t hostMark, size_t simMark) {
-    if (auto* sim = s.simulator(); sim && e.delivered && sim->WaitOutgoingIdle(0)) return true;
-    if (auto* sim = s.simulator(); sim && !e.requests.empty()) {
-        const auto received = sim->Received();
-        for (size_t i = simMark; i < received.size(); ++i)
-            for (uint16_t id : e.requests)
-                if (received[i].id == id) return true;
-    }
+CommandMarks MarksNow(Session& s) {
+    s.wire().Poll(KzGetTickCount());
+    return {s.host().Mark(), s.wire().Mark()};
+}
+
+namespace {
+
+std::string Squeezed(const std::string& text) {
+    std::string out;
+    for (char ch : text)
+        if (ch != ' ' || (!out.empty() && out.back() != ' ')) out += ch;
+    return out;
+}
+
+bool EventSeen(Session& s, const Expect& e, size_t hostMark) {
     for (const auto& ev : s.host().Since(hostMark)) {
         for (uint32_t code : e.notifications)
             if (ev.channel == "notify" && ev.code == code) return true;
         for (const auto& name : e.anyEvents)
             if (ev.name == name) return true;
+        // Words of the line match however the columns are spaced.
         if (!e.eventName.empty() && ev.name == e.eventName &&
-            ev.text.find(e.eventText) != std::string::npos)
+            Squeezed(ev.text).find(Squeezed(e.eventText)) != std::string::npos)
             return true;
     }
-    // A real module's requests cannot be watched: sent is done.
-    return !s.simulator() && !e.requests.empty() && e.notifications.empty() && e.anyEvents.empty() &&
-           e.eventName.empty();
+    return false;
 }
 
-bool AwaitExpect(Session& s, const Expect& e, size_t hostMark, size_t simMark, uint32_t ms) {
+bool PhoneConnected(Session& s) {
+    bool connected = false;
+    for (const auto& ev : s.host().Since(0))
+        if (ev.channel == "notify" && ev.code == KZ_NOTIFY_CONNECTION)
+            connected = ev.Number("value") == KZ_CONNECTION_CONNECTED;
+    return connected;
+}
+
+std::string StatusReason(Session& s, int status) {
+    return (PhoneConnected(s) ? "refused by the module" : "no phone connected") + std::string(" (status ") +
+           std::to_string(status) + ")";
+}
+
+std::string Shown(const Expect& e) {
+    return e.storedShown.empty() || e.storedShown == e.storedValue ? e.storedValue
+                                                                   : e.storedShown + " (" + e.storedValue + ")";
+}
+
+// The stored value against the wanted one; "" when they agree.
+std::string StoredMismatch(const Expect& e) {
+    const auto stored = ReadIniValue(UserSettingsPath(), e.storedSection, e.storedKey);
+    if (stored && *stored == e.storedValue) return "";
+    return "the settings file holds " + (stored ? "'" + *stored + "'" : std::string("nothing")) + ", not '" +
+           e.storedValue + "' (the write was refused)";
+}
+
+}  // namespace
+
+CommandOutcome AwaitOutcome(Session& s, const std::string& command, const Expect& e, const CommandMarks& marks,
+                            uint32_t ms) {
+    CommandOutcome out;
+    auto failed = [&](const std::string& why, int status = -1) {
+        out.ok = false;
+        out.status = status;
+        out.text = command + " failed: " + why;
+        return out;
+    };
     if (e.sleepMs) {
         s.Pump(std::min(e.sleepMs, ms));
-        return e.sleepMs <= ms;
+        return e.sleepMs <= ms ? out : failed("timed out");
+    }
+    if (!e.storedKey.empty()) {
+        if (const std::string problem = StoredMismatch(e); !problem.empty()) return failed(problem);
+        if (e.requests.empty()) {
+            out.text = command + " stored: " + Shown(e);
+            return out;
+        }
     }
     if (e.Empty()) {
         s.Pump(0);
-        return true;
+        return out;
     }
-    return s.WaitFor([&] { return ExpectSatisfied(s, e, hostMark, simMark); }, ms);
+    WireTap& wire = s.wire();
+    const uint32_t start = KzGetTickCount();
+    long sent = -1;
+    const TappedMessage* confirmation = nullptr;
+    bool delivered = false;
+    const bool done = s.WaitFor(
+        [&] {
+            wire.Poll(KzGetTickCount());
+            if (EventSeen(s, e, marks.host)) return true;
+            if (auto* sim = s.simulator(); sim && e.delivered && sim->WaitOutgoingIdle(0)) return delivered = true;
+            if (sent < 0) sent = wire.FindRequest(marks.wire, e.requests);
+            if (sent < 0) return false;
+            if (!e.confirm) return true;
+            confirmation = wire.FindConfirm(static_cast<size_t>(sent), wire.messages()[sent].id);
+            return confirmation != nullptr;
+        },
+        ms);
+    (void)start;
+    if (!done) {
+        if (!e.requests.empty() && sent < 0 && e.notifications.empty() && e.anyEvents.empty() && e.eventName.empty())
+            return failed("the library sent nothing" + (e.whyNothingSent.empty() ? "" : " (" + e.whyNothingSent + ")"));
+        if (sent >= 0 && e.confirm)
+            return failed("no confirmation from the module within " + std::to_string((ms + 999) / 1000) + " s");
+        return failed("not seen within " + std::to_string((ms + 999) / 1000) + " s");
+    }
+    if (confirmation) {
+        out.status = confirmation->status;
+        if (confirmation->status > 0) return failed(StatusReason(s, confirmation->status), confirmation->status);
+        out.text = command + " ok" + (e.storedKey.empty() ? "" : ", stored: " + Shown(e));
+    }
+    return out;
+}
+
+bool AwaitExpect(Session& s, const Expect& e, const CommandMarks& marks, uint32_t ms) {
+    return AwaitOutcome(s, "", e, marks, ms).ok;
+}
+
+Event OutcomeEvent(const std::string& command, const CommandOutcome& o) {
+    Event e;
+    e.channel = "outcome";
+    e.name = o.ok ? "ok" : "failed";
+    e.text = o.text.empty() ? command + " ok" : o.text;
+    e.fields = {{"command", command, false}, {"ok", o.ok ? "true" : "false", true}};
+    if (o.status >= 0) e.fields.push_back({"status", std::to_string(o.status), true});
+    return e;
 }
 
 std::string CheckLine(const std::string& text) {
@@ -775,7 +905,7 @@ LineOutcome RunPhoneLine(kzsim::ModuleSimulator& sim, const std::string& text) {
         outcome.result = RunResult::kQuit;
         return outcome;
     }
-    CommandContext ctx{nullptr, &sim, {}, {}, {}, false};
+    CommandContext ctx{nullptr, &sim, {}, {}, {}, {}, false};
     if (!CmdPhone(ctx, words)) {
         outcome.result = ctx.error.rfind("usage:", 0) == 0 ? RunResult::kUsage : RunResult::kUnknown;
         outcome.message = ctx.error;

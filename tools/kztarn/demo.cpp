@@ -135,11 +135,10 @@ private:
 std::string RunStep(Session& s, const Step& step, const Marks& marks) {
     for (const char* line : step.commands) {
         s.output().Print("  > " + std::string(line));
-        const size_t hostMark = s.host().Mark();
-        const size_t simMark = s.simulator()->Received().size();
+        const CommandMarks before = MarksNow(s);
         const LineOutcome r = RunLine(s, line);
         if (r.result != RunResult::kOk) return std::string("'") + line + "': " + r.message;
-        if (!AwaitExpect(s, r.expect, hostMark, simMark, kStepTimeoutMs))
+        if (!AwaitExpect(s, r.expect, before, kStepTimeoutMs))
             return std::string("'") + line + "' was not confirmed";
         if (!r.message.empty()) s.output().Print(r.message);
     }

@@ -15,8 +15,15 @@ constexpr char kNotifyClass[] = "KzTarnConsoleNotify";
 constexpr char kNavigClass[] = "KzTarnConsoleNavig";
 }  // namespace
 
-HostWindows::HostWindows(EventPrinter& printer, Output& output, bool json)
-    : printer_(printer), output_(output), json_(json) {}
+HostWindows::HostWindows(EventPrinter& printer, Output& output, bool json, bool verbose)
+    : printer_(printer), output_(output), json_(json), verbose_(verbose) {}
+
+bool HostWindows::ShownByDefault(const Event& e) {
+    if (e.channel != "status" && e.channel != "bar") return true;
+    // Status posts and bar records repeat a notification of the same event,
+    // except these, which no notification carries.
+    return e.channel == "status" && e.code == KZ_NAVIG_SOURCE_W;
+}
 
 HostWindows::~HostWindows() {
     for (KzHwnd w : windows_) KzDestroyWindow(w);
@@ -60,11 +67,13 @@ std::vector<Event> HostWindows::Since(size_t mark) const {
     return std::vector<Event>(log_.begin() + static_cast<std::ptrdiff_t>(mark), log_.end());
 }
 
-void HostWindows::Deliver(const Event& event) {
-    const std::string time = TimeStamp();
-    if (!quiet_) output_.Post(json_ ? event.Json(time) : event.Line(time));
+void HostWindows::Log(Event event, bool show) { Deliver(event, show); }
+
+void HostWindows::Deliver(const Event& event, bool show) {
     Event logged = event;
     logged.tickMs = KzGetTickCount();
+    logged.wallMs = Event::NowMs();
+    if (show && !quiet_ && (verbose_ || ShownByDefault(logged))) output_.Post(json_ ? logged.Json() : logged.Line());
     {
         std::lock_guard<std::mutex> lock(mutex_);
         log_.push_back(logged);

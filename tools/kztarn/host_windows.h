@@ -16,7 +16,10 @@ namespace kztool {
 
 class HostWindows {
 public:
-    HostWindows(EventPrinter& printer, Output& output, bool json);
+    // json: events as JSON lines; verbose: every channel's record on its own
+    // line (else one line per event: the notification, with status posts and
+    // status-bar records that repeat it left out).
+    HostWindows(EventPrinter& printer, Output& output, bool json, bool verbose = false);
     ~HostWindows();
     HostWindows(const HostWindows&) = delete;
     HostWindows& operator=(const HostWindows&) = delete;
@@ -27,6 +30,13 @@ public:
     // Events received so far, in order. Mark() is the current count.
     size_t Mark() const;
     std::vector<Event> Since(size_t mark) const;
+    // An event of the console's own (the line's state, a command's outcome):
+    // logged and shown like the library's.
+    void Add(Event event) { Deliver(event); }
+    // Logs it; prints it only when show is set.
+    void Log(Event event, bool show);
+    // Whether an event is shown without --verbose.
+    static bool ShownByDefault(const Event& event);
     // Stops printing events (the log still records them).
     void SetQuiet(bool quiet) { quiet_ = quiet; }
     // Called with each event as it arrives, on the library's thread that
@@ -39,11 +49,12 @@ private:
     static KzLResult NotifyProc(KzHwnd, uint32_t, KzWParam, KzLParam);
     static KzLResult NavigProc(KzHwnd, uint32_t, KzWParam, KzLParam);
     static KzLResult InforbarProc(KzHwnd, uint32_t, KzWParam, KzLParam);
-    void Deliver(const Event& event);
+    void Deliver(const Event& event, bool show = true);
 
     EventPrinter& printer_;
     Output& output_;
     bool json_;
+    bool verbose_;
     bool quiet_ = false;
     std::vector<KzHwnd> windows_;
     mutable std::mutex mutex_;

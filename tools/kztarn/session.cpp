@@ -113,15 +113,8 @@ bool Session::Open(const SessionOptions& options, std::string& error) {
     setenv(kRootEnv, root.c_str(), 1);
     KzSetRootDir(root.c_str());
 
-    if (!options.trace.empty()) {
-        FILE* probe = std::fopen(options.trace.c_str(), "wb");
-        if (!probe) {
-            error = "cannot write the wire trace " + options.trace + ": " + std::strerror(errno);
-            return false;
-        }
-        std::fclose(probe);
-        setenv(kz::kWireTraceEnv, options.trace.c_str(), 1);
-    }
+    root_ = root;
+    if (!SetUpTrace(options, error)) return false;
 
     if (!options.port.empty()) {
         if (!CheckSerialDevice(options.port, error)) return false;
@@ -137,7 +130,7 @@ bool Session::Open(const SessionOptions& options, std::string& error) {
         setenv(kComEnv, sim_->DevicePath().c_str(), 1);
     }
 
-    host_ = std::make_unique<HostWindows>(printer_, output_, options.json);
+    host_ = std::make_unique<HostWindows>(printer_, output_, options.json, options.verbose);
     host_->SetQuiet(options.quiet);
     host_->SetHook(options.onEvent);
     if (!host_->Create(error)) return false;
@@ -147,6 +140,40 @@ bool Session::Open(const SessionOptions& options, std::string& error) {
     ready_ = WaitForNotify(KZ_NOTIFY_DEVICE_READY, mark, options.readyTimeoutMs);
     if (ready_ && options.initialise) KZ_BT_SetInitialValue();
     return true;
+}
+
+// The console learns what the module confirmed from the wire trace: the
+// user's file (--trace or $KZ_TARN_WIRE_TRACE), else one of its own in the
+// root folder, removed when the session ends.
+bool Session::SetUpTrace(const SessionOptions& options, std::string& error) {
+    std::string path = options.trace;
+    const char* env = std::getenv(kz::kWireTraceEnv);
+    if (path.empty() && env && *env) path = env;
+    if (path.empty()) {
+        path = root_ + "/.kztarn-wire-" + std::to_string(getpid()) + ".pcap";
+        ownTrace_ = path;
+    }
+    FILE* probe = std::fopen(path.c_str(), "wb");
+    if (!probe) {
+        error = "cannot write the wire trace " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::fclose(probe);
+    setenv(kz::kWireTraceEnv, path.c_str(), 1);
+    wire_.Follow(path);
+    return true;
+}
+
+void Session::ShowLineChanges() {
+    wire_.Poll(KzGetTickCount());
+    for (const auto& note : wire_.TakeNotes()) {
+        Event e;
+        e.channel = "link";
+        e.name = "module";
+        e.text = note.text.substr(note.text.find(' ') + 1);   // "lost: ..." / "back: ..."
+        e.fields = {{"state", note.up ? "back" : "lost", false}};
+        if (host_) host_->Add(e);
+    }
 }
 
 void Session::StartLibrary() {
@@ -174,6 +201,8 @@ void Session::Close() {
     if (sim_) sim_->Stop();
     sim_.reset();
     output_.Flush();
+    if (!ownTrace_.empty()) unlink(ownTrace_.c_str());
+    ownTrace_.clear();
 }
 
 void Session::Pump(uint32_t ms) {
@@ -187,6 +216,7 @@ void Session::Pump(uint32_t ms) {
             while (KzPeekMessage(&msg, 0))
                 if (msg.message != KZ_WM_QUIT) KzDispatchMessage(&msg);
         }
+        ShowLineChanges();
         output_.Flush();
     } while (KzGetTickCount() - start < ms);
 }

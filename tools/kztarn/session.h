@@ -11,6 +11,7 @@
 #include "host_windows.h"
 #include "module_simulator.h"
 #include "output.h"
+#include "wire_tap.h"
 
 namespace kztool {
 
@@ -20,6 +21,7 @@ struct SessionOptions {
     std::string trace;      // wire trace file; empty = $KZ_TARN_WIRE_TRACE as it is
     bool json = false;      // events as JSON lines
     bool quiet = false;     // do not print events (the log still records them)
+    bool verbose = false;   // each channel's record on its own line
     bool initialise = true; // KZ_BT_SetInitialValue once the device is ready
     HostWindows::Hook onEvent;   // sees every event as it arrives (HostWindows::SetHook)
     uint32_t readyTimeoutMs = 5000;
@@ -56,6 +58,9 @@ public:
 
     kzsim::ModuleSimulator* simulator() { return sim_.get(); }
     HostWindows& host() { return *host_; }
+    // What crossed the line, from the wire trace (always on in a session).
+    WireTap& wire() { return wire_; }
+    const std::string& root() const { return root_; }
     ContactBook& contacts() { return contacts_; }
     Output& output() { return output_; }
     bool ready() const { return ready_; }
@@ -67,11 +72,17 @@ public:
     int StopLibrary();
 
 private:
+    bool SetUpTrace(const SessionOptions& options, std::string& error);
+    void ShowLineChanges();
+
     Output& output_;
     ContactBook contacts_;
     EventPrinter printer_{contacts_};
     std::unique_ptr<HostWindows> host_;
     std::unique_ptr<kzsim::ModuleSimulator> sim_;
+    WireTap wire_;
+    std::string root_;
+    std::string ownTrace_;   // a trace the session made for itself, removed at the end
     bool running_ = false;
     bool ready_ = false;
     bool startedBefore_ = false;
