@@ -16,14 +16,7 @@ constexpr char kNavigClass[] = "KzTarnConsoleNavig";
 }  // namespace
 
 HostWindows::HostWindows(EventPrinter& printer, Output& output, bool json, bool verbose)
-    : printer_(printer), output_(output), json_(json), verbose_(verbose) {}
-
-bool HostWindows::ShownByDefault(const Event& e) {
-    if (e.channel != "status" && e.channel != "bar") return true;
-    // Status posts and bar records repeat a notification of the same event,
-    // except these, which no notification carries.
-    return e.channel == "status" && e.code == KZ_NAVIG_SOURCE_W;
-}
+    : printer_(printer), output_(output), json_(json), view_(verbose) {}
 
 HostWindows::~HostWindows() {
     for (KzHwnd w : windows_) KzDestroyWindow(w);
@@ -67,13 +60,30 @@ std::vector<Event> HostWindows::Since(size_t mark) const {
     return std::vector<Event>(log_.begin() + static_cast<std::ptrdiff_t>(mark), log_.end());
 }
 
+void HostWindows::Show(const std::vector<Event>& events) {
+    for (const auto& e : events) output_.Post(json_ ? e.Json() : e.Line());
+}
+
+void HostWindows::FlushHeld() {
+    std::lock_guard<std::mutex> lock(viewMutex_);
+    Show(view_.Flush(Event::NowMs()));
+}
+
+void HostWindows::DownloadRequested() {
+    std::lock_guard<std::mutex> lock(viewMutex_);
+    view_.DownloadRequested();
+}
+
 void HostWindows::Log(Event event, bool show) { Deliver(event, show); }
 
 void HostWindows::Deliver(const Event& event, bool show) {
     Event logged = event;
     logged.tickMs = KzGetTickCount();
     logged.wallMs = Event::NowMs();
-    if (show && !quiet_ && (verbose_ || ShownByDefault(logged))) output_.Post(json_ ? logged.Json() : logged.Line());
+    if (show && !quiet_) {
+        std::lock_guard<std::mutex> lock(viewMutex_);
+        Show(view_.Take(logged));
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         log_.push_back(logged);

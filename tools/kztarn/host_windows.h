@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "event_printer.h"
+#include "event_view.h"
 #include "kz_platform.h"
 #include "output.h"
 
@@ -35,8 +36,10 @@ public:
     void Add(Event event) { Deliver(event); }
     // Logs it; prints it only when show is set.
     void Log(Event event, bool show);
-    // Whether an event is shown without --verbose.
-    static bool ShownByDefault(const Event& event);
+    // Main thread: shows a contact held for its numbers once it waited.
+    void FlushHeld();
+    // A download the user asked for (see EventView::DownloadRequested).
+    void DownloadRequested();
     // Stops printing events (the log still records them).
     void SetQuiet(bool quiet) { quiet_ = quiet; }
     // Called with each event as it arrives, on the library's thread that
@@ -50,11 +53,13 @@ private:
     static KzLResult NavigProc(KzHwnd, uint32_t, KzWParam, KzLParam);
     static KzLResult InforbarProc(KzHwnd, uint32_t, KzWParam, KzLParam);
     void Deliver(const Event& event, bool show = true);
+    void Show(const std::vector<Event>& events);
 
     EventPrinter& printer_;
     Output& output_;
     bool json_;
-    bool verbose_;
+    std::mutex viewMutex_;
+    EventView view_;
     bool quiet_ = false;
     std::vector<KzHwnd> windows_;
     mutable std::mutex mutex_;

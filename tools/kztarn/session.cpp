@@ -217,6 +217,7 @@ void Session::Pump(uint32_t ms) {
                 if (msg.message != KZ_WM_QUIT) KzDispatchMessage(&msg);
         }
         ShowLineChanges();
+        if (host_) host_->FlushHeld();
         output_.Flush();
     } while (KzGetTickCount() - start < ms);
 }
