@@ -154,8 +154,8 @@ TEST(BadInput_Cases, ClearMessageAndExitCode) {
         {{"console", "--root", root, "--script", dir.File("typo.txt")}, 1,
          "line 1: unknown command 'dail'; did you mean 'dial'?"},
         {{"console", "--root", root, "--script", dir.File("usage.txt")}, 1, "usage: audio car|phone"},
-        {{"decode"}, 2, "usage: kztarn decode FILE"},
-        {{"decode", dir.File("plain-file")}, 1, "is not a pcap file"},
+        {{"decode"}, 2, "usage: kztarn decode [--follow] FILE"},
+        {{"decode", dir.File("plain-file")}, 1, "too short for a trace"},
     };
     for (const auto& c : cases) {
         const RunResult r = RunKztarn(c.args, "", 20000);

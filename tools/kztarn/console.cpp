@@ -70,7 +70,7 @@ bool IsWait(const std::string& line) {
 // failure: what went wrong, already shown when it is an outcome; a usage
 // error is left to the caller to show.
 bool RunAndReport(Session& s, const Notes& note, const std::string& line, const CommandMarks& since,
-                  uint32_t budgetMs, bool& quit, std::string& failure, bool& shown) {
+                  uint32_t budgetMs, bool& quit, std::string& failure, bool& shown, bool showFailure = true) {
     shown = false;
     const CommandMarks before = IsWait(line) ? since : MarksNow(s);
     const LineOutcome outcome = RunLine(s, line);
@@ -95,8 +95,8 @@ bool RunAndReport(Session& s, const Notes& note, const std::string& line, const 
     }
     if (!result.text.empty()) {
         s.host().Log(OutcomeEvent(outcome.command, result), note.json);
-        if (!note.json) note(result.text);
-        shown = true;
+        if (!note.json && (result.ok || showFailure)) note(result.text);
+        shown = result.ok || showFailure;
     }
     if (!result.ok) failure = result.text;
     return result.ok;
@@ -142,12 +142,13 @@ int RunScript(Session& session, std::istream& in, const Notes& note, uint32_t to
         std::string failure;
         bool shown = false;
         const uint32_t budget = std::min(kCommandTimeoutMs, totalMs - elapsed);
-        if (!RunAndReport(session, note, line, previous, budget, quit, failure, shown)) {
-            note("kztarn: line " + std::to_string(number) + (shown ? " failed" : ": " + failure));
+        if (!RunAndReport(session, note, line, previous, budget, quit, failure, shown, false)) {
+            note("kztarn: line " + std::to_string(number) + ": " + failure);
             return kExitFailure;
         }
         if (quit) return kExitOk;
-        previous = began;
+        // Waits in a row all look back to the last command's start.
+        if (!IsWait(line)) previous = began;
     }
     session.Pump(0);
     if (g_terminate || g_interrupt) {
@@ -175,7 +176,7 @@ void HandleLine(const std::string& text) {
     if (!RunAndReport(s, *g_interactive.note, text, g_interactive.previous, kCommandTimeoutMs,
                       g_interactive.quit, failure, shown) && !shown)
         (*g_interactive.note)(failure);
-    if (!SplitLine(text).empty()) g_interactive.previous = began;
+    if (!SplitLine(text).empty() && !IsWait(text)) g_interactive.previous = began;
 }
 
 #ifdef KZ_HAVE_READLINE

@@ -164,8 +164,35 @@ bool Session::SetUpTrace(const SessionOptions& options, std::string& error) {
     return true;
 }
 
+namespace {
+constexpr uint16_t kIndWaitingNumber = 116;
+constexpr size_t kWaitingNumberAt = 8;   // after its 16-bit length, high byte first
+}  // namespace
+
+// A waiting call the library keeps to itself: the console shows it from the
+// module's indication on the wire.
+void Session::ShowWaitingCalls() {
+    const auto& messages = wire_.messages();
+    for (; wireSeen_ < messages.size(); ++wireSeen_) {
+        const TappedMessage& m = messages[wireSeen_];
+        if (m.fromHost || m.id != kIndWaitingNumber || m.bytes.size() < kWaitingNumberAt) continue;
+        const size_t length = std::min<size_t>((m.bytes[6] << 8) | m.bytes[7], m.bytes.size() - kWaitingNumberAt);
+        const std::string number(m.bytes.begin() + kWaitingNumberAt, m.bytes.begin() + kWaitingNumberAt + length);
+        const std::string name = contacts_.NameFor(number);
+        Event e;
+        e.channel = "wire";
+        e.code = kIndWaitingNumber;
+        e.name = "call";
+        e.text = "waiting   " + number + (name.empty() ? "" : "  (" + name + ")");
+        e.fields = {{"kind", "waiting", false}, {"number", number, false}};
+        if (!name.empty()) e.fields.push_back({"name", name, false});
+        if (host_) host_->Add(e);
+    }
+}
+
 void Session::ShowLineChanges() {
     wire_.Poll(KzGetTickCount());
+    ShowWaitingCalls();
     for (const auto& note : wire_.TakeNotes()) {
         Event e;
         e.channel = "link";

@@ -74,6 +74,7 @@ public:
 private:
     bool SetUpTrace(const SessionOptions& options, std::string& error);
     void ShowLineChanges();
+    void ShowWaitingCalls();
 
     Output& output_;
     ContactBook contacts_;
@@ -82,7 +83,8 @@ private:
     std::unique_ptr<kzsim::ModuleSimulator> sim_;
     WireTap wire_;
     std::string root_;
-    std::string ownTrace_;   // a trace the session made for itself, removed at the end
+    std::string ownTrace_;
+    size_t wireSeen_ = 0;    // tapped messages looked at for waiting calls   // a trace the session made for itself, removed at the end
     bool running_ = false;
     bool ready_ = false;
     bool startedBefore_ = false;
