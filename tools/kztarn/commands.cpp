@@ -9,6 +9,7 @@
 #include "kz_platform.h"
 #include "phone.h"
 #include "session.h"
+#include "session_state.h"
 #include "sim_script.h"
 #include "stored_settings.h"
 
@@ -335,7 +336,7 @@ bool CmdResetAt(CommandContext& c, const Args&) {
 // ------------------------------------------------------------- console's own
 
 bool CmdHelp(CommandContext& c, const Args& a) {
-    c.session->output().Print(HelpText(a.empty() ? "" : a[0]));
+    c.session->Note(HelpText(a.empty() ? "" : a[0]));
     return true;
 }
 bool CmdQuit(CommandContext& c, const Args&) {
@@ -356,8 +357,34 @@ bool CmdSleep(CommandContext& c, const Args& a) {
     return true;
 }
 bool CmdContacts(CommandContext& c, const Args&) {
-    c.session->output().Print(std::to_string(c.session->contacts().Size()) +
-                             " numbers of the connected phone's contacts are known");
+    const auto known = c.session->contacts().NamesAndNumbers();
+    Event e;
+    e.channel = "state";
+    e.name = "contacts";
+    e.wallMs = Event::NowMs();
+    e.fields.push_back({"count", std::to_string(known.size()), true});
+    std::string list;
+    for (const auto& [name, number] : known) list += (list.empty() ? "" : "; ") + name + " " + number;
+    e.fields.push_back({"contacts", list, false});
+    if (c.session->json()) {
+        c.session->host().Log(e, true);
+        return true;
+    }
+    c.session->output().Print(std::to_string(known.size()) + " numbers of the connected phone's contacts are known" +
+                              (known.empty() ? "" : ":"));
+    for (const auto& [name, number] : known) c.session->output().Print("  " + name + "  " + number);
+    return true;
+}
+bool CmdStatus(CommandContext& c, const Args&) {
+    c.session->ShowState(StatusEvent(GatherState(*c.session)), "status:");
+    return true;
+}
+bool CmdCalls(CommandContext& c, const Args&) {
+    c.session->ShowState(CallsEvent(GatherState(*c.session)), "calls:");
+    return true;
+}
+bool CmdInfo(CommandContext& c, const Args&) {
+    c.session->ShowState(InfoEvent(*c.session, GatherState(*c.session)), "info:");
     return true;
 }
 
@@ -517,7 +544,10 @@ const std::vector<Command>& Commands() {
         {"exit", "", "same as quit", 0, 0, G::kConsole, CmdQuit},
         {"wait", "EVENT|CODE [TEXT]", "wait for an event (its first word or notification code) whose line contains TEXT", 1, -1, G::kConsole, CmdWait},
         {"sleep", "MS", "let the library run for MS milliseconds", 1, 1, G::kConsole, CmdSleep},
-        {"contacts", "", "how many contact numbers are known for caller names", 0, 0, G::kConsole, CmdContacts},
+        {"contacts", "", "the contact numbers known for caller names", 0, 0, G::kConsole, CmdContacts},
+        {"status", "", "link, phone and profiles, calls, audio, music, download at a glance", 0, 0, G::kConsole, CmdStatus},
+        {"calls", "", "the calls as the library reported them", 0, 0, G::kConsole, CmdCalls},
+        {"info", "", "module version, files, trace and stored settings", 0, 0, G::kConsole, CmdInfo},
         {"start", "", "start the library (KZ_BT_DeviceInit)", 0, 0, G::kLibrary, CmdStart},
         {"stop", "", "stop the library (KZ_BT_CloseDevice)", 0, 0, G::kLibrary, CmdStop},
         {"init", "", "report the settings and connect automatically (KZ_BT_SetInitialValue)", 0, 0, G::kLibrary, CmdInit},

@@ -12,6 +12,7 @@
 #include "kz_platform.h"
 #include "link/wire_trace.h"
 #include "phone.h"
+#include "session_state.h"
 
 namespace kztool {
 
@@ -114,6 +115,7 @@ bool Session::Open(const SessionOptions& options, std::string& error) {
     KzSetRootDir(root.c_str());
 
     root_ = root;
+    json_ = options.json;
     if (!SetUpTrace(options, error)) return false;
 
     if (!options.port.empty()) {
@@ -201,6 +203,25 @@ void Session::ShowLineChanges() {
         e.fields = {{"state", note.up ? "back" : "lost", false}};
         if (host_) host_->Add(e);
     }
+}
+
+void Session::Note(const std::string& text) {
+    if (!json_) {
+        output_.Print(text);
+        return;
+    }
+    output_.Flush();
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void Session::ShowState(const Event& event, const std::string& title) {
+    if (json_) {
+        host_->Log(event, true);
+        output_.Flush();
+        return;
+    }
+    output_.Print(title);
+    for (const auto& line : StateLines(event)) output_.Print(line);
 }
 
 void Session::StartLibrary() {

@@ -61,6 +61,11 @@ public:
     // What crossed the line, from the wire trace (always on in a session).
     WireTap& wire() { return wire_; }
     const std::string& root() const { return root_; }
+    bool json() const { return json_; }
+    // A note for the user: standard error when standard output carries JSON.
+    void Note(const std::string& text);
+    // A view of the state: a JSON line with --json, else its lines under a title.
+    void ShowState(const Event& event, const std::string& title);
     ContactBook& contacts() { return contacts_; }
     Output& output() { return output_; }
     bool ready() const { return ready_; }
@@ -83,6 +88,7 @@ private:
     std::unique_ptr<kzsim::ModuleSimulator> sim_;
     WireTap wire_;
     std::string root_;
+    bool json_ = false;
     std::string ownTrace_;
     size_t wireSeen_ = 0;    // tapped messages looked at for waiting calls   // a trace the session made for itself, removed at the end
     bool running_ = false;
