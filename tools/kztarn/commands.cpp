@@ -248,6 +248,7 @@ bool CmdAvrcp(CommandContext& c, const Args& a) {
 bool CmdSource(CommandContext& c, const Args& a) {
     if (a[0] != "a2dp") return Fail(c, "expected a2dp");
     KZ_BT_SetAudioService();
+    c.session->SetSourceChosen();
     return true;
 }
 bool CmdPhonebook(CommandContext& c, const Args& a) {
@@ -429,7 +430,14 @@ bool PhHangup(CommandContext& c, const Args&) {
     ExpectEvents(c, {"call", "calls", "audio", "status", "bar"});
     return true;
 }
+// The library asks for track information only when phone music was made the
+// source before AVRCP came up: say so rather than leave the user waiting.
+constexpr char kSourceHint[] =
+    "(no track information will come: type 'source a2dp' before the phone connects AVRCP)";
+bool SourceChosen(CommandContext& c) { return c.session && c.session->sourceChosen(); }
+
 bool PhPlay(CommandContext& c, const Args&) {
+    if (c.session && !SourceChosen(c)) c.info = kSourceHint;
     PhoneOf(c)->play();
     ExpectEvents(c, {"music", "status", "bar"});
     return true;
@@ -480,6 +488,7 @@ bool PhConnect(CommandContext& c, const Args& a) {
     kzsim::Profile p{};
     if (!ParseProfile(a[0], p)) return Fail(c, "PROFILE is hfp, a2dp, avrcp or pbap");
     PhoneOf(c)->connectProfile(p);
+    if (p == kzsim::Profile::Avrcp && c.session && !SourceChosen(c)) c.info = kSourceHint;
     if (p == kzsim::Profile::Hfp) ExpectEvents(c, {"phone", "device", "status", "pairing"});
     return true;
 }
@@ -568,7 +577,7 @@ const std::vector<Command>& Commands() {
         {"audio", "car|phone", "move the call audio (KZ_BT_AudioTransfer)", 1, 1, G::kLibrary, CmdAudio},
         {"mute", "on|off", "mute the microphone (KZ_BT_SetPhoneMute)", 1, 1, G::kLibrary, CmdMute},
         {"setmute", "on|off", "KZ_BT_SetMute (does nothing, kept for old hosts)", 1, 1, G::kLibrary, CmdSetMute},
-        {"source", "a2dp", "make phone music the audio source (KZ_BT_SetAudioService)", 1, 1, G::kLibrary, CmdSource},
+        {"source", "a2dp", "make phone music the audio source (KZ_BT_SetAudioService); needed for play/pause/next and, before AVRCP connects, for track information", 1, 1, G::kLibrary, CmdSource},
         {"play", "", "AVRCP play, 0x44 (KZ_BT_AVRCPCmd)", 0, 0, G::kLibrary, CmdPlay},
         {"pause", "", "AVRCP pause, 0x46", 0, 0, G::kLibrary, CmdPause},
         {"next", "", "AVRCP next track, 0x4B", 0, 0, G::kLibrary, CmdNext},
@@ -631,9 +640,9 @@ bool CmdPhone(CommandContext& c, const Args& a) {
     const Args rest(a.begin() + 1, a.end());
     const int n = static_cast<int>(rest.size());
     if (n < sub->minArgs || (sub->maxArgs >= 0 && n > sub->maxArgs))
-        return Fail(c, std::string("usage: phone ") + sub->name + " " + sub->usage);
+        return Fail(c, "usage: phone " + UsageLine(*sub));
     if (!sub->run(c, rest)) {
-        c.error = std::string("usage: phone ") + sub->name + " " + sub->usage + ": " + c.error;
+        c.error = "usage: phone " + UsageLine(*sub) + ": " + c.error;
         return false;
     }
     return true;
@@ -698,33 +707,61 @@ Args SplitLine(const std::string& line) {
     return words;
 }
 
+const std::vector<std::pair<std::string, std::vector<std::string>>>& HelpTopics() {
+    static const std::vector<std::pair<std::string, std::vector<std::string>>> kTopics = {
+        {"library", {"start", "stop", "init", "status", "info"}},
+        {"phones", {"scan", "pair", "connect", "retry", "disconnect", "delete", "paired"}},
+        {"calls", {"dial", "answer", "hangup", "hold", "switch", "end", "dtmf", "audio", "mute", "setmute", "calls"}},
+        {"music", {"source", "play", "pause", "next", "previous", "avrcp"}},
+        {"phonebook", {"phonebook", "contacts"}},
+        {"settings", {"pin", "autoanswer", "autoconnect", "micmode", "micgain", "name", "resetat"}},
+        {"console", {"help", "wait", "sleep", "quit", "exit", "phone"}},
+    };
+    return kTopics;
+}
+
+std::string UsageLine(const Command& c) {
+    std::string out = c.name;
+    for (const auto& word : SplitLine(c.usage)) {
+        const bool optional = word.front() == '[';
+        out += " " + (optional ? word : "<" + word + ">");
+    }
+    return out;
+}
+
 std::string HelpText(const std::string& topic) {
     std::ostringstream out;
     auto line = [&](const std::string& prefix, const Command& c) {
-        std::string head = prefix + c.name + (*c.usage ? std::string(" ") + c.usage : "");
-        if (head.size() < 34) head += std::string(34 - head.size(), ' ');
+        std::string head = prefix + UsageLine(c);
+        if (head.size() < 36) head += std::string(36 - head.size(), ' ');
         out << "  " << head << " " << c.help << "\n";
     };
-    if (topic == "phone") {
-        out << "phone-side commands (built-in simulator only):\n";
+    auto phone = [&] {
+        out << "phone (acts as the simulated phone; built-in simulator only):\n";
         for (const auto& c : PhoneCommands()) line("phone ", c);
+    };
+    if (topic == "phone") {
+        phone();
         return out.str();
     }
+    for (const auto& [name, commands] : HelpTopics())
+        if (topic == name) {
+            for (const auto& n : commands) line("", *FindCommand(Commands(), n));
+            return out.str();
+        }
     if (!topic.empty()) {
         if (const Command* c = FindCommand(Commands(), topic)) {
             line("", *c);
             return out.str();
         }
-        return "no command '" + topic + "'";
+        return "no command or topic '" + topic + "'";
     }
-    out << "library commands (one per export):\n";
-    for (const auto& c : Commands())
-        if (c.group == Group::kLibrary) line("", c);
-    out << "phone-side commands (built-in simulator only):\n";
-    for (const auto& c : PhoneCommands()) line("phone ", c);
-    out << "console:\n";
-    for (const auto& c : Commands())
-        if (c.group == Group::kConsole) line("", c);
+    out << "<required> [optional]; 'help TOPIC' shows one topic\n";
+    for (const auto& [name, commands] : HelpTopics()) {
+        out << name << ":\n";
+        for (const auto& n : commands) line("", *FindCommand(Commands(), n));
+    }
+    phone();
     return out.str();
 }
 
@@ -743,7 +780,7 @@ LineOutcome RunLine(Session& session, const std::string& text) {
     const Args args(words.begin() + 1, words.end());
     const int n = static_cast<int>(args.size());
     outcome.command = cmd->group == Group::kPhone && n > 0 ? "phone " + args[0] : cmd->name;
-    const std::string usage = std::string("usage: ") + cmd->name + (*cmd->usage ? " " : "") + cmd->usage;
+    const std::string usage = "usage: " + UsageLine(*cmd);
     if (n < cmd->minArgs || (cmd->maxArgs >= 0 && n > cmd->maxArgs)) {
         outcome.result = RunResult::kUsage;
         outcome.message = usage;
@@ -912,13 +949,13 @@ std::string CheckLine(const std::string& text) {
     }
     const int n = static_cast<int>(words.size()) - 1;
     if (n < cmd->minArgs || (cmd->maxArgs >= 0 && n > cmd->maxArgs))
-        return std::string("usage: ") + cmd->name + (*cmd->usage ? " " : "") + cmd->usage;
+        return "usage: " + UsageLine(*cmd);
     if (cmd->group == Group::kPhone) {
         const Command* sub = FindCommand(PhoneCommands(), words[1]);
         if (!sub) return "unknown phone action '" + words[1] + "'";
         const int m = n - 1;
         if (m < sub->minArgs || (sub->maxArgs >= 0 && m > sub->maxArgs))
-            return std::string("usage: phone ") + sub->name + " " + sub->usage;
+            return "usage: phone " + UsageLine(*sub);
     }
     return "";
 }

@@ -72,6 +72,10 @@ size_t EditDistance(const std::string& a, const std::string& b);
 // Splits a line into words; "double quotes" keep spaces.
 Args SplitLine(const std::string& line);
 std::string HelpText(const std::string& topic);
+// The console's commands by topic, in the order help lists them.
+const std::vector<std::pair<std::string, std::vector<std::string>>>& HelpTopics();
+// "dial <NUMBER>": required arguments in angle brackets, optional in square.
+std::string UsageLine(const Command& command);
 
 // Result of one command line.
 // kFailed: the command was well formed but nothing could be done.

@@ -62,6 +62,9 @@ public:
     WireTap& wire() { return wire_; }
     const std::string& root() const { return root_; }
     bool json() const { return json_; }
+    // Whether `source a2dp` ran (the library keeps that flag to itself).
+    bool sourceChosen() const { return sourceChosen_; }
+    void SetSourceChosen() { sourceChosen_ = true; }
     // A note for the user: standard error when standard output carries JSON.
     void Note(const std::string& text);
     // A view of the state: a JSON line with --json, else its lines under a title.
@@ -89,6 +92,7 @@ private:
     WireTap wire_;
     std::string root_;
     bool json_ = false;
+    bool sourceChosen_ = false;
     std::string ownTrace_;
     size_t wireSeen_ = 0;    // tapped messages looked at for waiting calls   // a trace the session made for itself, removed at the end
     bool running_ = false;
