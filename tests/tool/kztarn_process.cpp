@@ -121,6 +121,10 @@ PtyProcess::~PtyProcess() {
     if (master_ >= 0) close(master_);
 }
 
+void PtyProcess::Signal(int signal) {
+    if (pid_ > 0) kill(pid_, signal);
+}
+
 void PtyProcess::Type(const std::string& keys) {
     if (write(master_, keys.data(), keys.size()) < 0) {
     }

@@ -27,6 +27,7 @@ public:
     ~PtyProcess();
     bool Started() const { return pid_ > 0; }
     void Type(const std::string& keys);
+    void Signal(int signal);
     // Reads until the screen text since the last Clear() contains text.
     bool WaitFor(const std::string& text, unsigned timeoutMs = 10000);
     const std::string& Screen() const { return screen_; }

@@ -535,6 +535,16 @@ bool PhAvrcpVersion(CommandContext& c, const Args& a) {
 }
 bool PhIndication(CommandContext& c, const Args& a) { return SimText(c, Joined("ind", a)); }
 
+// The module stops answering (no acknowledgements, no confirmations), as a
+// module that hangs does, or answers again.
+bool PhQuiet(CommandContext& c, const Args& a) {
+    bool on = false;
+    if (!ParseOnOff(a[0], on)) return Fail(c, "expected on or off");
+    c.sim->SetAcknowledge(!on);
+    c.sim->SetAutoConfirm(!on);
+    return true;
+}
+
 bool PhModuleReset(CommandContext& c, const Args&) {
     c.sim->PeerReset();
     ExpectNotify(c, {KZ_NOTIFY_DEVICE_READY});
@@ -624,6 +634,7 @@ const std::vector<Command>& PhoneCommands() {
         {"avrcp", "1.0|1.4", "the phone's AVRCP version", 1, 1, G::kPhone, PhAvrcpVersion},
         {"ind", "ID [BYTE...]", "send any indication (parameters from byte 6)", 1, -1, G::kPhone, PhIndication},
         {"module-reset", "", "the module restarts its link (peer reset)", 0, 0, G::kPhone, PhModuleReset},
+        {"quiet", "on|off", "the module stops answering the host, or answers again", 1, 1, G::kPhone, PhQuiet},
     };
     return kTable;
 }

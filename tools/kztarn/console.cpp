@@ -31,11 +31,11 @@ constexpr char kPrompt[] = "kztarn> ";
 constexpr int kHistoryLines = 500;
 constexpr char kUsage[] =
     "usage: kztarn console [--json] [--verbose] [--port DEV] [--root DIR] [--trace FILE]\n"
-    "                      [--script FILE] [--timeout SECONDS] [--quiet]";
+    "                      [--script FILE] [--timeout SECONDS] [--quiet] [--scenario FILE]";
 
 const std::vector<OptionDef> kOptions = {
     {"--json", false},  {"--port", true},    {"--root", true},   {"--trace", true},   {"--script", true},
-    {"--timeout", true}, {"--quiet", false}, {"--verbose", false}, {"--help", false},
+    {"--timeout", true}, {"--quiet", false}, {"--verbose", false}, {"--help", false}, {"--scenario", true},
 };
 
 // Informational lines: standard error when standard output carries JSON.
@@ -338,6 +338,7 @@ int RunConsole(const std::vector<std::string>& args) {
     HasOption(opts, "--port", &so.port);
     HasOption(opts, "--root", &so.root);
     HasOption(opts, "--trace", &so.trace);
+    HasOption(opts, "--scenario", &so.scenario);
     std::string scriptPath, timeoutText;
     HasOption(opts, "--script", &scriptPath);
     uint32_t totalMs = UINT32_MAX;

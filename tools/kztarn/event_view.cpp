@@ -89,10 +89,14 @@ std::vector<Event> EventView::Take(const Event& e) {
         out.push_back(e);
         return out;
     }
-    Release(out, true);
+    // Held entries stay held: their numbers come after the batch, and other
+    // events (a call) may come between.
     // Status posts and bar records repeat a notification of the same event,
-    // except the change of source, which no notification carries.
-    if (e.channel == "status" && e.code != KZ_NAVIG_SOURCE_W) return out;
+    // except the end of a call and the change of source, which no
+    // notification carries.
+    if (e.channel == "status" && e.code != KZ_NAVIG_SOURCE_W &&
+        !(e.code == KZ_NAVIG_STATE_W && e.Number("lParam") == KZ_NAVIG_CALL_ENDED_L))
+        return out;
     if (e.channel == "bar") return out;
     if (e.channel == "notify" && e.code == KZ_NOTIFY_PHONEBOOK_STATE) {
         const bool restarted = e.Number("value") == kRestartedAfterCall;

@@ -9,7 +9,7 @@ namespace kztool {
 
 namespace {
 constexpr const char* kSubcommands[] = {"demo", "console", "simulate", "decode"};
-constexpr const char* kConsoleOptions = "--json --verbose --port --root --trace --script --timeout --quiet --help";
+constexpr const char* kConsoleOptions = "--json --verbose --port --root --trace --script --timeout --quiet --scenario --help";
 constexpr const char* kSimulateOptions = "--path-file --pace --quiet --scenario --corrupt --drop --duplicate --seed --help";
 constexpr unsigned kLargestId = 1024;
 

@@ -7,11 +7,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "KZ_Tarn.h"
 #include "kz_platform.h"
 #include "link/wire_trace.h"
 #include "phone.h"
+#include "scenario.h"
 #include "session_state.h"
 
 namespace kztool {
@@ -124,6 +126,17 @@ bool Session::Open(const SessionOptions& options, std::string& error) {
     } else {
         sim_ = std::make_unique<kzsim::ModuleSimulator>();
         SetUpDemoPhone(sim_->phone());
+        if (!options.scenario.empty()) {
+            std::ifstream scenario(options.scenario);
+            if (!scenario) {
+                error = "cannot read the scenario " + options.scenario;
+                return false;
+            }
+            if (!ApplyScenario(scenario, sim_->phone(), error)) {
+                error = options.scenario + ": " + error;
+                return false;
+            }
+        }
         if (!sim_->Start()) {
             error = std::string("cannot start the module simulator: ") + std::strerror(errno);
             sim_.reset();

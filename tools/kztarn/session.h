@@ -18,7 +18,8 @@ namespace kztool {
 struct SessionOptions {
     std::string port;       // serial device of a real module; empty = built-in simulator
     std::string root;       // folder of the head-unit files; empty = the default
-    std::string trace;      // wire trace file; empty = $KZ_TARN_WIRE_TRACE as it is
+    std::string trace;      // wire trace file; empty = $KZ_TARN_WIRE_TRACE, else one of its own
+    std::string scenario;   // built-in simulator: a scenario file for its phone (see scenario.h)
     bool json = false;      // events as JSON lines
     bool quiet = false;     // do not print events (the log still records them)
     bool verbose = false;   // each channel's record on its own line
