@@ -39,6 +39,12 @@ void EventView::DownloadRequested() {
 bool EventView::Repeated(const Event& e) {
     const std::string key = StateKey(e);
     if (key.empty()) return false;
+    // The library reports a call once without its number and once with it:
+    // the bare report of a state already shown adds nothing.
+    if (e.code == KZ_NOTIFY_CALL_RECORD && e.Text("number").empty()) {
+        auto it = last_.find(key);
+        if (it != last_.end() && it->second.rfind(e.Text("kind"), 0) == 0) return true;
+    }
     auto [it, fresh] = last_.emplace(key, e.text);
     if (fresh) return false;
     if (it->second == e.text) return true;
@@ -74,6 +80,7 @@ std::vector<Event> EventView::Take(const Event& e) {
                 Release(out, false);
                 return out;
             }
+        return out;   // the numbers of an entry not shown (a replayed one)
     }
     if (IsEntry(e)) {
         // A list sent again (after a call or a reconnect) is not news.

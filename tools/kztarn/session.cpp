@@ -181,18 +181,32 @@ bool Session::SetUpTrace(const SessionOptions& options, std::string& error) {
 
 namespace {
 constexpr uint16_t kIndWaitingNumber = 116;
+constexpr uint16_t kIndHfpIndicator = 113;      // byte 6 which, byte 7 value
+constexpr uint8_t kIndicatorCall = 1;
+constexpr uint8_t kIndicatorCallSetup = 2;
+constexpr uint8_t kCallSetupIncoming = 1;
 constexpr size_t kWaitingNumberAt = 8;   // after its 16-bit length, high byte first
 }  // namespace
 
 // A waiting call the library keeps to itself: the console shows it from the
-// module's indication on the wire.
+// module's messages on the wire, the phone's indicators (a call up and an
+// incoming call set up) and the waiting number when the module sends it.
 void Session::ShowWaitingCalls() {
     const auto& messages = wire_.messages();
     for (; wireSeen_ < messages.size(); ++wireSeen_) {
         const TappedMessage& m = messages[wireSeen_];
-        if (m.fromHost || m.id != kIndWaitingNumber || m.bytes.size() < kWaitingNumberAt) continue;
-        const size_t length = std::min<size_t>((m.bytes[6] << 8) | m.bytes[7], m.bytes.size() - kWaitingNumberAt);
-        const std::string number(m.bytes.begin() + kWaitingNumberAt, m.bytes.begin() + kWaitingNumberAt + length);
+        if (m.fromHost || m.bytes.size() < kWaitingNumberAt) continue;
+        std::string number;
+        if (m.id == kIndHfpIndicator) {
+            const uint8_t which = m.bytes[6], value = m.bytes[7];
+            if (which == kIndicatorCall) callUp_ = value != 0;
+            if (which != kIndicatorCallSetup || value != kCallSetupIncoming || !callUp_) continue;
+        } else if (m.id == kIndWaitingNumber) {
+            const size_t length = std::min<size_t>((m.bytes[6] << 8) | m.bytes[7], m.bytes.size() - kWaitingNumberAt);
+            number.assign(m.bytes.begin() + kWaitingNumberAt, m.bytes.begin() + kWaitingNumberAt + length);
+        } else {
+            continue;
+        }
         const std::string name = contacts_.NameFor(number);
         Event e;
         e.channel = "wire";

@@ -95,7 +95,8 @@ private:
     bool json_ = false;
     bool sourceChosen_ = false;
     std::string ownTrace_;
-    size_t wireSeen_ = 0;    // tapped messages looked at for waiting calls   // a trace the session made for itself, removed at the end
+    size_t wireSeen_ = 0;    // tapped messages looked at for waiting calls
+    bool callUp_ = false;    // the phone's call indicator   // a trace the session made for itself, removed at the end
     bool running_ = false;
     bool ready_ = false;
     bool startedBefore_ = false;

@@ -44,7 +44,11 @@ void ApplyNotification(SessionState& s, const Event& e) {
                 s.phoneAddress = e.Text("address");
             }
             break;
-        case KZ_NOTIFY_CALL_RECORD: s.calls[e.Number("index")] = e.text; break;
+        case KZ_NOTIFY_CALL_RECORD:
+            // A report without the number says no more than the state.
+            if (!e.Text("number").empty() || !s.calls.count(e.Number("index"))) s.calls[e.Number("index")] = e.text;
+            if (e.Text("number") == s.waitingCall) s.waitingCall.clear();
+            break;
         case KZ_NOTIFY_CALL_COUNT:
             if (e.Number("value") == 0) {
                 s.calls.clear();
@@ -85,7 +89,8 @@ SessionState GatherState(Session& session) {
     SessionState s;
     for (const auto& e : session.host().Since(0)) {
         if (e.channel == "notify") ApplyNotification(s, e);
-        if (e.channel == "wire" && e.code == kIndWaitingNumber) s.waitingCall = e.Text("number");
+        if (e.channel == "wire" && e.code == kIndWaitingNumber)
+            s.waitingCall = e.Text("number").empty() ? "(number not known yet)" : e.Text("number");
     }
     // Profiles from the wire: the module's indications, and the host's
     // connect and disconnect requests once confirmed with status 0.
