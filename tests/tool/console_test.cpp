@@ -153,7 +153,7 @@ TEST(BadInput_Cases, ClearMessageAndExitCode) {
         {{"console", "--root", root, "--script", dir.File("missing.txt")}, 1, "cannot read the script"},
         {{"console", "--root", root, "--script", dir.File("typo.txt")}, 1,
          "line 1: unknown command 'dail'; did you mean 'dial'?"},
-        {{"console", "--root", root, "--script", dir.File("usage.txt")}, 1, "usage: audio car|phone"},
+        {{"console", "--root", root, "--script", dir.File("usage.txt")}, 1, "usage: audio <car|phone>"},
         {{"decode"}, 2, "usage: kztarn decode [--follow] FILE"},
         {{"decode", dir.File("plain-file")}, 1, "too short for a trace"},
     };

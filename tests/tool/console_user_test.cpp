@@ -82,7 +82,7 @@ TEST(Console_Events, OneLinePerEventWithMilliseconds) {
         "contact \"Max Muster\" cell \"0151 3333\"\n";
     const std::string script =
         "phone connect hfp\nwait phone connected\nphonebook download contacts 2\n"
-        "wait contact Max\nphone ring 01513333\nwait call incoming\nanswer\nhangup\nwait status call ended\n";
+        "wait contact Max\nphone ring 01513333\nwait call incoming\nanswer\nwait call active\nhangup\nwait status call ended\n";
     struct Case {
         const char* mode;
         std::vector<const char*> shown, hidden;
