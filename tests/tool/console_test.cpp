@@ -115,7 +115,11 @@ TEST(Console_Trace, ASessionDecodesFrameByFrame) {
 }
 
 TEST(Demo_Tour, EveryStepHappensAndIsNamed) {
-    const RunResult r = RunKztarn({"demo"}, "", 60000);
+    // An existing folder with settings in it: the tour makes its own inside.
+    TempDir dir;
+    dir.Write("BTSetting.ini", "[PinCode]\nPinCode=9999\n");
+    const RunResult r = RunKztarn({"demo", "--root", dir.path()}, "", 60000);
+    EXPECT_NE(r.out.find("files in " + dir.path() + "/kztarn-demo-"), std::string::npos) << r.out;
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     for (const char* capability :
          {"module link up and device ready", "settings read at start", "search for phones", "pair and connect a phone",
