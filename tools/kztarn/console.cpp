@@ -216,6 +216,8 @@ void OnReadlineLine(char* line) {
     out.SetPromptActive(false);
     HandleLine(text);
     out.SetPromptActive(!g_interactive.quit);
+    // Leaving: no prompt after the last command.
+    if (g_interactive.quit) rl_callback_handler_remove();
 }
 #endif
 

@@ -45,7 +45,10 @@ void ApplyNotification(SessionState& s, const Event& e) {
             }
             break;
         case KZ_NOTIFY_CALL_RECORD:
-            // A report without the number says no more than the state.
+            // A report without the number says no more than the state; a
+            // number is one call, whatever index reported it last.
+            if (!e.Text("number").empty())
+                std::erase_if(s.calls, [&](const auto& kv) { return kv.second.find(e.Text("number")) != std::string::npos; });
             if (!e.Text("number").empty() || !s.calls.count(e.Number("index"))) s.calls[e.Number("index")] = e.text;
             if (e.Text("number") == s.waitingCall) s.waitingCall.clear();
             break;
@@ -89,6 +92,10 @@ SessionState GatherState(Session& session) {
     SessionState s;
     for (const auto& e : session.host().Since(0)) {
         if (e.channel == "notify") ApplyNotification(s, e);
+        if (e.channel == "status" && e.code == KZ_NAVIG_STATE_W && e.Number("lParam") == KZ_NAVIG_CALL_ENDED_L) {
+            s.calls.clear();
+            s.waitingCall.clear();
+        }
         if (e.channel == "wire" && e.code == kIndWaitingNumber)
             s.waitingCall = e.Text("number").empty() ? "(number not known yet)" : e.Text("number");
     }
@@ -127,7 +134,7 @@ Event StatusEvent(const SessionState& s) {
         {"link", link, false},
         {"phone", phone, false},
         {"profiles", profiles.empty() ? "none" : Joined(profiles, " "), false},
-        {"calls", std::to_string(s.calls.size() + (s.waitingCall.empty() ? 0 : 1)), true},
+            {"calls", std::to_string(s.calls.size() + (s.waitingCall.empty() ? 0 : 1)), true},
         {"audio", s.audio.empty() ? "-" : s.audio, false},
         {"music", (s.music.empty() ? "-" : s.music) + (s.track.empty() ? "" : ", " + s.track), false},
         {"download", (s.download.empty() ? "-" : s.download) + (lists.empty() ? "" : "; " + Joined(lists, ", ")),
