@@ -903,7 +903,6 @@ CommandOutcome AwaitOutcome(Session& s, const std::string& command, const Expect
         return out;
     }
     WireTap& wire = s.wire();
-    const uint32_t start = KzGetTickCount();
     long sent = -1;
     const TappedMessage* confirmation = nullptr;
     bool delivered = false;
@@ -919,7 +918,6 @@ CommandOutcome AwaitOutcome(Session& s, const std::string& command, const Expect
             return confirmation != nullptr;
         },
         ms);
-    (void)start;
     if (!done) {
         if (!e.requests.empty() && sent < 0 && e.notifications.empty() && e.anyEvents.empty() && e.eventName.empty())
             return failed("the library sent nothing" + (e.whyNothingSent.empty() ? "" : " (" + e.whyNothingSent + ")"));
