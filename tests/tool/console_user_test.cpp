@@ -82,7 +82,8 @@ TEST(Console_Events, OneLinePerEventWithMilliseconds) {
         "contact \"Max Muster\" cell \"0151 3333\"\n";
     const std::string script =
         "phone connect hfp\nwait phone connected\nphonebook download contacts 2\n"
-        "wait contact Max\nphone ring 01513333\nwait call incoming\nanswer\nwait call active\nhangup\nwait status call ended\n";
+        "wait contact Max\nphone ring 01513333\nwait call incoming\nanswer\nwait call active\nhangup\nwait status call ended\n"
+        "phonebook load\nwait contact Jane\npaired\n";
     struct Case {
         const char* mode;
         std::vector<const char*> shown, hidden;
@@ -106,9 +107,12 @@ TEST(Console_Events, OneLinePerEventWithMilliseconds) {
         for (const char* s : c.hidden) EXPECT_FALSE(Has(r.out, s)) << c.mode << ": " << s << "\n" << r.out;
         EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\n\d\d:\d\d:\d\d\.\d{3} ready )"))) << r.out;
         if (!*c.mode) {
-            const size_t first = r.out.find("call     active");
-            EXPECT_EQ(r.out.find("call     active", first + 1), std::string::npos) << "a repeated state\n" << r.out;
+            for (const char* once : {"call     active", "contact  1 Jane Roe"}) {   // no repeats, no replays
+                const size_t first = r.out.find(once);
+                EXPECT_EQ(r.out.find(once, first + 1), std::string::npos) << once << "\n" << r.out;
+            }
         }
+        EXPECT_TRUE(Has(r.out, "1 paired phone")) << r.out;
     }
 }
 

@@ -43,6 +43,7 @@ constexpr int kAvrcpNext = 0x4B;
 constexpr int kAvrcpPrevious = 0x4C;
 
 constexpr uint8_t kMaxLevel = 255;
+constexpr int kPairedSlots = 5;
 constexpr size_t kMaxSuggestDistance = 3;
 
 bool Fail(CommandContext& c, std::string message) {
@@ -166,8 +167,11 @@ bool CmdDelete(CommandContext& c, const Args& a) {
     ExpectNotify(c, {KZ_NOTIFY_DEVICE_DELETED});
     return true;
 }
-bool CmdPaired(CommandContext&, const Args&) {
-    KZ_BT_GetPairedDevices();
+bool CmdPaired(CommandContext& c, const Args&) {
+    KZ_BT_GetPairedDevices();   // reports each used slot as a device event
+    int used = 0;
+    for (int slot = 0; slot < kPairedSlots; ++slot) used += PairedSlotUsed(slot) ? 1 : 0;
+    c.info = used ? std::to_string(used) + " paired phone" + (used > 1 ? "s" : "") : "no paired phones";
     return true;
 }
 bool CmdDial(CommandContext& c, const Args& a) {
