@@ -18,11 +18,11 @@ namespace {
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// A settings file too big for another write: the library refuses to store.
+// A settings file too big for another write (over 1 MiB): the library refuses to store.
 void FillSettings(const TempDir& dir) {
     mkdir((dir.path() + "/BACKUP").c_str(), 0755);
     mkdir((dir.path() + "/BACKUP/KZ_Config").c_str(), 0755);
-    std::ofstream(dir.path() + "/BACKUP/KZ_Config/BTSetting.ini") << "[Filler]\n" << std::string(17000, 'x') << "\n";
+    std::ofstream(dir.path() + "/BACKUP/KZ_Config/BTSetting.ini") << "[Filler]\n" << std::string(1100000, 'x') << "\n";
 }
 
 TEST(Console_Outcomes, EveryCommandReportsWhatBecameOfIt) {
@@ -40,7 +40,8 @@ TEST(Console_Outcomes, EveryCommandReportsWhatBecameOfIt) {
         {"play\n", 1, "type 'source a2dp' first"},
         {"pin 12a4\n", 1, "PIN has four digits"},
         {"pin 4321\nautoanswer on\nmicmode external\n", 0, "micmode ok, stored: external (1)"},
-        {"pin 4321\n", 1, "pin failed: the settings file holds nothing, not '4321' (the write was refused)", true},
+        {"pin 4321\n", 1, "pin failed: the library could not save PinCode (the settings file holds nothing, not '4321')",
+         true},
         {"phone connect hfp\nwait phone connected\ndial 0891234\nhangup\n", 0, "hangup ok"},
         // The event came while the ring command ran: the wait still sees it.
         {"phone ring 0123\nwait call incoming 0123\nwait calls 1\n", 0, "call     incoming  0123"},

@@ -877,7 +877,7 @@ std::string StoredMismatch(const Expect& e) {
     const auto stored = ReadIniValue(UserSettingsPath(), e.storedSection, e.storedKey);
     if (stored && *stored == e.storedValue) return "";
     return "the settings file holds " + (stored ? "'" + *stored + "'" : std::string("nothing")) + ", not '" +
-           e.storedValue + "' (the write was refused)";
+           e.storedValue + "'";
 }
 
 }  // namespace
@@ -896,6 +896,10 @@ CommandOutcome AwaitOutcome(Session& s, const std::string& command, const Expect
         return e.sleepMs <= ms ? out : failed("timed out");
     }
     if (!e.storedKey.empty()) {
+        s.Pump(0);
+        for (const auto& ev : s.host().Since(marks.host))
+            if (ev.channel == "notify" && ev.code == KZ_NOTIFY_SETTING_NOT_SAVED)
+                return failed("the library could not save " + ev.Text("key") + " (" + StoredMismatch(e) + ")");
         if (const std::string problem = StoredMismatch(e); !problem.empty()) return failed(problem);
         if (e.requests.empty()) {
             out.text = command + " stored: " + Shown(e);

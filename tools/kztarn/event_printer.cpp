@@ -254,6 +254,12 @@ Event EventPrinter::Notification(const BtNotifyRecord& r) {
             const std::string pin = data ? std::string(data, strnlen(data, r.nLen)) : "";
             return Make("notify", r.nCode, "pin", pin, {Str("pin", pin)});
         }
+        case KZ_NOTIFY_SETTING_NOT_SAVED: {
+            const std::string key = data ? std::string(data, strnlen(data, r.nLen)) : "";
+            const char* file = r.nParam == 2 ? "pairings" : "settings";
+            return Make("notify", r.nCode, "notsaved", key + " not saved in the " + file + " file",
+                        {Num("value", r.nParam), Str("file", file), Str("key", key)});
+        }
         case KZ_NOTIFY_MODULE_VERSION: {
             const std::string version = data ? std::string(data, strnlen(data, r.nLen)) : "";
             return Make("notify", r.nCode, "version", version, {Str("version", version)});
