@@ -3,6 +3,7 @@
 #include "console.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -259,6 +260,10 @@ int RunInteractive(Session& session, const Notes& note) {
         if (poll(&pfd, 1, 0) <= 0) continue;
         if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL) && !(pfd.revents & POLLIN)) break;
 #ifdef KZ_HAVE_READLINE
+        // Ctrl-D typed while a command ran (the terminal then in its normal
+        // mode) is an end of file with no byte to read: leave as readline would.
+        int available = 0;
+        if (ioctl(STDIN_FILENO, FIONREAD, &available) == 0 && available == 0) break;
         rl_callback_read_char();
 #else
         char buffer[256];
