@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= 2
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
-DEBIAN_PACKAGES := cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev pkg-config
+DEBIAN_PACKAGES := cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev pkg-config tshark
 
 .PHONY: all deps configure build test demo bench clean install test-asan test-tsan soak fuzz-deps fuzz-build fuzz-smoke fuzz \
 	win32-deps test-win32
@@ -16,7 +16,7 @@ deps:
 	if [ -n "$$missing" ]; then \
 	  echo "installing:$$missing"; \
 	  if [ "$$(id -u)" = 0 ]; then SUDO=""; else SUDO=sudo; fi; \
-	  $$SUDO apt-get update -q && $$SUDO apt-get install -y -q $$missing; fi
+	  $$SUDO apt-get update -q && $$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $$missing; fi
 
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -29,7 +29,9 @@ build: configure
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS) --timeout 300
 
-demo: build
+# Only the program the tour runs, not the tests and benchmarks.
+demo: configure
+	cmake --build $(BUILD) -j$(JOBS) --target kztarn
 	$(BUILD)/kztarn demo
 
 # Builds the benchmarks (whatever the cache said about them) and runs each;
