@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "kztarn_process.h"
+#include "support/test_support.h"
 
 namespace kztooltest {
 namespace {
@@ -33,10 +34,7 @@ public:
                   static_cast<char*>(nullptr));
             _exit(127);
         }
-        for (int i = 0; i < 200 && path_.empty(); ++i) {
-            std::ifstream(pathFile) >> path_;
-            if (path_.empty()) usleep(10000);
-        }
+        kztest::PollUntil([&] { return static_cast<bool>(std::ifstream(pathFile) >> path_); }, 2000);
     }
     ~Simulator() {
         kill(pid_, SIGTERM);

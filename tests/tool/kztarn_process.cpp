@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/test_support.h"
+
 namespace kztooltest {
 
 namespace {
@@ -31,15 +33,11 @@ void ApplyEnv(const std::vector<std::string>& env) {
 }
 
 int Reap(int pid, unsigned timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (Clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        usleep(5000);
+    if (!kztest::PollUntil([&] { return waitpid(pid, &status, WNOHANG) != 0; }, timeoutMs)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -139,25 +137,18 @@ void PtyProcess::ReadAvailable(int waitMs) {
 }
 
 bool PtyProcess::WaitFor(const std::string& text, unsigned timeoutMs, const std::string& after) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const auto seen = [&] {
         const size_t from = after.empty() ? 0 : screen_.find(after);
         return from != std::string::npos && screen_.find(text, from + after.size()) != std::string::npos;
     };
-    while (!seen()) {
-        if (Clock::now() > deadline) return false;
-        ReadAvailable(20);
-    }
-    return true;
+    return kztest::PollUntil(seen, timeoutMs, [&] { ReadAvailable(20); });
 }
 
 int PtyProcess::Wait(unsigned timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     int status = 0;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-        if (Clock::now() > deadline) return -1;
-        ReadAvailable(20);
-    }
+    if (!kztest::PollUntil([&] { return waitpid(pid_, &status, WNOHANG) != 0; }, timeoutMs,
+                           [&] { ReadAvailable(20); }))
+        return -1;
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
