@@ -1,6 +1,4 @@
 // Inquiry, naming pass and the answers to the module's security requests.
-// Three phones found, one silent, two reported in order, are the connection
-// scenario's; here, the edges around it.
 #include <cstring>
 
 #include "channel/command_queue.h"
@@ -67,6 +65,47 @@ protected:
 
     KzHandle nameEvent_ = nullptr;
 };
+
+TEST_F(InquiryTest, Inquiry_ThreePhonesSecondSilent_ReportsTwoThenEnds) {
+    StartInquiry();
+    EXPECT_EQ(recorder.Ids(), (std::vector<uint16_t>{11, 10}));
+    EXPECT_EQ(g_bPairMode, 1);
+    for (const auto& a : {kPhoneA, kPhoneB, kPhoneC}) Feed(OnInquiryResult, InquiryResult(a));
+    Feed(OnInquiryComplete, Msg(10, {0}));
+    EXPECT_EQ(g_bNameFetching, 1);
+
+    EXPECT_EQ(NextNameRequest(), kPhoneA);
+    Feed(OnRemoteName, RemoteName(0, "Alpha"));
+    EXPECT_EQ(NextNameRequest(), kPhoneB);
+    Feed(OnRemoteName, RemoteName(4, ""));           // no answer
+    EXPECT_EQ(NextNameRequest(), kPhoneC);           // moved into position 1
+    Feed(OnRemoteName, RemoteName(0, "Gamma"));
+    EXPECT_FALSE(NameRequested());
+    EXPECT_EQ(g_bNameFetching, 0);
+
+    auto notes = host.Notifications();
+    ASSERT_EQ(notes.size(), 3u);
+    DeviceInfoRecord first, second;
+    EXPECT_EQ(notes[0].code, 65u);
+    EXPECT_EQ(notes[0].param, 1u);
+    EXPECT_EQ(notes[0].len, 57u);
+    std::memcpy(&first, notes[0].data.data(), sizeof first);
+    std::memcpy(&second, notes[1].data.data(), sizeof second);
+    EXPECT_STREQ(first.slot, "00");
+    EXPECT_STREQ(first.name, "Alpha");
+    EXPECT_EQ(std::string(first.address, 12), kPhoneAHex);
+    EXPECT_EQ(first.connected, 0);
+    EXPECT_STREQ(second.slot, "01");
+    EXPECT_STREQ(second.name, "Gamma");
+    EXPECT_EQ(std::string(second.address, 12), kPhoneCHex);
+    EXPECT_EQ(notes[2].code, 65u);
+    EXPECT_EQ(notes[2].param, 0u);
+
+    uint8_t addr[6];
+    ASSERT_TRUE(GetInquiryAddress(1, addr));
+    EXPECT_EQ(Addr(addr, addr + 6), kPhoneC);
+    EXPECT_FALSE(GetInquiryAddress(2, addr));
+}
 
 TEST_F(InquiryTest, Inquiry_NothingFoundOrModeLeft_EndsWithoutNames) {
     StartInquiry();
