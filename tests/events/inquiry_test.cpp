@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "channel/command_queue.h"
+#include "channel/module_ids.h"
 #include "channel/requests.h"
 #include "events/connection.h"
 #include "events/inquiry.h"
@@ -58,7 +59,7 @@ protected:
         EXPECT_TRUE(NameRequested());
         recorder.Clear();
         RequestNextName();
-        auto sent = Sent(8);
+        auto sent = Sent(kz::msgid::kRemoteName);
         if (sent.size() != 1) return {};
         return Bytes(sent[0], 6, 6);
     }

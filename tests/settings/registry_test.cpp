@@ -1,5 +1,6 @@
 // Paired-device registry and link-key store: files on disk, slots in memory,
 // notifications.
+#include "channel/module_ids.h"
 #include "settings/registry.h"
 
 #include <gtest/gtest.h>
@@ -316,8 +317,7 @@ TEST_F(RegistryTest, DeletePairedDevice_CurrentPhoneIsDisconnectedAndForgotten) 
     kz::g_bAutoConnecting = 1;
     kz::DeletePairedDevice(1);
 
-    constexpr uint16_t kIdDisconnectProfile = 13;
-    EXPECT_EQ(sent.Ids(), (std::vector<uint16_t>{kIdDisconnectProfile, kIdDisconnectProfile}));
+    EXPECT_EQ(sent.Ids(), (std::vector<uint16_t>{kz::msgid::kDisconnectProfile, kz::msgid::kDisconnectProfile}));
     EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{KZ_NOTIFY_DEVICE_DELETED}));
     EXPECT_EQ(kz::g_CurrConnectIndex, 255);
     EXPECT_EQ(kz::g_bAutoConnecting, 0);
