@@ -7,15 +7,14 @@
 #include <new>
 
 #include "channel/module_message.h"
-#include "frame/sync_objects.h"
-#include "frame/trace.h"
+#include "core/sync_objects.h"
+#include "core/trace.h"
 #include "link/bcsp_codec.h"
 #include "link/bcsp_link.h"
 
 namespace kz {
 
 std::list<CmdRecord*> g_vCmdList;
-std::atomic<uint8_t> g_bCfmForTheLastREQ{1};
 
 namespace {
 
@@ -180,6 +179,12 @@ void SetConfirmationTimeoutForTest(uint32_t ms) {
 }
 
 uint32_t ConfirmationTimeoutMs() { return g_nConfirmationTimeoutMs; }
+
+uint32_t ConfirmationPollMs() {
+    constexpr uint32_t kMinPollMs = 50, kMaxPollMs = 1000, kPollsPerTimeout = 4;
+    const uint32_t ms = ConfirmationTimeoutMs() / kPollsPerTimeout;
+    return ms < kMinPollMs ? kMinPollMs : ms > kMaxPollMs ? kMaxPollMs : ms;
+}
 
 bool PassOverUnconfirmed() {
     NamedLock send(g_hMutexSend, "MUTEX_SEND");

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <list>
 
+#include "link/bcsp_link.h"   // g_bCfmForTheLastREQ
+
 namespace kz {
 
 struct CmdRecord {
@@ -15,7 +17,6 @@ struct CmdRecord {
 };
 
 extern std::list<CmdRecord*> g_vCmdList;           // guarded by "MUTEX_LIST_SEND"
-extern std::atomic<uint8_t> g_bCfmForTheLastREQ;    // true at load
 
 inline constexpr uint32_t kSubmitQueued = 0;       // paced through the queue
 inline constexpr uint32_t kSubmitReply = 1;        // RES and IND replies
@@ -59,6 +60,9 @@ void SetSubmitTapForTest(SubmitTap tap);
 inline constexpr uint32_t kConfirmationTimeoutMs = 60000;
 void SetConfirmationTimeoutForTest(uint32_t ms);   // 0: back to the default
 uint32_t ConfirmationTimeoutMs();
+// How often the send thread looks at a request awaiting its confirmation: a
+// quarter of the timeout, within 50 ms .. 1 s.
+uint32_t ConfirmationPollMs();
 // Send thread, while a request awaits its confirmation: passes over it (the
 // next queued request goes out, or the channel counts as free) once it has
 // waited longer than the timeout with its packet no longer in flight. True

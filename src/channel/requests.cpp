@@ -11,9 +11,7 @@
 #include "channel/command_queue.h"
 #include "channel/module_ids.h"
 #include "channel/module_message.h"
-#include "events/connection.h"
-#include "frame/trace.h"
-#include "settings/settings.h"
+#include "core/trace.h"
 
 namespace kz {
 
@@ -182,13 +180,11 @@ void REQ_SET_VISIBLE_MODE(bool visible) {
     Send(m.data(), m.size(), kClass2, msgid::kSetVisibleMode, kSubmitQueued);
 }
 
-void REQ_CONNECT_PROFILE(uint8_t profile) {
+void SendConnectProfile(uint8_t profile, const uint8_t address[6]) {
     std::array<uint8_t, 16> m{};
     m[kP0] = profile;
-    std::memcpy(&m[kP0 + 1], g_abCurrAddr, kAddressLen);
+    std::memcpy(&m[kP0 + 1], address, kAddressLen);
     m[kP0 + 7] = kConnectFlags;
-    // The housekeeping timer watches this until the PBAP connect is answered.
-    if (profile == kProfilePbap) g_bPbapConnectDone = 0;
     Send(m.data(), m.size(), kClass1, msgid::kConnectProfile, kSubmitQueued);
 }
 
@@ -209,7 +205,7 @@ void REQ_SET_MIC_VOLUME(uint16_t volume) {
 
 void REQ_SET_OPTION_26(uint8_t value) { SendByte(kClass1, msgid::kSetOption26, value); }
 
-void REQ_SDP_QUERY() { SendAddress(msgid::kSdpQuery, g_abCurrAddr); }
+void SendSdpQuery(const uint8_t address[6]) { SendAddress(msgid::kSdpQuery, address); }
 
 void REQ_SET_MIC_MODE(int32_t mode) {
     // The module's flag means "internal microphone", which is mode 0.
@@ -227,12 +223,12 @@ void REQ_LINK_KEY_REPLY(const uint8_t address[6], const uint8_t* key) {
     Send(m.data(), m.size(), kClass2, msgid::kLinkKeyRequest, kSubmitReply);
 }
 
-void REQ_PIN_CODE_REPLY(const uint8_t address[6]) {
+void SendPinCodeReply(const uint8_t address[6], const uint8_t pin[4]) {
     if (!address) return;
     std::array<uint8_t, 18> m{};
     std::memcpy(&m[kP0], address, kAddressLen);
     m[kP0 + 7] = kPinLen;
-    GetPinBytes(&m[kP0 + 8]);
+    std::memcpy(&m[kP0 + 8], pin, kPinLen);
     Send(m.data(), m.size(), kClass2, msgid::kPinRequest, kSubmitReply);
 }
 

@@ -5,13 +5,14 @@
 #include <cstring>
 
 #include "channel/requests.h"
+#include "core/sync_objects.h"
+#include "core/trace.h"
 #include "events/connection.h"
-#include "events/inbound_view.h"
+#include "channel/inbound_view.h"
 #include "events/notify.h"
-#include "frame/sync_objects.h"
-#include "frame/trace.h"
 #include "phonebook/download.h"
 #include "settings/registry.h"
+#include "settings/settings.h"
 
 namespace kz {
 
@@ -248,6 +249,12 @@ void OnLinkKeyRequest(const uint8_t* msg, size_t len) {
         // No key: the module pairs anew and asks for the PIN.
         REQ_LINK_KEY_REPLY(address, nullptr);
     }
+}
+
+void REQ_PIN_CODE_REPLY(const uint8_t address[6]) {
+    uint8_t pin[4];
+    GetPinBytes(pin);
+    SendPinCodeReply(address, pin);
 }
 
 void OnPinRequest(const uint8_t* msg, size_t len) {

@@ -27,6 +27,7 @@ void RequestNextName();                                   // event thread
 void OnRemoteName(const uint8_t* msg, size_t len);        // event thread
 void OnLinkKeyRequest(const uint8_t* msg, size_t len);    // receive thread
 void OnPinRequest(const uint8_t* msg, size_t len);        // receive thread
+void REQ_PIN_CODE_REPLY(const uint8_t address[6]);        // id 61, at once, the stored PIN
 void OnAuthoriseRequest(const uint8_t* msg, size_t len);  // receive thread
 void OnPairingResult(const uint8_t* msg, size_t len);     // event thread
 // Copies inquiry result n's address; false when n is outside the list.

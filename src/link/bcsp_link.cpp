@@ -6,10 +6,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "channel/command_queue.h"
-#include "events/dispatcher.h"
-#include "frame/sync_objects.h"
-#include "frame/trace.h"
+#include "core/sync_objects.h"
+#include "core/trace.h"
+#include "link/link_handlers.h"
 #include "link/send_window.h"
 #include "link/serial_port.h"
 
@@ -18,6 +17,7 @@ namespace kz {
 using namespace bcsp;
 
 UbcspConfig ubcsp_config;
+std::atomic<uint8_t> g_bCfmForTheLastREQ{1};
 std::atomic<uint8_t> g_bModuleReadyPending{0};
 std::mutex g_LinkStateMutex;
 LinkCounters g_LinkCounters;
@@ -96,7 +96,8 @@ void SendLinkMsg(uint8_t index) {
     if (index > kConfResp) return;
     uint8_t header[kHeaderSize];
     for (size_t i = 0; i < kHeaderSize; ++i) header[i] = kLinkMsgHeaderTemplate[i];
-    SubmitPacket(header, kLinkMsgPayloads[index], sizeof kLinkMsgPayloads[index], kSubmitLink);
+    NamedLock send(g_hMutexSend, "MUTEX_SEND");
+    BcspSendPacket(header, kLinkMsgPayloads[index], sizeof kLinkMsgPayloads[index]);
 }
 
 uint8_t BcspReceive(const uint8_t* frame, size_t length) {
@@ -130,14 +131,10 @@ void BcspActivity(uint8_t flags) {
             KZ_TRACE("Init succes , send next REQ packet");
             SignalEvent(g_hModuleReadyEvent);
         }
-        if (g_bCfmForTheLastREQ.load()) SendNextCmdIf(true);
+        if (g_bCfmForTheLastREQ.load()) linkup::ReleaseNext(true);
     }
     const uint8_t delivered = BCSP_ACT_RECEIVED | BCSP_ACT_RELIABLE;
-    if ((flags & delivered) == delivered) {
-        const size_t length = g_RxPacket.length;
-        const uint16_t id = length >= 6 ? static_cast<uint16_t>(g_RxPayloadBuf[4] | (g_RxPayloadBuf[5] << 8)) : 0;
-        DispatchModuleMessage(id, g_RxPayloadBuf, length);
-    }
+    if ((flags & delivered) == delivered) linkup::Deliver(g_RxPayloadBuf, g_RxPacket.length);
 }
 
 // ------------------------------------------------------------ receive thread
@@ -247,26 +244,19 @@ void GiveUpOutstanding() {
     const PacketKind kind = WindowGiveUp();
     if (!g_bCfmForTheLastREQ.load()) {
         // Pass over the request that the module never acknowledged.
-        if (kind == PacketKind::kRequest) SendNextCmdIf(false);
+        if (kind == PacketKind::kRequest) linkup::ReleaseNext(false);
     } else {
         // Requests that waited only for this packet's acknowledgement go.
-        SendNextCmdIf(true);
+        linkup::ReleaseNext(true);
     }
 }
 
 namespace {
 
-// How often the send thread looks at a request that awaits its confirmation.
-uint32_t ConfirmationPollMs() {
-    constexpr uint32_t kMinPollMs = 50, kMaxPollMs = 1000, kPollsPerTimeout = 4;
-    const uint32_t ms = ConfirmationTimeoutMs() / kPollsPerTimeout;
-    return ms < kMinPollMs ? kMinPollMs : ms > kMaxPollMs ? kMaxPollMs : ms;
-}
-
 // Idle (no request outstanding, nothing in the window within its bound) the
 // send thread sleeps until a packet goes out.
 uint32_t SendThreadWaitMs() {
-    uint32_t wait = g_bCfmForTheLastREQ.load() ? KZ_INFINITE : ConfirmationPollMs();
+    uint32_t wait = g_bCfmForTheLastREQ.load() ? KZ_INFINITE : linkup::ConfirmationPollMs();
     if (WindowNeedsTimer() && wait > kResendTimeoutMs) wait = kResendTimeoutMs;
     return wait;
 }
@@ -277,12 +267,12 @@ uint32_t SendThreadProc(void*) {
     uint32_t resendCount = 0;
     while (g_bRunning) {
         // A request dropped for good is never confirmed: the queue goes on.
-        if (WindowDropExpired()) SendNextCmdIf(false);
+        if (WindowDropExpired()) linkup::ReleaseNext(false);
         const uint32_t r = KzWaitForSingleObject(g_hResendEvent.load(), SendThreadWaitMs());
         if (!g_bRunning) break;
         if (r == KZ_WAIT_TIMEOUT) {
             WindowOfferInDoubt();
-            PassOverUnconfirmed();
+            linkup::CheckConfirmation();
             continue;
         }
         RetransmissionCycle(resendCount);

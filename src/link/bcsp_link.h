@@ -30,6 +30,12 @@ inline constexpr uint8_t BCSP_ACT_RELIABLE = 0x08;
 
 extern std::atomic<uint8_t> g_bModuleReadyPending;
 
+// True (at load) while no request awaits its confirmation. The command queue
+// clears it when a request goes out and sets it when the channel frees; the
+// link reads it to know whether an acknowledgement or a give-up frees the
+// channel, and the send thread to know whether to watch for a confirmation.
+extern std::atomic<uint8_t> g_bCfmForTheLastREQ;
+
 uint8_t BcspReceive(const uint8_t* frame, size_t length);
 void BcspActivity(uint8_t flags);
 // Link-establishment message 0..3, written at once.

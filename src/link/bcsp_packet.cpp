@@ -2,8 +2,8 @@
 // pure acknowledgement, and the validation half of the receive step.
 #include <cstring>
 
-#include "frame/sync_objects.h"
-#include "frame/trace.h"
+#include "core/sync_objects.h"
+#include "core/trace.h"
 #include "link/bcsp_codec.h"
 #include "link/bcsp_link.h"
 #include "link/send_window.h"

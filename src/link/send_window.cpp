@@ -10,11 +10,11 @@
 #include <optional>
 #include <vector>
 
-#include "channel/command_queue.h"
-#include "frame/sync_objects.h"
-#include "frame/trace.h"
+#include "core/sync_objects.h"
+#include "core/trace.h"
 #include "link/bcsp_codec.h"
 #include "link/bcsp_link.h"
+#include "link/link_handlers.h"
 
 namespace kz {
 
@@ -267,8 +267,8 @@ void WindowAfterReceive() {
         write = g_resendDue ? ResendInDoubt(f, requeue, request) : TakeHeld(f);
     }
     for (auto it = requeue.rbegin(); it != requeue.rend(); ++it)
-        ReturnToQueueFront(it->header, it->payload, it->length, it->since);
-    if (request) AwaitConfirmationAgain();
+        linkup::Requeue(it->header, it->payload, it->length, it->since);
+    if (request) linkup::AwaitConfirmationAgain();
     if (write) Write(f);
 }
 

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "frame/sync_objects.h"
+#include "core/sync_objects.h"
 #include "link/wire_trace.h"
 
 namespace kz {

@@ -3,12 +3,12 @@
 #include <algorithm>
 
 #include "channel/requests.h"
+#include "core/trace.h"
 #include "events/calls.h"
 #include "events/connection.h"
-#include "events/inbound_view.h"
+#include "channel/inbound_view.h"
 #include "events/inquiry.h"
 #include "events/notify.h"
-#include "frame/trace.h"
 #include "phonebook/phonebook_store.h"
 #include "phonebook/vcard_parser.h"
 

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "frame/trace.h"
+#include "core/trace.h"
 #include "phonebook/phonebook_store.h"
 
 namespace kz {

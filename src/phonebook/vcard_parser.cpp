@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/trace.h"
 #include "events/notify.h"
-#include "frame/trace.h"
 #include "phonebook/download.h"
 #include "phonebook/phonebook_store.h"
 #include "phonebook/vcard_accumulator.h"

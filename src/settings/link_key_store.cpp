@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/trace.h"
+#include "core/trace.h"
 #include "kz_platform.h"
 #include "settings/registry.h"
 #include "settings/registry_internal.h"

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <mutex>
 
+#include "core/trace.h"
 #include "events/connection.h"
 #include "events/inquiry.h"
 #include "events/notify.h"
-#include "frame/trace.h"
 #include "kz_platform.h"
 #include "settings/ini_file.h"
 #include "settings/registry_internal.h"

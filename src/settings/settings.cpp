@@ -10,9 +10,9 @@
 #include <string>
 
 #include "channel/requests.h"
+#include "core/trace.h"
 #include "events/calls.h"
 #include "events/notify.h"
-#include "frame/trace.h"
 #include "kz_platform.h"
 #include "settings/ini_file.h"
 

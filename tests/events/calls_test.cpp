@@ -6,7 +6,7 @@
 #include "events/calls.h"
 #include "events/connection.h"
 #include "event_test_util.h"
-#include "frame/sync_objects.h"
+#include "core/sync_objects.h"
 #include "settings/settings.h"
 
 using namespace kz;

@@ -10,9 +10,9 @@
 
 #include "channel/command_queue.h"
 #include "channel/module_message.h"
+#include "core/sync_objects.h"
 #include "events/connection.h"
 #include "events/dispatcher.h"
-#include "frame/sync_objects.h"
 #include "link/bcsp_link.h"
 #include "support/link_support.h"
 #include "support/test_support.h"

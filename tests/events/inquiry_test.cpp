@@ -7,7 +7,7 @@
 #include "events/connection.h"
 #include "events/inquiry.h"
 #include "event_test_util.h"
-#include "frame/sync_objects.h"
+#include "core/sync_objects.h"
 #include "phonebook/download.h"
 #include "settings/registry.h"
 

@@ -13,6 +13,7 @@
 #include "KZ_Tarn.h"
 #include "channel/requests.h"
 #include "events/audio.h"
+#include "events/calls.h"
 #include "events/connection.h"
 #include "events/inquiry.h"
 #include "frame/control_window.h"

@@ -8,11 +8,11 @@
 #include "KZ_Tarn.h"
 #include "channel/command_queue.h"
 #include "channel/module_ids.h"
+#include "core/sync_objects.h"
 #include "events/calls.h"
 #include "events/dispatcher.h"
 #include "events/inquiry.h"
 #include "frame/lifecycle.h"
-#include "frame/sync_objects.h"
 #include "link/bcsp_link.h"
 #include "support/library_on_sim.h"
 

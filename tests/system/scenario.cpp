@@ -1,9 +1,9 @@
-#include "channel/module_ids.h"
 #include "scenario.h"
 
 #include <algorithm>
 #include <cstdio>
 
+#include "channel/module_ids.h"
 #include "module_simulator.h"
 #include "support/link_support.h"
 
