@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <memory>
 
 #include "link/bcsp_link.h"   // g_bCfmForTheLastREQ
 
@@ -16,7 +17,7 @@ struct CmdRecord {
     uint32_t queuedTick;   // the link's delivery bound counts from here
 };
 
-extern std::list<CmdRecord*> g_vCmdList;           // guarded by "MUTEX_LIST_SEND"
+extern std::list<std::unique_ptr<CmdRecord>> g_vCmdList;   // guarded by "MUTEX_LIST_SEND"
 
 inline constexpr uint32_t kSubmitQueued = 0;       // paced through the queue
 inline constexpr uint32_t kSubmitReply = 1;        // RES and IND replies
@@ -30,7 +31,7 @@ void SendNextCmd();
 // (true) and the send thread's release after a give-up (false) must not act
 // on a flag that a request submitted meanwhile has changed.
 void SendNextCmdIf(bool whileConfirmed);
-// Frees every queued record (close, module ready). Takes "MUTEX_LIST_SEND"
+// Empties the queue (close, module ready). Takes "MUTEX_LIST_SEND"
 // (SendNextCmd takes the front record out under it before sending), so a
 // clear on another thread never frees a record that is being sent.
 void ClearCmdList();

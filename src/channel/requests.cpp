@@ -25,7 +25,7 @@ inline constexpr uint8_t kClass1 = 1;
 inline constexpr uint8_t kClass2 = 2;
 
 // The AT-command reset travels on channel 0 instead of the module channel.
-inline constexpr uint8_t kAtResetChannel = 0;
+inline constexpr uint8_t kAtResetChannel = bcsp::kChannelAck;
 
 inline constexpr size_t kAddressLen = 6;
 inline constexpr size_t kLinkKeyLen = 16;
@@ -79,12 +79,7 @@ void PutBe16(uint8_t* p, uint16_t v) {
     p[1] = static_cast<uint8_t>(v & 0xFF);
 }
 
-void HeaderTemplate(uint8_t hdr[4], size_t bytes, uint8_t channel) {
-    msg::ModuleHeaderTemplate(hdr, bytes);
-    hdr[1] = static_cast<uint8_t>((hdr[1] & 0xF0) | channel);
-}
-
-// Writes the head, attaches the channel-13 template and submits.
+// Writes the head, attaches the module-channel template and submits.
 void Send(uint8_t* m, size_t bytes, uint8_t cls, uint16_t msgId, uint32_t mode) {
     msg::WriteHead(m, bytes, cls, msgId);
     uint8_t hdr[4];
@@ -125,7 +120,7 @@ void REQ_RESET_AT_COMMAND() {
     std::array<uint8_t, 6> m{};
     msg::WriteHead(m.data(), m.size(), kClass2, msgid::kResetAtCommand);
     uint8_t hdr[4];
-    HeaderTemplate(hdr, m.size(), kAtResetChannel);
+    msg::ModuleHeaderTemplate(hdr, m.size(), kAtResetChannel);
     SubmitPacket(hdr, m.data(), static_cast<uint32_t>(m.size()), kSubmitAtReset);
 }
 

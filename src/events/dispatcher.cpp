@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "channel/command_queue.h"
 #include "channel/module_ids.h"
@@ -24,7 +25,7 @@
 
 namespace kz {
 
-std::list<InboundRecord*> g_lstInbound;
+std::list<std::unique_ptr<InboundRecord>> g_lstInbound;
 uint8_t g_abRecvMsg[msg::kMaxInbound] = {};
 std::atomic<uint8_t> g_bMediaOpen{0};
 std::atomic<uint8_t> g_bDutMode{0};
@@ -81,15 +82,19 @@ void DispatchModuleMessage(uint16_t id, const uint8_t* message, size_t length) {
 
 void PostInboundMessage(uint16_t id, const uint8_t* message, size_t length) {
     if (length > msg::kMaxInbound) return;
-    auto* r = new (std::nothrow) InboundRecord;
+    std::unique_ptr<InboundRecord> r(new (std::nothrow) InboundRecord);
     if (r == nullptr) return;   // the message is lost, as when the heap is out
-    std::memset(r, 0, sizeof *r);
+    std::memset(r.get(), 0, sizeof *r);
     r->nMsgId = id;
     r->nLength = static_cast<uint16_t>(length);
     if (length) std::memcpy(r->abData, message, length);
     {
         NamedLock list(g_hMutexList, "MUTEX_LIST");
-        g_lstInbound.push_back(r);
+        try {
+            g_lstInbound.push_back(std::move(r));
+        } catch (const std::bad_alloc&) {
+            return;   // lost as well
+        }
     }
     SignalEvent(g_hInboundEvent);
 }
@@ -103,10 +108,10 @@ void RunQueuedHandler(uint16_t id, const uint8_t* data, size_t length) {
 
 namespace {
 
-InboundRecord* TakeFirstInbound() {
+std::unique_ptr<InboundRecord> TakeFirstInbound() {
     NamedLock list(g_hMutexList, "MUTEX_LIST");
     if (g_lstInbound.empty()) return nullptr;
-    InboundRecord* r = g_lstInbound.front();
+    std::unique_ptr<InboundRecord> r = std::move(g_lstInbound.front());
     g_lstInbound.pop_front();
     return r;
 }
@@ -135,9 +140,8 @@ enum EventIndex : uint32_t { kEvInbound, kEvNameRequest, kEvModuleReady, kEvLink
 // Records that arrive while the thread works are handled in the same pass;
 // handlers run outside "MUTEX_LIST", one at a time, in arrival order.
 void DrainInboundQueue() {
-    while (InboundRecord* r = TakeFirstInbound()) {
+    while (std::unique_ptr<InboundRecord> r = TakeFirstInbound()) {
         RunQueuedHandler(r->nMsgId, r->abData, r->nLength);
-        delete r;
     }
 }
 
@@ -172,7 +176,6 @@ void OnTestModeCfm(const uint8_t* msg, size_t len) {
 
 void FreeInboundQueue() {
     NamedLock list(g_hMutexList, "MUTEX_LIST");
-    for (InboundRecord* r : g_lstInbound) delete r;
     g_lstInbound.clear();
 }
 

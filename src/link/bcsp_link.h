@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "link/bcsp_codec.h"
+#include "link/bcsp_packet.h"
 
 namespace kz {
 

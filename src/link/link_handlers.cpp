@@ -8,40 +8,40 @@
 namespace kz {
 
 namespace {
-std::atomic<const LinkHandlers*> g_linkHandlers{nullptr};
+std::atomic<const LinkHandlers*> installedHandlers{nullptr};
 }  // namespace
 
-void SetLinkHandlers(const LinkHandlers* handlers) { g_linkHandlers = handlers; }
+void SetLinkHandlers(const LinkHandlers* handlers) { installedHandlers = handlers; }
 
 namespace linkup {
 
 void Deliver(const uint8_t* message, size_t length) {
-    const LinkHandlers* h = g_linkHandlers.load();
+    const LinkHandlers* h = installedHandlers.load();
     if (h && h->deliver) h->deliver(message, length);
 }
 
 void ReleaseNext(bool whileConfirmed) {
-    const LinkHandlers* h = g_linkHandlers.load();
+    const LinkHandlers* h = installedHandlers.load();
     if (h && h->releaseNext) h->releaseNext(whileConfirmed);
 }
 
 void Requeue(const uint8_t header[4], const uint8_t* payload, uint32_t length, uint32_t queuedTick) {
-    const LinkHandlers* h = g_linkHandlers.load();
+    const LinkHandlers* h = installedHandlers.load();
     if (h && h->requeue) h->requeue(header, payload, length, queuedTick);
 }
 
 void AwaitConfirmationAgain() {
-    const LinkHandlers* h = g_linkHandlers.load();
+    const LinkHandlers* h = installedHandlers.load();
     if (h && h->awaitConfirmationAgain) h->awaitConfirmationAgain();
 }
 
 uint32_t ConfirmationPollMs() {
-    const LinkHandlers* h = g_linkHandlers.load();
+    const LinkHandlers* h = installedHandlers.load();
     return h && h->confirmationPollMs ? h->confirmationPollMs() : KZ_INFINITE;
 }
 
 void CheckConfirmation() {
-    const LinkHandlers* h = g_linkHandlers.load();
+    const LinkHandlers* h = installedHandlers.load();
     if (h && h->checkConfirmation) h->checkConfirmation();
 }
 

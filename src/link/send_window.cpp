@@ -12,7 +12,7 @@
 
 #include "core/sync_objects.h"
 #include "core/trace.h"
-#include "link/bcsp_codec.h"
+#include "link/bcsp_packet.h"
 #include "link/bcsp_link.h"
 #include "link/link_handlers.h"
 

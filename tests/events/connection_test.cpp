@@ -319,7 +319,7 @@ TEST_F(ConnectionTest, ModuleReady_ClearsStateAndReportsUpperCaseVersion) {
     g_bConnecting = 1;
     g_bInquiryRunning = 1;
     g_bCfmForTheLastREQ = 0;
-    g_vCmdList.push_back(new CmdRecord{});   // a request the old module never confirmed
+    g_vCmdList.push_back(std::make_unique<CmdRecord>());   // a request the old module never confirmed
 
     Feed(OnModuleReady, Msg(48, {0, 0x1A, 0x2B, 0x3C, 0x4D}));
 

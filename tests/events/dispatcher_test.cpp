@@ -35,12 +35,12 @@ void Dispatch(const Bytes& m) { DispatchModuleMessage(msg::Id(m.data()), m.data(
 void FillQueue() {
     g_bCfmForTheLastREQ = 0;
     for (int i = 0; i < 2; ++i) {
-        auto* r = new CmdRecord{};
+        auto r = std::make_unique<CmdRecord>();
         msg::ModuleHeaderTemplate(r->header, 8);
         msg::WriteHead(r->payload, 8, 1, 3);
         r->length = 8;
         r->queuedTick = KzGetTickCount();
-        g_vCmdList.push_back(r);
+        g_vCmdList.push_back(std::move(r));
     }
 }
 
@@ -216,7 +216,7 @@ TEST_F(Dispatcher, QueuedCopy_IsZeroFilledAfterTheMessage) {
     small.resize(7);
     Dispatch(small);
     ASSERT_EQ(g_lstInbound.size(), 2u);
-    const InboundRecord* r = g_lstInbound.back();
+    const InboundRecord* r = g_lstInbound.back().get();
     EXPECT_EQ(r->nLength, 7);
     EXPECT_EQ(r->abData[6], 7);
     for (size_t i = 7; i < sizeof r->abData; ++i) ASSERT_EQ(r->abData[i], 0) << i;

@@ -229,7 +229,7 @@ TEST_F(RegistryTest, RegisterConnectedDevice_TakesTheChosenInquiryResult) {
     std::strcpy(found.name, "Found");
     {
         std::lock_guard<std::mutex> lock(kz::g_InquiryMutex);
-        kz::g_vecInquiry.push_back(new PairedDeviceRecord(found));
+        kz::g_vecInquiry.push_back(std::make_unique<PairedDeviceRecord>(found));
     }
     kz::g_bPairMode = 1;
     kz::g_nPairIndex = 1;   // outside the list: nothing

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "link/bcsp_codec.h"
+#include "link/bcsp_packet.h"
 #include "link/bcsp_link.h"
 
 namespace kztest {
