@@ -10,8 +10,8 @@
 #include "channel/module_message.h"
 #include "core/sync_objects.h"
 #include "core/trace.h"
-#include "link/bcsp_packet.h"
 #include "link/bcsp_link.h"
+#include "link/bcsp_packet.h"
 
 namespace kz {
 

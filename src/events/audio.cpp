@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "channel/inbound_view.h"
 #include "channel/requests.h"
 #include "core/trace.h"
 #include "events/calls.h"
 #include "events/connection.h"
-#include "channel/inbound_view.h"
 #include "events/notify.h"
 
 namespace kz {

@@ -5,12 +5,12 @@
 
 #include <cstring>
 
+#include "channel/inbound_view.h"
 #include "channel/module_ids.h"
 #include "channel/requests.h"
 #include "core/sync_objects.h"
 #include "core/trace.h"
 #include "events/connection.h"
-#include "channel/inbound_view.h"
 #include "events/notify.h"
 #include "phonebook/download.h"
 #include "settings/settings.h"

@@ -9,12 +9,12 @@
 #include <cstring>
 
 #include "channel/command_queue.h"
+#include "channel/inbound_view.h"
 #include "channel/requests.h"
 #include "core/sync_objects.h"
 #include "core/trace.h"
 #include "events/audio.h"
 #include "events/calls.h"
-#include "channel/inbound_view.h"
 #include "events/inquiry.h"
 #include "events/notify.h"
 #include "phonebook/download.h"

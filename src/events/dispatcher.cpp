@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "channel/command_queue.h"
+#include "channel/inbound_view.h"
 #include "channel/module_ids.h"
 #include "channel/module_message.h"
 #include "channel/requests.h"
@@ -17,7 +18,6 @@
 #include "events/calls.h"
 #include "events/connection.h"
 #include "events/dispatch_table.h"
-#include "channel/inbound_view.h"
 #include "events/inquiry.h"
 #include "events/notify.h"
 #include "link/bcsp_link.h"

@@ -5,11 +5,11 @@
 #include <cstring>
 #include <memory>
 
+#include "channel/inbound_view.h"
 #include "channel/requests.h"
 #include "core/sync_objects.h"
 #include "core/trace.h"
 #include "events/connection.h"
-#include "channel/inbound_view.h"
 #include "events/notify.h"
 #include "phonebook/download.h"
 #include "settings/registry.h"

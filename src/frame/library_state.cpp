@@ -13,7 +13,6 @@
 #include "frame/control_window.h"
 #include "link/bcsp_link.h"
 #include "link/link_handlers.h"
-#include "link/send_window.h"
 #include "phonebook/download.h"
 #include "phonebook/phonebook_store.h"
 #include "service/service.h"
@@ -40,7 +39,6 @@ void ConnectLayers() { SetLinkHandlers(&kLinkHandlers); }
 
 void ResetLibraryState() {
     ResetLinkState();
-    SetDeliveryBoundForTest(0);
     ResetCommandQueue();
     ResetRequestState();
     ResetDispatcher();

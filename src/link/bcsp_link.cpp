@@ -16,11 +16,6 @@ namespace kz {
 
 using namespace bcsp;
 
-UbcspConfig ubcsp_config;
-std::atomic<uint8_t> g_bCfmForTheLastREQ{1};
-std::atomic<uint8_t> g_bModuleReadyPending{0};
-std::mutex g_LinkStateMutex;
-LinkCounters g_LinkCounters;
 
 namespace {
 
@@ -145,10 +140,10 @@ namespace {
 // frame was handled.
 bool ReceivePass() {
     PollUart();
-    if (!g_bRxFrameReady) return false;
-    const uint16_t length = g_nRxFrameLength;
-    g_bRxFrameReady = 0;
-    BcspActivity(BcspReceive(g_RxFrameBuf, length));
+    Framer& framer = g_Link.framer;
+    if (!framer.ready()) return false;
+    framer.Take();
+    BcspActivity(BcspReceive(framer.frame(), framer.frameLength()));
     return true;
 }
 
@@ -171,11 +166,12 @@ constexpr uint32_t kBitsPerByte = 11;   // 8E1: start, 8 data, parity, stop
 // less than a millisecond). 0 outside a frame, before its header, or once
 // it is all there.
 uint32_t RestOfFrameMs() {
-    const size_t have = g_nRxWriteIndex;   // the opening 0xC0 included
-    if (g_nRxFramingState != kFramerInFrame || have < 1 + kHeaderSize || g_SerialPort.baudRate == 0) return 0;
+    const Framer& framer = g_Link.framer;
+    const size_t have = framer.writeIndex;   // the opening 0xC0 included
+    if (framer.state != kFramerInFrame || have < 1 + kHeaderSize || g_SerialPort.baudRate == 0) return 0;
     uint8_t header[kHeaderSize];
     size_t decoded = 0;
-    SlipDecode(g_RxFrameBuf + 1, header, true, have - 1, kHeaderSize, &decoded);
+    SlipDecode(framer.buffer + 1, header, true, have - 1, kHeaderSize, &decoded);
     if (decoded < kHeaderSize || HeaderChecksum(header[0], header[1], header[2]) != header[3]) return 0;
     size_t whole = 1 + kHeaderSize + HeaderPayloadLength(header) + (HeaderCrcPresent(header) ? 2 : 0) + 1;
     whole = std::min<size_t>(whole, kFrameBufferSize);   // the framer gives up there
@@ -278,31 +274,6 @@ uint32_t SendThreadProc(void*) {
         RetransmissionCycle(resendCount);
     }
     return 0;
-}
-
-void ResetLinkState() {
-    {
-        std::lock_guard<std::mutex> state(g_LinkStateMutex);
-        ubcsp_config.link_establishment_state = kShy;
-        ubcsp_config.sequence_number = 0;
-        ubcsp_config.ack_number = 0;
-        ubcsp_config.send_ack = false;
-        ubcsp_config.send_packet = nullptr;
-        ubcsp_config.receive_packet = nullptr;
-        ubcsp_config.awaiting_ack = 0;
-    }
-    WindowReset();
-    g_bModuleReadyPending = 0;
-    g_RxPacket = BcspPacket{};
-    g_nTxPacketLen = 0;
-    g_LinkCounters.retransmitted = 0;
-    g_LinkCounters.givenUp = 0;
-    g_LinkCounters.rejectedFrames = 0;
-    g_LinkCounters.unconfirmedPassedOver = 0;
-    g_LinkCounters.recovered = 0;
-    g_LinkCounters.offeredAgain = 0;
-    g_LinkCounters.droppedForGood = 0;
-    ResetFramer();
 }
 
 }  // namespace kz

@@ -14,11 +14,6 @@ namespace kz {
 
 using namespace bcsp;
 
-uint8_t g_TxPacketBuf[kFrameBufferSize] = {};
-uint16_t g_nTxPacketLen = 0;
-BcspPacket g_RxPacket{};
-uint8_t g_RxPayloadBuf[kRxPayloadSize] = {};
-
 namespace {
 
 std::atomic<UartTap> uartTap{nullptr};

@@ -33,13 +33,9 @@ void BcspSendPureAck();
 // Takes "MUTEX_UART" around one write to the module port.
 void UartTransmit(const uint8_t* bytes, uint16_t count);
 
-// Copy of the last reliable frame written (written and read under
+// Writes a reliable packet's frame and keeps its copy in g_TxPacketBuf (under
 // "MUTEX_UART"). Retransmissions are built afresh from the outstanding packet
 // (link/send_window.h), so that they carry the acknowledgement of now.
-extern uint8_t g_TxPacketBuf[bcsp::kFrameBufferSize];
-extern uint16_t g_nTxPacketLen;
-
-// Writes a reliable packet's frame and keeps its copy.
 void BcspWriteReliableFrame(const uint8_t* frame, uint16_t count);
 
 // Test seam: when set, every port write goes to the tap instead (and the
@@ -51,8 +47,7 @@ void SetUartTapForTest(UartTap tap);
 // Returns true when the frame is a valid packet; fills the receive descriptor
 // and the decoded header. A rejected frame sets ubcsp_config.send_ack.
 bool BcspValidateFrame(const uint8_t* frame, size_t n, uint8_t header_out[4]);
-// The receive descriptor and its 512-byte payload buffer.
-extern BcspPacket g_RxPacket;
-extern uint8_t g_RxPayloadBuf[bcsp::kRxPayloadSize];
+// The receive descriptor is g_RxPacket, its 512-byte payload buffer
+// g_RxPayloadBuf (link/link_state.h).
 
 }  // namespace kz

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "channel/inbound_view.h"
 #include "channel/requests.h"
 #include "core/trace.h"
 #include "events/calls.h"
 #include "events/connection.h"
-#include "channel/inbound_view.h"
 #include "events/inquiry.h"
 #include "events/notify.h"
 #include "phonebook/phonebook_store.h"

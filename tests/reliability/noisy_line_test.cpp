@@ -12,8 +12,8 @@
 
 #include <cstdlib>
 
-#include "channel/module_ids.h"
 #include "channel/command_queue.h"
+#include "channel/module_ids.h"
 #include "channel/module_message.h"
 #include "events/connection.h"
 #include "link/bcsp_link.h"
