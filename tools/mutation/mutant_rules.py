@@ -123,7 +123,7 @@ def constant(masked, _context):
         new = {0: 1, 1: 0}.get(value, value + 1)
         if hexa:   # same width and case: 0x0F -> 0x10
             width = len(digits) - 2
-            text = digits[:2] + format(new, f"0{width}{'X' if digits.isupper() else 'x'}")
+            text = digits[:2] + format(new, f"0{width}{'X' if digits[2:].isupper() else 'x'}")
         else:
             text = str(new)
         yield m.start(1), m.end(1), text
