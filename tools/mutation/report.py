@@ -69,5 +69,28 @@ def summarise(path):
     return "\n".join(out) + "\n"
 
 
+def _fates(path):
+    with open(path, newline="") as f:
+        return {(r["path"], r["line"], r["mutated"]): r["status"]
+                for r in csv.DictReader(f, delimiter="\t")}
+
+
+def compare(new_path, old_path):
+    """Mutants found in both files whose survival changed. Mutants are
+    matched by file, line and mutated text, so a changed src/ shows fewer."""
+    new, old = _fates(new_path), _fates(old_path)
+    killed = {"killed", "timeout"}
+    now_killed = [k for k in new if k in old and old[k] == "survived" and new[k] in killed]
+    now_missed = [k for k in new if k in old and old[k] in killed and new[k] == "survived"]
+    out = [f"\nin both runs: {sum(k in old for k in new)} mutants",
+           f"survived before, killed now: {len(now_killed)}"]
+    out += [f"  {p}:{line}  {m}" for p, line, m in now_killed]
+    out += [f"killed before, survive now: {len(now_missed)}"]
+    out += [f"  {p}:{line}  {m}" for p, line, m in now_missed]
+    return "\n".join(out) + "\n"
+
+
 if __name__ == "__main__":
     print(summarise(sys.argv[1]), end="")
+    if len(sys.argv) > 2:
+        print(compare(sys.argv[1], sys.argv[2]), end="")
