@@ -134,6 +134,9 @@ def main():
     stem = f"seed{args.seed}-n{count}" + (f"-{args.only.replace('/', '_')}" if args.only else "")
     results_path = os.path.join(args.workdir, f"results-{stem}.tsv")
     done = read_done(results_path) if args.resume else {}
+    for i, row in done.items():
+        if i >= len(mutants) or mutants[i].mutated.strip() != row["mutated"]:
+            sys.exit(f"{results_path} was drawn from another src/; run without --resume")
     also = [s for s in args.also.split(",") if s]
 
     build = ScratchBuild(REPO, args.workdir, args.jobs)
