@@ -61,8 +61,11 @@ def all_mutants(only):
     return files, found
 
 
-def suite_of(mutant):
-    return "test_" + mutant.folder
+def suites_of(mutant, also):
+    """The folder's own suite (when tests/<folder> exists), then the others.
+    A folder without a suite of its own (src/core) goes to the others only."""
+    own = ["test_" + mutant.folder] if os.path.isdir(os.path.join(REPO, "tests", mutant.folder)) else []
+    return own + [s for s in also if s not in own]
 
 
 def baseline(build, suites):
@@ -142,7 +145,7 @@ def main():
     build = ScratchBuild(REPO, args.workdir, args.jobs)
     build.prepare()
     signal.signal(signal.SIGTERM, stop)
-    own_suites = sorted({suite_of(mutants[i]) for i in chosen})
+    own_suites = sorted({s for i in chosen for s in suites_of(mutants[i], [])})
     timeouts = baseline(build, own_suites + [s for s in also if s not in own_suites])
 
     started = time.monotonic()
@@ -155,7 +158,7 @@ def main():
                 continue
             m = mutants[i]
             t0 = time.monotonic()
-            status, killer = try_mutant(build, m, [suite_of(m)] + also, timeouts)
+            status, killer = try_mutant(build, m, suites_of(m, also), timeouts)
             seconds = time.monotonic() - t0
             writer.writerow([i, m.path, m.line, m.rule, status, killer, f"{seconds:.1f}",
                              m.original.strip(), m.mutated.strip()])
