@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= 2
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
-DEBIAN_PACKAGES := cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev pkg-config
+DEBIAN_PACKAGES := cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev pkg-config libcpp-httplib-dev nlohmann-json3-dev
 
 .PHONY: all deps configure build test demo bench clean install test-asan test-tsan soak fuzz-deps fuzz-build fuzz-smoke fuzz
 

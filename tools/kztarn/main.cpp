@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "console.h"
+#include "serve.h"
 
 namespace {
 
@@ -13,6 +14,8 @@ constexpr char kUsage[] =
     "  demo        a tour of the library against the built-in module simulator\n"
     "  console     interactive shell: every export as a command, every notification decoded\n"
     "              [--json] [--port DEV] [--root DIR] [--trace FILE] [--script FILE] [--timeout S]\n"
+    "  serve       the head unit's phone screen in the browser, at http://127.0.0.1:8080/\n"
+    "              [--port DEV] [--root DIR] [--listen ADDR:PORT] [--trace FILE]\n"
     "  simulate    the module simulator alone on a pseudo-terminal\n"
     "  decode FILE a wire trace (KZ_TARN_WIRE_TRACE=FILE) in words\n";
 
@@ -24,6 +27,7 @@ struct Subcommand {
 constexpr Subcommand kSubcommands[] = {
     {"demo", kztool::RunDemo},
     {"console", kztool::RunConsole},
+    {"serve", kztool::RunServe},
     {"simulate", kztool::RunSimulate},
     {"decode", kztool::RunDecode},
 };
