@@ -7,7 +7,7 @@
 //   node tests/browser/serve_browser.mjs KZTARN OUTDIR [CHROMIUM]
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
-import { mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { Browser } from './cdp.mjs';
@@ -48,6 +48,7 @@ const RING = `new Promise((resolve) => {
 
 async function main() {
   mkdirSync(outDir, { recursive: true });
+  for (const f of readdirSync(outDir)) if (f.startsWith('serve-')) rmSync(join(outDir, f));
   const root = mkdtempSync(join(tmpdir(), 'kztarn-serve-'));
   const started = Date.now();
   const serve = await startServe(root);

@@ -15,7 +15,7 @@ const state = {
   call: null,          // { number, name, kind, since }
   held: null,          // { number, name }
   waiting: null,       // { number, name }
-  audioInCar: true, micMuted: false,
+  audioInCar: null, micMuted: false,   // null: not reported yet
   lists: { contact: [], received: [], dialed: [], missed: [] },
   sizes: {},
   downloading: false,
@@ -215,7 +215,7 @@ function renderStatusBar() {
   $('sb-signal').dataset.level = state.phone.connected ? state.signal : 0;
   $('sb-battery').dataset.level = state.phone.connected ? state.battery : 0;
   const inCall = !!state.call;
-  show('sb-audio', inCall);
+  show('sb-audio', inCall && state.audioInCar !== null);
   text('sb-audio', state.audioInCar ? 'audio in car' : 'audio on phone');
   show('sb-mic', inCall && state.micMuted);
 }
@@ -240,7 +240,7 @@ function renderCall() {
   $('btn-keypad').setAttribute('aria-pressed', String(state.keypadOpen));
   $('btn-mute').setAttribute('aria-pressed', String(state.micMuted));
   text('btn-mute', state.micMuted ? 'Unmute' : 'Mute');
-  text('btn-audio', state.audioInCar ? 'Audio: car' : 'Audio: phone');
+  text('btn-audio', state.audioInCar === false ? 'Audio: phone' : 'Audio: car');
   show('call-held', !!state.held && state.call !== null);
   if (state.held) text('call-held', 'On hold: ' + (state.held.name || state.held.number));
   show('call-waiting', !!state.waiting);
@@ -485,7 +485,7 @@ function wire() {
   on('btn-hold', () => command('hold'));
   on('btn-switch', () => command('switch'));
   on('btn-mute', () => command('mute', [state.micMuted ? 'off' : 'on']));
-  on('btn-audio', () => command('audio', [state.audioInCar ? 'phone' : 'car']));
+  on('btn-audio', () => command('audio', [state.audioInCar === false ? 'car' : 'phone']));
   on('btn-keypad', () => { state.keypadOpen = !state.keypadOpen; render(); });
   on('call-waiting-accept', () => command('switch'));
   on('call-waiting-reject', () => command('end', ['waiting']));
