@@ -136,6 +136,12 @@ TEST(Serve_Safety, RefusesOtherSitesMissingTokensAndOversizedBodies) {
         EXPECT_NE(body.find(c.reason), std::string::npos) << c.what << "\n" << body;
     }
 
+    // A second server cannot share the port (and take half of the page's requests).
+    TempDir other;
+    const RunResult second = RunKztarn({"serve", "--root", other.path(), "--listen", s.Host()}, "", 15000);
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_NE(second.err.find("cannot listen on " + s.Host()), std::string::npos) << second.err;
+
     // The page itself is refused under another name as well.
     Connection page(s.port);
     page.Send(s.Request("GET", "/", {"Host: evil.example:" + std::to_string(s.port)}));

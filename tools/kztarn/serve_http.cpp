@@ -53,6 +53,13 @@ bool WebServer::Start(std::string& error) {
     }
     server_ = std::make_unique<httplib::Server>();
     server_->new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
+    // Address reuse after a restart, but not the port shared with another
+    // program (the library's default would let a second server, or another
+    // program of this user, take half of the page's requests).
+    server_->set_socket_options([](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server_->set_payload_max_length(kMaxCommandBody);
     server_->set_keep_alive_timeout(kSocketTimeoutS);
     server_->set_read_timeout(kSocketTimeoutS);
@@ -184,7 +191,7 @@ void WebServer::Route() {
             Reply(res, 504, false, command.name, "no outcome (the library's loop is busy)");
             return;
         }
-        const CommandOutcome o = outcome.get();
+        const ServeReply o = outcome.get();
         Reply(res, o.status, o.ok, command.name, o.message);
     });
 }

@@ -6,7 +6,7 @@
 
 namespace kztool {
 
-std::future<CommandOutcome> CommandRunner::Submit(ApiCommand command) {
+std::future<ServeReply> CommandRunner::Submit(ApiCommand command) {
     Job job{std::move(command), {}};
     auto future = job.done.get_future();
     std::lock_guard<std::mutex> lock(mutex_);
@@ -47,7 +47,7 @@ void CommandRunner::Abandon() {
     pending_.clear();
 }
 
-CommandOutcome CommandRunner::RunServeCommand(const ApiCommand& command) {
+ServeReply CommandRunner::RunServeCommand(const ApiCommand& command) {
     kzsim::ModuleSimulator* sim = session_.simulator();
     if (!sim) return {409, false, command.name + ": needs the built-in simulator"};
     // "phone contact NAME NUMBER": the simulated phone gets one more contact.

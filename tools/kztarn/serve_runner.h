@@ -17,7 +17,7 @@ namespace kztool {
 
 class Session;
 
-struct CommandOutcome {
+struct ServeReply {
     int status = 200;      // HTTP status: 200 done, 400 bad arguments, 409 refused, 504 not confirmed
     bool ok = true;
     std::string message;
@@ -30,7 +30,7 @@ public:
     explicit CommandRunner(Session& session) : session_(session) {}
 
     // Any thread: queues a checked command; the future has its outcome.
-    std::future<CommandOutcome> Submit(ApiCommand command);
+    std::future<ServeReply> Submit(ApiCommand command);
     // Loop thread: starts queued commands and settles the confirmed and the
     // overdue ones. Call often.
     void Poll();
@@ -41,17 +41,17 @@ public:
 private:
     struct Job {
         ApiCommand command;
-        std::promise<CommandOutcome> done;
+        std::promise<ServeReply> done;
     };
     struct Pending {
         std::string name;
         Expect expect;
         size_t hostMark = 0, simMark = 0;
         uint32_t deadline = 0;
-        std::promise<CommandOutcome> done;
+        std::promise<ServeReply> done;
     };
     void Start(Job& job);
-    CommandOutcome RunServeCommand(const ApiCommand& command);
+    ServeReply RunServeCommand(const ApiCommand& command);
 
     Session& session_;
     std::mutex mutex_;

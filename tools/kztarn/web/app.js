@@ -65,7 +65,8 @@ function log(text, kind) {
 // ------------------------------------------------------------- events
 
 const handlers = {
-  ready: (e) => { state.ready = e.value === 1; },
+  ready: (e) => { state.ready = e.value === 1; state.linkLost = false; },
+  module: (e) => { state.linkLost = e.state === 'lost'; },
   phone: (e) => {
     state.phone.connected = e.value === 0;
     state.profiles.hfp = state.phone.connected;
@@ -208,8 +209,9 @@ function duration(ms) {
 
 function renderStatusBar() {
   const link = $('sb-link');
-  link.dataset.state = !state.streamUp ? 'down' : state.ready ? 'up' : 'wait';
-  text('sb-link-text', !state.streamUp ? 'kztarn serve unreachable' : state.ready ? 'module ready' : 'module starting');
+  link.dataset.state = !state.streamUp || state.linkLost ? 'down' : state.ready ? 'up' : 'wait';
+  text('sb-link-text', !state.streamUp ? 'kztarn serve unreachable'
+    : state.linkLost ? 'module lost' : state.ready ? 'module ready' : 'module starting');
   text('sb-phone', state.phone.connected ? (state.phone.name || 'Phone connected') : 'No phone');
   for (const i of $('sb-profiles').children) i.classList.toggle('on', !!state.profiles[i.dataset.profile]);
   $('sb-signal').dataset.level = state.phone.connected ? state.signal : 0;
