@@ -14,7 +14,7 @@ export class Browser {
   static async launch(executable, { width, height }) {
     const profile = mkdtempSync(join(tmpdir(), 'kztarn-chromium-'));
     const proc = spawn(executable, [...FLAGS, `--user-data-dir=${profile}`, `--window-size=${width},${height}`, 'about:blank'],
-      { stdio: ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'] });
+      { stdio: ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'], detached: true });
     const browser = new Browser(proc, profile);
     proc.stderr.on('data', (d) => { browser.stderr += d; });
     const { targetInfos } = await browser.send('Target.getTargets');
@@ -130,6 +130,8 @@ export class Browser {
       this.proc.kill('SIGKILL');
       await exited;
     }
-    rmSync(this.profile, { recursive: true, force: true, maxRetries: 3 });
+    // Its helper processes (own process group) may still write the profile.
+    try { process.kill(-this.proc.pid, 'SIGKILL'); } catch (e) { /* all gone */ }
+    rmSync(this.profile, { recursive: true, force: true, maxRetries: 5, retryDelay: 100 });
   }
 }

@@ -269,8 +269,21 @@ function entryRow(entry, sub, onTap) {
   return li;
 }
 
-function replaceList(ul, items) {
-  ul.replaceChildren(...items);
+// Rows are kept while their content is the same, so that a tap on a row is
+// not lost when the list is drawn again (a search still finding phones, a
+// download still adding contacts). rows: [{ key, sig, build }].
+function syncList(ul, rows) {
+  const old = new Map([...ul.children].map((li) => [li.dataset.key, li]));
+  const nodes = rows.map((r) => {
+    const kept = old.get(r.key);
+    if (kept && kept.dataset.sig === r.sig) return kept;
+    const li = r.build();
+    li.dataset.key = r.key;
+    li.dataset.sig = r.sig;
+    return li;
+  });
+  if (nodes.length === ul.children.length && nodes.every((n, i) => ul.children[i] === n)) return;
+  ul.replaceChildren(...nodes);
 }
 
 let lastRecentKey = '';
@@ -280,8 +293,10 @@ function renderRecents() {
   if (key === lastRecentKey) return;
   lastRecentKey = key;
   for (const b of $('recent-tabs').children) b.classList.toggle('active', b.dataset.list === state.recentTab);
-  replaceList($('recent-list'), list.map((e) => entryRow(e, [e.name ? e.number : '', e.date, e.clock].filter(Boolean).join('  '),
-    () => dial(e.number))));
+  syncList($('recent-list'), list.map((e) => ({
+    key: state.recentTab + e.index, sig: JSON.stringify(e),
+    build: () => entryRow(e, [e.name ? e.number : '', e.date, e.clock].filter(Boolean).join('  '), () => dial(e.number)),
+  })));
   show('recent-empty', list.length === 0);
 }
 
@@ -312,10 +327,13 @@ function renderContacts() {
   if (key === lastContactKey) return;
   lastContactKey = key;
   const shown = all.filter((c) => matches(c, query)).sort((a, b) => (a.name || '').localeCompare(b.name || ''));
-  replaceList($('contact-list'), shown.map((c) => {
-    const numbers = [c.number + (c.type ? ' (' + c.type + ')' : '')].concat(c.more.map((m) => m.number + ' (' + m.type + ')'));
-    return entryRow(c, numbers.join(' \u00b7 '), () => dial(c.number));
-  }));
+  syncList($('contact-list'), shown.map((c) => ({
+    key: String(c.index), sig: JSON.stringify(c),
+    build: () => {
+      const numbers = [c.number + (c.type ? ' (' + c.type + ')' : '')].concat(c.more.map((m) => m.number + ' (' + m.type + ')'));
+      return entryRow(c, numbers.join(' \u00b7 '), () => dial(c.number));
+    },
+  })));
   text('contact-empty', all.length ? 'No contact matches \u201c' + query + '\u201d.' : 'No contacts yet: connect a phone and download its phonebook.');
   show('contact-empty', shown.length === 0);
 }
@@ -339,7 +357,7 @@ function renderPhones() {
   text('pair-state', state.pairing);
   if (key === lastPhonesKey) return;
   lastPhonesKey = key;
-  replaceList($('slot-list'), state.slots.map((s, i) => {
+  syncList($('slot-list'), state.slots.map((s, i) => ({ key: String(i), sig: JSON.stringify(s), build: () => {
     const li = document.createElement('li');
     const label = document.createElement('span');
     label.className = 'main';
@@ -364,8 +382,8 @@ function renderPhones() {
       li.classList.add('free');
     }
     return li;
-  }));
-  replaceList($('found-list'), state.found.map((f) => {
+  } })));
+  syncList($('found-list'), state.found.map((f) => ({ key: String(f.index), sig: JSON.stringify(f), build: () => {
     const li = document.createElement('li');
     const label = document.createElement('span');
     label.className = 'main';
@@ -380,7 +398,7 @@ function renderPhones() {
     p.addEventListener('click', () => command('pair', [String(f.index), $('pair-pin').value]));
     li.append(label, p);
     return li;
-  }));
+  } })));
   show('found-empty', state.found.length === 0);
 }
 
