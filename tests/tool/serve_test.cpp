@@ -14,6 +14,7 @@
 
 #include "kztarn_process.h"
 #include "serve_api.h"
+#include "serve_guard.h"
 
 namespace kztooltest {
 namespace {
@@ -179,6 +180,40 @@ TEST(Serve_Events, StreamReplaysTheEventsAndIsCappedAndTokenBound) {
 
     s.process.Type("\x03");   // Ctrl-C ends it cleanly, streams open or not
     EXPECT_EQ(s.process.Wait(10000), 0) << s.process.Screen();
+}
+
+TEST(Serve_Guard, OnlyThisServersAddressesPassAsHost) {
+    struct Case {
+        const char* listen;
+        const char* host;
+        bool passes;
+    };
+    const Case cases[] = {
+        {"127.0.0.1:8080", "127.0.0.1:8080", true},
+        {"127.0.0.1:8080", "localhost:8080", true},
+        {"127.0.0.1:8080", "LOCALHOST.:8080", false},
+        {"127.0.0.1:8080", "127.0.0.2:8080", false},
+        {"127.0.0.1:8080", "127.0.0.1", false},
+        {"127.0.0.1:8080", "127.0.0.1:8080:1", false},
+        {"127.0.0.1:8080", "", false},
+        {"127.0.0.1:80", "127.0.0.1", true},
+        {"0.0.0.0:8080", "192.168.1.20:8080", true},
+        {"0.0.0.0:8080", "unit.example:8080", false},
+        {"192.168.1.20:8080", "localhost:8080", false},
+        {"[::1]:8080", "[::1]:8080", true},
+        {"[::1]:8080", "[::1:8080", false},
+    };
+    for (const auto& c : cases) {
+        kztool::ListenAddress a;
+        std::string error;
+        ASSERT_TRUE(kztool::ListenAddress::Parse(c.listen, a, error)) << c.listen << ": " << error;
+        const kztool::RequestGuard guard(a, "t");
+        EXPECT_EQ(guard.CheckHost(c.host).empty(), c.passes) << c.listen << " / " << c.host;
+    }
+    kztool::ListenAddress a;
+    std::string error;
+    for (const char* bad : {"localhost:8080", "127.0.0.1", "127.0.0.1:65536", "127.0.0.1:-1", ":8080", "[::1]8080"})
+        EXPECT_FALSE(kztool::ListenAddress::Parse(bad, a, error)) << bad;
 }
 
 TEST(Serve_Commands, EveryArgumentIsChecked) {
