@@ -33,7 +33,8 @@ function startServe(root) {
 }
 
 const text = (sel) => `(document.querySelector(${JSON.stringify(sel)})?.textContent || '')`;
-const visible = (sel) => `(document.querySelector(${JSON.stringify(sel)})?.offsetParent !== null)`;
+// The footer shows this command's success.
+const succeeded = (command) => `(document.getElementById('outcome').dataset.ok === 'yes' && ${text('#outcome-text')}.startsWith('${command}'))`;
 
 // From sending the ring until the call screen shows the name: performance.now()
 // in the page, around the simulated phone's ring command.
@@ -96,14 +97,22 @@ async function main() {
       if (i === 0) {
         await shot('incoming-call');
         await browser.click('#btn-answer');
-        await browser.waitFor(`${text('#outcome-text')} === 'answer: confirmed'`, 6000, 'the module received the answer');
+        await browser.waitFor(succeeded('answer'), 6000, 'the module took the answer');
         await browser.waitFor(`${text('#call-state')} === 'Call'`, 3000, 'the call active');
         await browser.click('#btn-keypad');
         await browser.click('#dtmf-keys .key:nth-child(5)');
-        await browser.waitFor(`${text('#outcome-text')} === 'dtmf: confirmed'`, 6000, 'the DTMF tone sent');
-        await shot('active-call');
+        await browser.waitFor(succeeded('dtmf'), 6000, 'the module took the DTMF tone');
         await browser.click('#btn-keypad');
-        step('answered from the page');
+        await shot('active-call');
+        // A second call waits; the driver switches to it, the first is held.
+        await browser.click('#sim-waiting');
+        await browser.waitFor(succeeded('phone waiting'), 3000, 'the second call');
+        await browser.click('#btn-switch');
+        await browser.waitFor(`${text('#call-name')} === 'Office' && ${text('#call-held')} === 'On hold: John Doe'`, 3000,
+          'the second call taken, the first held');
+        await browser.click('#btn-end');
+        await browser.waitFor(succeeded('hangup'), 3000, 'the second call ended');
+        step('answered from the page, switched to a second call');
       }
       await browser.eval(`window.kz.command('phone hangup')`);
       await browser.waitFor(`document.getElementById('call').hidden`, 3000, 'the call screen closed');

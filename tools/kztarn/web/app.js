@@ -49,8 +49,10 @@ async function command(name, args = []) {
 function showOutcome(name, ok, message) {
   const f = $('outcome');
   f.dataset.ok = ok === null ? 'none' : ok ? 'yes' : 'no';
-  $('outcome-text').textContent = (name ? name + ': ' : '') + message;
-  if (ok !== null) log((ok ? '\u2713 ' : '\u2717 ') + name + ': ' + message, ok ? 'ok' : 'bad');
+  // Outcomes that name their command ("dial failed: ...") are shown as they are.
+  const line = !name || message.startsWith(name) ? message : name + ': ' + message;
+  $('outcome-text').textContent = line;
+  if (ok !== null) log((ok ? '\u2713 ' : '\u2717 ') + line, ok ? 'ok' : 'bad');
 }
 
 function log(text, kind) {
