@@ -98,18 +98,19 @@ async function main() {
         await shot('incoming-call');
         await browser.click('#btn-answer');
         await browser.waitFor(succeeded('answer'), 6000, 'the module took the answer');
-        await browser.waitFor(`${text('#call-state')} === 'Call'`, 3000, 'the call active');
+        await browser.waitFor(`${text('#call-state')} === 'On call'`, 3000, 'the call active');
         await browser.click('#btn-keypad');
         await browser.click('#dtmf-keys .key:nth-child(5)');
         await browser.waitFor(succeeded('dtmf'), 6000, 'the module took the DTMF tone');
         await browser.click('#btn-keypad');
-        await shot('active-call');
         // A second call waits; the driver switches to it, the first is held.
         await browser.click('#sim-waiting');
         await browser.waitFor(succeeded('phone waiting'), 3000, 'the second call');
         await browser.click('#btn-switch');
         await browser.waitFor(`${text('#call-name')} === 'Office' && ${text('#call-held')} === 'On hold: John Doe'`, 3000,
           'the second call taken, the first held');
+        await browser.waitFor(succeeded('switch'), 6000, 'the module took the switch');
+        await shot('active-call');
         await browser.click('#btn-end');
         await browser.waitFor(succeeded('hangup'), 3000, 'the second call ended');
         step('answered from the page, switched to a second call');

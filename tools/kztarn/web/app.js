@@ -224,7 +224,7 @@ function renderStatusBar() {
   show('sb-mic', inCall && state.micMuted);
 }
 
-const CALL_WORDS = { incoming: 'Incoming call', outgoing: 'Calling\u2026', alerting: 'Ringing\u2026', active: 'Call', held: 'On hold', waiting: 'Waiting' };
+const CALL_WORDS = { incoming: 'Incoming call', outgoing: 'Calling\u2026', alerting: 'Ringing\u2026', active: 'On call', held: 'On hold', waiting: 'Waiting' };
 
 function renderCall() {
   const c = state.call || (state.held ? { ...state.held, kind: 'held', since: Date.now() } : null);
