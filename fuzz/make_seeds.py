@@ -57,6 +57,10 @@ def vcards():
         b"END:VCARD\r\n",
         b"BEGIN:VCARD\r\nVERSION:2.1\r\nN:Call;Missed\r\nTEL:0800\r\n"
         b"X-IRMC-CALL-DATETIME;MISSED:20240131T235959\r\nEND:VCARD\r\n",
+        b"begin:vcard\r\nversion:3.0\r\nitem1.FN:Jo\r\n hn\r\nitem1.tel;type=work,voice:905-666\r\n -1234\r\n"
+        b"N;CHARSET=SHIFT_JIS:\x8e\x52;\x83\x5c;;;\r\nend:vCard\r\n",
+        b"BEGIN:VCARD\r\r\nPHOTO;ENCODING=BASE64:\r\r\n  QUJDRA==\r\r\n\r\r\nN:O\\;Neil;Pat;;;\r\r\n"
+        b"NOTE;QUOTED-PRINTABLE:a=\r\nTEL:9\r\r\nEND:VCARD\n",
     ]
     return cards
 
@@ -80,7 +84,7 @@ def seeds():
     for card in vcards():
         pieces = [vcard_chunk(c) for c in (card[:40], card[40:])]
         chunks.append(b"".join(struct.pack("<H", len(p)) + p for p in pieces))
-    out["vcard"] = [bytes([t]) + c for t, c in zip((0, 0, 0, 3), chunks)]
+    out["vcard"] = [bytes([t]) + c for t, c in zip((0, 0, 0, 3, 0, 0), chunks)]
 
     ini = (b"[Microphone]\nMicrophone=1\n[General]\r\nCurrIndex=1\r\n; comment\r\n"
            b"[Device0]\nid=0\nname=My Phone\n")

@@ -64,12 +64,22 @@ void CallListsDone(bool announceWhenDone) {
     }
 }
 
-void ListFinished(uint32_t type) {
+// complete: the position reached the list's size. A phonebook that ended
+// short (a batch brought nothing: stall, lost data, a list that shrank) is
+// not the phone's phonebook, so it never replaces the stored one; the flag
+// that refuses a second phonebook download stays clear, so the next download
+// tries again.
+void ListFinished(uint32_t type, bool complete) {
     if (type == KZ_PB_PHONEBOOK) {
-        g_bPhoneBookDone = 1;
         uPhoneBookPauseIndex = 0;
+        if (complete) g_bPhoneBookDone = 1;
         NotifyState(kStatePhoneBookDone);
-        StartPhoneBookSyncThread();
+        if (complete) {
+            StartPhoneBookSyncThread();
+        } else {
+            KZ_TRACE("phonebook ended short of %d entries, stored phonebook kept",
+                     int(g_anPhoneBookCount[KZ_PB_PHONEBOOK - 1]));
+        }
         return;
     }
     uPhoneBookIndex = 0;
@@ -113,13 +123,11 @@ void BatchComplete() {
     int32_t position = PositionOf(type);
     int32_t count = g_anPhoneBookCount[type - 1];
     if (position == g_nBatchStart && position < count) {
-        // The phone's list is shorter than announced: asking again would
-        // bring nothing again.
+        // Asking again would bring nothing again.
         KZ_TRACE("batch brought no entry, list %u ends at %d", type, position);
-        position = count;
-    }
-    if (position >= count) {
-        ListFinished(type);
+        ListFinished(type, false);
+    } else if (position >= count) {
+        ListFinished(type, true);
     } else if (!g_bCallPausedPb) {
         RequestNextPhoneBookBatch(static_cast<uint16_t>(position), kPhoneBookBatch);
     }
@@ -243,6 +251,9 @@ void GetPhoneBookData(int32_t type, int32_t count) {
     int32_t n = static_cast<uint16_t>(count);
     if (t != KZ_PB_PHONEBOOK) n = std::min(n, kCallListLimit);
     g_anPhoneBookCount[t - 1] = n;
+    // A phonebook download from the start never keeps entries of an earlier
+    // one that ended short or was abandoned.
+    if (t == KZ_PB_PHONEBOOK && !startDownload && !g_bPhoneBookDone) ClearDownloadedPhoneBook();
     g_nCurrReqPhoneBookType = t;
     RequestNextPhoneBookBatch(0, kPhoneBookBatch);
 }

@@ -2,73 +2,40 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "frame/trace.h"
-#include "phonebook/vcard_parser.h"
+#include "phonebook/vcard_text.h"
 
 namespace kz {
 
 namespace {
 
-constexpr size_t kLineMax = 255;        // the line buffer holds 256 bytes
 constexpr size_t kFieldText = 31;       // number and time stamp buffers hold 32 bytes
-constexpr size_t kVersionLines = 2;     // "BEGIN:VCARD" and "VERSION:..." precede the properties
-constexpr size_t kShortestNameLine = 6; // "N:;;;;" and up
 constexpr std::string_view kLineEnd = "\r\n";
-constexpr std::string_view kCallStamp = "X-IRMC-CALL-DATETIME;";
+constexpr std::string_view kCallStamp = "X-IRMC-CALL-DATETIME";
+constexpr std::string_view kCallStampParams = "X-IRMC-CALL-DATETIME;";
 
-bool Contains(std::string_view text, std::string_view part) {
-    return text.find(part) != std::string_view::npos;
-}
-
-struct PropertyLines {
-    std::vector<std::string_view> lines;
-    bool formattedName = false;   // some line holds "FN;" or "FN:"
+// A property line: [group.]NAME[;parameters]:value. Names are matched
+// without regard to case.
+struct Property {
+    std::string_view name;     // without its group
+    std::string_view params;   // from the first ';' up to the ':', or empty
+    std::string_view value;    // after the first ':'
 };
 
-PropertyLines SplitLines(std::string_view block) {
-    PropertyLines result;
-    size_t pos = 0;
-    size_t number = 0;
-    for (size_t end; (end = block.find(kLineEnd, pos)) != std::string_view::npos;
-         pos = end + kLineEnd.size()) {
-        if (number++ < kVersionLines) continue;
-        std::string_view line = block.substr(pos, end - pos);
-        result.lines.push_back(line);
-        if (Contains(line, "FN;") || Contains(line, "FN:")) result.formattedName = true;
-    }
-    return result;
-}
-
-// The key runs up to and including the first ';' or ':', whichever comes
-// first; a line without ':' has none.
-std::string_view KeyOf(std::string_view line) {
+std::optional<Property> SplitProperty(std::string_view line) {
     size_t colon = line.find(':');
-    if (colon == std::string_view::npos) return {};
-    size_t semi = line.find(';');
-    size_t end = (semi != std::string_view::npos && semi < colon) ? semi : colon;
-    return line.substr(0, end + 1);
+    if (colon == std::string_view::npos) return std::nullopt;
+    std::string_view head = line.substr(0, colon);
+    size_t semi = head.find(';');
+    Property p{head.substr(0, semi), semi == std::string_view::npos ? std::string_view{} : head.substr(semi),
+               line.substr(colon + 1)};
+    if (size_t dot = p.name.rfind('.'); dot != std::string_view::npos) p.name.remove_prefix(dot + 1);
+    return p;
 }
 
-// The text after the first ':', at most max bytes.
-std::string_view ValueOf(std::string_view line, size_t max) {
-    size_t colon = line.find(':');
-    if (colon == std::string_view::npos) return {};
-    return line.substr(colon + 1, max);
-}
-
-// A value that ends in '=' continues on the next line (quoted-printable soft
-// line break): the '=' is replaced by that line.
-std::string JoinSoftBreaks(const std::vector<std::string_view>& lines, size_t& i) {
-    std::string joined(lines[i].substr(0, kLineMax));
-    while (!joined.empty() && joined.back() == '=' && i + 1 < lines.size()) {
-        joined.pop_back();
-        joined.append(lines[++i]);
-        if (joined.size() > kLineMax) joined.resize(kLineMax);
-    }
-    return joined;
-}
 
 void CopyText(char* field, size_t fieldSize, std::string_view text) {
     size_t n = std::min(text.size(), fieldSize - 1);
@@ -76,14 +43,18 @@ void CopyText(char* field, size_t fieldSize, std::string_view text) {
     field[n] = '\0';
 }
 
-void ParseTelephone(std::string_view line, VCardEntry& entry) {
-    std::string number(ValueOf(line, kFieldText + 1));
-    number = number.c_str();   // the value ends at a NUL, as in the zero-filled buffer
-    if (number.find_first_of("- ") != std::string::npos)
-        std::erase_if(number, [](char c) { return c == '-' || c == ' '; });
+bool IsNumberSeparator(char c) { return c == '-' || c == ' '; }
+
+// The number as dialled: separators and control bytes removed, valid UTF-8,
+// at most 31 bytes.
+void ParseTelephone(const Property& p, VCardEntry& entry) {
+    std::string number;
+    for (char c : p.value)
+        if (!IsNumberSeparator(c) && !IsControlByte(c)) number += c;
+    number = ToUtf8(number, {});
     VCardNumber item{};
-    CopyText(item.number, sizeof item.number, number);
-    item.type = TelephoneNumberType(line);
+    CopyText(item.number, sizeof item.number, std::string_view(number).substr(0, Utf8Prefix(number, kFieldText)));
+    item.type = TelephoneNumberType(p.params);
     entry.numbers.push_back(item);
 
     structPhoneDate& rec = entry.record;
@@ -104,10 +75,15 @@ std::string_view CallStampWord(uint32_t listType) {
 
 // YYYYMMDDThhmmss into YYYY/MM/DD and hh:mm:ss; a short stamp leaves the
 // missing part empty.
-void ParseCallStamp(std::string_view line, uint32_t listType, structPhoneDate& rec) {
+void ParseCallStamp(const Property& p, uint32_t listType, structPhoneDate& rec) {
     char stamp[kFieldText + 1] = {};
     std::string_view word = CallStampWord(listType);
-    if (!word.empty() && Contains(line, word)) CopyText(stamp, sizeof stamp, ValueOf(line, kFieldText));
+    if (!word.empty() && ContainsNoCase(p.params, word)) {
+        std::string text;   // printable ASCII only: the fields are cut at fixed places
+        for (char c : p.value)
+            if (c > ' ' && c < '\x7F') text += c;
+        CopyText(stamp, sizeof stamp, text);
+    }
     const char date[] = {stamp[0], stamp[1], stamp[2], stamp[3], '/', stamp[4], stamp[5],
                          '/',      stamp[6], stamp[7], '\0'};
     const char time[] = {stamp[9], stamp[10], ':', stamp[11], stamp[12], ':', stamp[13], stamp[14], '\0'};
@@ -115,33 +91,33 @@ void ParseCallStamp(std::string_view line, uint32_t listType, structPhoneDate& r
     CopyText(rec.time, sizeof rec.time, time);
 }
 
+struct Names {
+    std::string formatted, structured;   // the last FN and N read
+};
+
 // Returns false when the vCard is to be skipped.
-bool HandleLine(const PropertyLines& props, size_t& i, uint32_t listType, VCardEntry& entry) {
-    std::string_view line = props.lines[i].substr(0, kLineMax);
-    std::string_view key = KeyOf(line);
-    structPhoneDate& rec = entry.record;
-    if (key == "N;" || key == "N:") {
-        if (props.formattedName || line.size() < kShortestNameLine) return true;
-        std::string joined = JoinSoftBreaks(props.lines, i);
-        DecodeVCardValue(joined.c_str(), joined.size(), rec.PBName);
-    } else if (key == "FN;" || key == "FN:") {
-        std::string joined = JoinSoftBreaks(props.lines, i);
-        DecodeVCardValue(joined.c_str(), joined.size(), rec.PBName);
-    } else if (key == "TEL;" || key == "TEL:") {
-        if (Contains(line, kCallStamp)) {
+bool HandleLine(std::string_view line, uint32_t listType, Names& names, VCardEntry& entry) {
+    auto p = SplitProperty(line);
+    if (!p) return true;
+    if (EqualsNoCase(p->name, "FN")) {
+        names.formatted = DecodeName(p->params, p->value, false);
+    } else if (EqualsNoCase(p->name, "N")) {
+        names.structured = DecodeName(p->params, p->value, true);
+    } else if (EqualsNoCase(p->name, "TEL")) {
+        if (ContainsNoCase(line, kCallStampParams)) {
             KZ_TRACE("telephone line with a call time stamp, vCard skipped");
             return false;
         }
-        ParseTelephone(line, entry);
-    } else if (key == kCallStamp) {
-        ParseCallStamp(line, listType, rec);
+        ParseTelephone(*p, entry);
+    } else if (EqualsNoCase(p->name, kCallStamp)) {
+        ParseCallStamp(*p, listType, entry.record);
     }
     return true;
 }
 
 }  // namespace
 
-uint8_t TelephoneNumberType(std::string_view line) {
+uint8_t TelephoneNumberType(std::string_view params) {
     struct Rule {
         std::string_view word;
         uint8_t type;
@@ -149,21 +125,28 @@ uint8_t TelephoneNumberType(std::string_view line) {
     static constexpr Rule kRules[] = {
         {"CELL", KZ_NUMBER_CELL}, {"FAX", KZ_NUMBER_FAX}, {"WORK", KZ_NUMBER_WORK}, {"HOME", KZ_NUMBER_HOME}};
     for (const Rule& r : kRules)
-        if (Contains(line, r.word)) return r.type;
+        if (ContainsNoCase(params, r.word)) return r.type;
     return KZ_NUMBER_CELL;
 }
 
 bool ParseVCardBlock(std::string_view block, uint32_t listType, VCardEntry& entry) {
     std::memset(&entry.record, 0, sizeof entry.record);
     entry.numbers.clear();
-    PropertyLines props = SplitLines(block);
-    if (props.lines.empty()) {
+    if (block.empty()) {
         KZ_TRACE("vCard without property lines skipped");
         return false;
     }
-    for (size_t i = 0; i < props.lines.size(); ++i)
-        if (!HandleLine(props, i, listType, entry)) return false;
-    if (entry.record.PBName[0] == '\0' && entry.record.PBNumber[0] == '\0') {
+    Names names;
+    for (size_t pos = 0, end; (end = block.find(kLineEnd, pos)) != std::string_view::npos;
+         pos = end + kLineEnd.size()) {
+        if (!HandleLine(block.substr(pos, end - pos), listType, names, entry)) return false;
+    }
+    // The formatted name wins; the structured one stands in when it is empty.
+    structPhoneDate& rec = entry.record;
+    CopyText(rec.PBName, sizeof rec.PBName, names.formatted.empty() ? names.structured : names.formatted);
+    // A call from a withheld number still has its time stamp.
+    bool stamped = listType != KZ_PB_PHONEBOOK && rec.date[0] != '\0';
+    if (rec.PBName[0] == '\0' && rec.PBNumber[0] == '\0' && !stamped) {
         KZ_TRACE("vCard without name and number skipped");
         return false;
     }

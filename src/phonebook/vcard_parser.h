@@ -14,8 +14,6 @@ extern char g_szVCardBuffer[kVCardBufferSize];
 extern uint32_t g_nVCardBufferLen;
 
 void ParseVCardChunk(const uint8_t* msg, size_t len);       // event thread, IND 529
-// Decodes the value of a name line into the 64-byte name field.
-void DecodeVCardValue(const char* line, size_t length, char out[64]);
 // out must hold length + 1 bytes; returns the bytes written before the NUL.
 size_t DecodeQuotedPrintable(const char* in, char* out, size_t length);
 void ClearVCardBuffer();

@@ -83,9 +83,11 @@ LoadedSlot ReadSlot(int k) {
     IniReadString(section.text, "name", r.name, kNameReadLimit, kUnknownText, kTarnIniPath);
     char address[kHexReadSize] = {};
     IniReadString(section.text, "address", address, sizeof address, kUnknownText, kTarnIniPath);
+    TrimWhiteSpace(address);
     if (!ParseHexText(address, kAddressBytes, r.address)) std::memset(r.address, 0, kAddressBytes);
     char key[kHexReadSize] = {};
     IniReadString(section.text, "key", key, sizeof key, kUnknownText, kTarnIniPath);
+    TrimWhiteSpace(key);
     if (!ParseHexText(key, kKeyBytes, r.key)) std::memset(r.key, kNoKeyByte, kKeyBytes);
     r.pb = uint8_t(IniReadInt(section.text, "pb", kNoPhonebook, kTarnIniPath));
     r.id = uint8_t(id);

@@ -24,6 +24,9 @@ void FormatHex(const uint8_t* bytes, size_t n, char* out);
 // Parses exactly 2n hexadecimal digits (either case) from the first 2n
 // characters of text. False, and out untouched, when any is not a digit.
 bool ParseHexDigits(const char* text, size_t n, uint8_t* out);
+// Removes white space around a zero-terminated text, in place: a hand-edited
+// tarn.ini may hold "address=001122334455 ".
+void TrimWhiteSpace(char* text);
 // Like ParseHexDigits, but the text must be exactly 2n characters long.
 bool ParseHexText(const char* text, size_t n, uint8_t* out);
 

@@ -1,4 +1,5 @@
 // Hexadecimal text of addresses and link keys, as tarn.ini and tarn.dat hold them.
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -38,6 +39,16 @@ bool ParseHexDigits(const char* text, size_t n, uint8_t* out) {
     }
     std::memcpy(out, parsed, n);
     return true;
+}
+
+void TrimWhiteSpace(char* text) {
+    const size_t length = std::strlen(text);
+    size_t end = length;
+    while (end > 0 && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+    size_t start = 0;
+    while (start < end && std::isspace(static_cast<unsigned char>(text[start]))) ++start;
+    std::memmove(text, text + start, end - start);
+    std::memset(text + (end - start), 0, length - (end - start));   // no stale tail after the NUL
 }
 
 bool ParseHexText(const char* text, size_t n, uint8_t* out) {

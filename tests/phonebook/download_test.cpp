@@ -1,4 +1,5 @@
 #include "events/calls.h"
+#include "phonebook/phonebook_files.h"
 #include "phonebook_fixture.h"
 
 using namespace pbtest;
@@ -137,12 +138,39 @@ TEST_F(DownloadTest, OnPhoneBookComplete_BatchWithoutEntriesEndsTheList) {
     ServeBatch(0);   // the phone's list shrank
     EXPECT_FALSE(kz::IsPhoneBookDownloading());
     EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{3, 3, 0}, {3, 3, 3}, {2, 0, 0}}));
+}
 
+// One bad batch must not truncate a stored phonebook for good.
+TEST_F(DownloadTest, OnPhoneBookComplete_StoredNineContactsSurviveADownloadThatStallsAtThree) {
+    FakePhone phone;
+    for (int i = 0; i < 9; ++i) phone.vcards.push_back(VCard({"FN:C" + std::to_string(i), "TEL:1"}));
+    phone.Download(KZ_PB_PHONEBOOK, rec);
+    kz::JoinPhoneBookThread();
+    const std::string file = kz::PhoneBookFilePath(0);
+    const std::string stored = root.Read(file);
+    ASSERT_EQ(stored.size(), 9 * sizeof(structPhoneDate));
+    ASSERT_EQ(SlotPb(0), 1);
+
+    kz::ResetDownloadState();   // the next connection
+    host.Clear();
     rec.Clear();
-    kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 10);
-    ServeBatch(0);
-    EXPECT_TRUE(kz::IsPhoneBookDone());
-    EXPECT_EQ(Pulls(rec).size(), 1u);
+    phone.stallAt = 3;
+    phone.vcards[8] = VCard({"FN:Changed", "TEL:1"});
+    phone.Download(KZ_PB_PHONEBOOK, rec);
+    kz::JoinPhoneBookThread();
+    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{1, 0, 0}, {1, 3, 0}, {1, 3, 3}}));
+    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{34, 37}));   // the end of the list, nothing from a sync
+    EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{1}));
+    EXPECT_EQ(root.Read(file), stored);
+    EXPECT_FALSE(kz::IsPhoneBookDone());
+
+    rec.Clear();   // the next download is not refused, and its whole list replaces the files
+    phone.stallAt = SIZE_MAX;
+    phone.Download(KZ_PB_PHONEBOOK, rec);
+    kz::JoinPhoneBookThread();
+    auto records = kz::ReadRecordFile<structPhoneDate>(file);
+    ASSERT_TRUE(records && records->size() == 9u);
+    EXPECT_EQ(Describe(records->back()), "8|Changed|1|0|1");
 }
 
 TEST_F(DownloadTest, PhoneBookAfterCall_PausedPhoneBookResumesAfterCallLists) {

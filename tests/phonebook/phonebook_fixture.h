@@ -3,6 +3,8 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -38,11 +40,13 @@ inline void Feed(std::string_view text) {
     kz::ParseVCardChunk(m.data(), m.size());
 }
 
-inline std::string VCard(const std::vector<std::string>& lines) {
-    std::string v = "BEGIN:VCARD\r\nVERSION:2.1\r\n";
-    for (const auto& l : lines) v.append(l).append("\r\n");
-    return v + "END:VCARD\r\n";
+inline std::string VCard(const std::vector<std::string>& lines, const std::string& eol = "\r\n",
+                         const std::string& version = "2.1") {
+    std::string v = "BEGIN:VCARD" + eol + "VERSION:" + version + eol;
+    for (const auto& l : lines) v.append(l).append(eol);
+    return v + "END:VCARD" + eol;
 }
+inline std::string VCard30(const std::vector<std::string>& lines) { return VCard(lines, "\r\n", "3.0"); }
 
 // Pull confirmation: status, list size.
 inline std::vector<uint8_t> PullCfm(uint8_t status, uint16_t size) {
@@ -95,6 +99,40 @@ inline std::vector<structPhoneDate> Entries(const kztest::HostWindows& host) {
 inline std::vector<structPhoneNum> Numbers(const kztest::HostWindows& host) {
     return Records<structPhoneNum>(host, KZ_NOTIFY_PHONEBOOK_NUMBER);
 }
+
+// An entry as the host or the file holds it: index|name|number|number
+// type|number count, and |date time when it has a date.
+inline std::string Describe(const structPhoneDate& e) {
+    std::string d = std::to_string(e.index) + "|" + e.PBName + "|" + e.PBNumber + "|" +
+                    std::to_string(e.numberType) + "|" + std::to_string(e.PNCount);
+    if (e.date[0] != '\0') d += "|" + std::string(e.date) + " " + e.time;
+    return d;
+}
+
+// The phone's side of a download of one list: it answers the size request
+// and every batch request with its vCards from the position asked for, cut
+// into data indications of `chunk` bytes, then the transfer complete. From
+// position stallAt on, batches bring nothing.
+struct FakePhone {
+    std::vector<std::string> vcards;
+    size_t chunk = 200;
+    size_t stallAt = SIZE_MAX;
+
+    void Download(uint32_t type, const kztest::SubmitRecorder& rec) const {
+        constexpr int kMaxBatches = 100;
+        kz::GetPhoneBookSize(int32_t(type));
+        AnswerSize(uint16_t(vcards.size()));
+        kz::GetPhoneBookData(int32_t(type), int32_t(vcards.size()));
+        for (int b = 0; b < kMaxBatches && kz::IsPhoneBookDownloading(); ++b) {
+            const Pull p = Pulls(rec).back();
+            std::string text;
+            for (size_t i = p.start; i < std::min({vcards.size(), size_t(p.start + p.count), stallAt}); ++i)
+                text += vcards[i];
+            for (size_t at = 0; at < text.size(); at += chunk) Feed(text.substr(at, chunk));
+            kz::OnPhoneBookComplete(nullptr, 0);
+        }
+    }
+};
 
 // Registers one phone in slot 0 as the current phone, with the given
 // phonebook-stored flag (1 stored, 255 none).

@@ -119,7 +119,7 @@ TEST_F(RegistryTest, LoadPairedDevices_CurrIndexOfMissingOrBadSlotIsNone) {
 
 TEST_F(RegistryTest, LoadPairedDevices_ReportsUsedSlotsAndRestoresCurrent) {
     root.Write(kTarnIni, Section(1, "Anna", "A1B2C3D4E5F6", std::string(32, '1'), 1) +
-                             Section(3, "Ben", "0a0b0c0d0e0f", kNoKey, 255) +
+                             Section(3, "Ben", " 0a0b0c0d0e0f\t", " " + std::string(32, '2') + " ", 255) +
                              "[General]\nCurrIndex=3\n");
     kz::LoadPairedDevices();
 
@@ -135,6 +135,7 @@ TEST_F(RegistryTest, LoadPairedDevices_ReportsUsedSlotsAndRestoresCurrent) {
     EXPECT_EQ(info.connected, 0);
     std::memcpy(&info, notes[1].data.data(), sizeof info);
     EXPECT_STREQ(info.slot, "03");
+    EXPECT_STREQ(info.address, "0a0b0c0d0e0f") << "white space around the text is not part of it";
 
     PairedDeviceRecord r;
     ASSERT_TRUE(kz::GetSlot(1, &r));
@@ -144,6 +145,8 @@ TEST_F(RegistryTest, LoadPairedDevices_ReportsUsedSlotsAndRestoresCurrent) {
     EXPECT_EQ(kz::g_CurrConnectIndex, 3);
     EXPECT_EQ(Hex(kz::g_abCurrAddr, 6), "0a0b0c0d0e0f");
     EXPECT_EQ(kz::FindSlotByAddress(r.address), 1);
+    ASSERT_TRUE(kz::GetSlot(3, &r));
+    EXPECT_EQ(Hex(r.key, 16), std::string(32, '2'));
 }
 
 TEST_F(RegistryTest, LoadPairedDevices_DamagedTextsGiveDefaultsWithinTheRecord) {

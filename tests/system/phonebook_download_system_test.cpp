@@ -155,7 +155,7 @@ TEST(PhoneBookDownloadSystem, Phonebook_QuotedPrintableNamesAndSeveralNumbers_St
     EXPECT_STREQ(zoe.PBNumber, "+49(170)11122");
     EXPECT_EQ(zoe.PNCount, 2u);
     EXPECT_EQ(zoe.numberType, KZ_NUMBER_WORK);
-    EXPECT_STREQ(zhang.PBName, "\xE5\xBC\xA0\xE4\xB8\x89");
+    EXPECT_STREQ(zhang.PBName, "\xE5\xBC\xA0 \xE4\xB8\x89");   // N's components, a space between
     EXPECT_STREQ(zhang.PBNumber, "+861012345678");
     EXPECT_EQ(bob.PNCount, 3u);
     EXPECT_EQ(bob.numberType, KZ_NUMBER_FAX);
@@ -252,7 +252,7 @@ TEST(PhoneBookDownloadSystem, CallDuringDownload_PausesIt_ResumesAfterTheMissedC
     ASSERT_TRUE(s.Until([&] { return s.root().Read(kBookFile).size() == 9 * sizeof(structPhoneDate); }));
 }
 
-TEST(PhoneBookDownloadSystem, ListShrankAfterItsSizeWasReported_DownloadStillEnds) {
+TEST(PhoneBookDownloadSystem, ListShrankAfterItsSizeWasReported_EndsUnstoredAndTheNextDownloadStoresIt) {
     Scenario s;
     s.phone().setContacts(Contacts(6));
     s.phone().shrinkAfterSize(ListType::Phonebook, 2);
@@ -267,6 +267,12 @@ TEST(PhoneBookDownloadSystem, ListShrankAfterItsSizeWasReported_DownloadStillEnd
     // The third batch brings nothing: the list ends there, it is not asked again.
     EXPECT_EQ(Pulls(s.Requests(kIdPull)),
               (std::vector<Pull>{{1, 0, 0}, {1, 3, 0}, {1, 3, 3}, {1, 3, 4}}));
+    // Short of its size it is not the phone's phonebook: shown, not stored.
+    EXPECT_EQ(s.Notes(KZ_NOTIFY_PHONEBOOK_ENTRY).size(), 4u);
+    EXPECT_FALSE(s.root().Exists(kBookFile));
+
+    KZ_BT_GetPhonBookSize(KZ_PB_PHONEBOOK);   // not refused: the phonebook is not done
+    ASSERT_TRUE(ui.RunUntilNote(KZ_NOTIFY_PHONEBOOK_STATE, 1, 2));
     ASSERT_TRUE(s.Until([&] { return s.root().Read(kBookFile).size() == 4 * sizeof(structPhoneDate); }));
 }
 
