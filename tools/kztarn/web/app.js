@@ -161,7 +161,13 @@ function onNumber(e) {
   c.more.push({ number: e.number, type: e.numberType });
 }
 
+// How long call events took from the library to this page (events that
+// carry their ISO arrival time), for the browser test's figures.
+const callDelays = [];
+
 function onEvent(e) {
+  const sent = e.event === 'call' ? Date.parse(e.time) : NaN;
+  if (!isNaN(sent) && callDelays.length < 1000) callDelays.push(Date.now() - sent);
   if (['contact', 'received', 'dialed', 'missed'].includes(e.event)) onEntry(e);
   else if (e.event === 'number') onNumber(e);
   else if (handlers[e.event]) handlers[e.event](e);
@@ -533,7 +539,7 @@ function wire() {
   on('sim-contact-add', () => phone('contact', [$('sim-contact-name').value, $('sim-contact-number').value]));
 }
 
-window.kz = { command, state, showScreen };
+window.kz = { command, state, showScreen, callDelays };
 wire();
 connectEvents();
 clock();
