@@ -191,8 +191,9 @@ function connectEvents() {
     try { e = JSON.parse(m.data); } catch (err) { return; }
     onEvent(e);
   };
-  source.onopen = () => { state.streamUp = true; scheduleRender(); };
-  source.onerror = () => { state.streamUp = false; scheduleRender(); };
+  source.onopen = () => { state.streamUp = true; state.streamClosed = false; scheduleRender(); };
+  // A refused stream (a restarted server has a new token) is not retried.
+  source.onerror = () => { state.streamUp = false; state.streamClosed = source.readyState === EventSource.CLOSED; scheduleRender(); };
 }
 
 // ------------------------------------------------------------- drawing
@@ -218,7 +219,7 @@ function duration(ms) {
 function renderStatusBar() {
   const link = $('sb-link');
   link.dataset.state = !state.streamUp || state.linkLost ? 'down' : state.ready ? 'up' : 'wait';
-  text('sb-link-text', !state.streamUp ? 'kztarn serve unreachable'
+  text('sb-link-text', state.streamClosed ? 'disconnected: reload the page' : !state.streamUp ? 'kztarn serve unreachable'
     : state.linkLost ? 'module lost' : state.ready ? 'module ready' : 'module starting');
   text('sb-phone', state.phone.connected ? (state.phone.name || 'Phone connected') : 'No phone');
   for (const i of $('sb-profiles').children) i.classList.toggle('on', !!state.profiles[i.dataset.profile]);
