@@ -80,6 +80,7 @@ enum KzNotifyCode {
     KZ_NOTIFY_MODULE_VERSION = 84,     /* pData version text, nLen its length */
     KZ_NOTIFY_MIC_MUTE = 87,           /* nParam 1 unmuted, 0 muted */
     KZ_NOTIFY_AUTO_ANSWER = 88,        /* nParam setting value */
+    KZ_NOTIFY_SETTING_NOT_SAVED = 89,  /* nParam 1 settings (BTSetting.ini), 2 pairings (tarn.ini); pData key name, nLen its length */
     KZ_NOTIFY_CONNECT_COMPLETE = 96,
     KZ_NOTIFY_PBAP_PENDING = 97        /* nParam 1 pending, 0 no longer */
 };

@@ -27,28 +27,38 @@ std::atomic<uint32_t> g_nConfirmationTimeoutMs{kConfirmationTimeoutMs};
 constexpr uint32_t kLengthMask = 0xFF;   // the packet builder takes 8 bits
 
 void Send(const uint8_t header[4], const uint8_t* payload, uint32_t length,
-          PacketKind kind = PacketKind::kOther) {
+          PacketKind kind = PacketKind::kOther, uint32_t since = KzGetTickCount()) {
     uint8_t hdr[bcsp::kHeaderSize];
     std::memcpy(hdr, header, sizeof hdr);
-    BcspSendPacket(hdr, payload, static_cast<uint8_t>(length & kLengthMask), kind);
+    BcspSendPacket(hdr, payload, static_cast<uint8_t>(length & kLengthMask), kind, since);
 }
 
 // A request just went out: the send thread must be awake to watch for its
 // confirmation. The packet builder wakes it only while the packet is still
 // unacknowledged; a module that acknowledged at once leaves that to us.
-void SendRequest(const uint8_t header[4], const uint8_t* payload, uint32_t length) {
-    Send(header, payload, length, PacketKind::kRequest);
+void SendRequest(const uint8_t header[4], const uint8_t* payload, uint32_t length,
+                 uint32_t queuedTick = KzGetTickCount()) {
+    Send(header, payload, length, PacketKind::kRequest, queuedTick);
     if (!ubcsp_config.awaiting_ack.load()) SignalEvent(g_hResendEvent);
 }
 
 // Caller holds "MUTEX_SEND". Takes the front record out of the list (under
-// "MUTEX_LIST_SEND", so a concurrent clear never frees it under us).
+// "MUTEX_LIST_SEND", so a concurrent clear never frees it under us). A
+// record queued longer ago than the link's delivery bound is dropped for
+// good: the user gave up on it.
 CmdRecord* PopFront() {
     NamedLock list(g_hMutexListSend, "MUTEX_LIST_SEND");
-    if (g_vCmdList.empty()) return nullptr;
-    CmdRecord* r = g_vCmdList.front();
-    g_vCmdList.pop_front();
-    return r;
+    const uint32_t now = KzGetTickCount();
+    while (!g_vCmdList.empty()) {
+        CmdRecord* r = g_vCmdList.front();
+        g_vCmdList.pop_front();
+        if (!DeliveryExpired(r->queuedTick, DeliveryBoundMs(), now)) return r;
+        KZ_TRACE("queued request %02x-%02x dropped for good: waited past its bound\n", r->payload[5],
+                 r->payload[4]);
+        ++g_LinkCounters.droppedForGood;
+        delete r;
+    }
+    return nullptr;
 }
 
 // Caller holds "MUTEX_SEND".
@@ -57,7 +67,7 @@ void SendRecord(CmdRecord* r) {
     g_nRequestSentTick = KzGetTickCount();
     KZ_TRACE("SendNextCmd... -------------Send Req Cmd...: %02x-%02x\r", r->payload[5],
              r->payload[4]);
-    SendRequest(r->header, r->payload, r->length);
+    SendRequest(r->header, r->payload, r->length, r->queuedTick);
     delete r;
 }
 
@@ -70,6 +80,7 @@ CmdRecord* MakeRecord(const uint8_t header[4], const uint8_t* payload, uint32_t 
     std::memcpy(r->header, header, sizeof r->header);
     if (length != 0) std::memcpy(r->payload, payload, length);
     r->length = length;
+    r->queuedTick = KzGetTickCount();
     return r;
 }
 
@@ -147,12 +158,14 @@ void SendNextLocked() {
 }
 }  // namespace
 
-void ReturnToQueueFront(const uint8_t header[4], const uint8_t* payload, uint32_t length) {
+void ReturnToQueueFront(const uint8_t header[4], const uint8_t* payload, uint32_t length,
+                        uint32_t queuedTick) {
     CmdRecord* r = MakeRecord(header, payload, length);
     if (r == nullptr) {
         KZ_TRACE("ReturnToQueueFront: no memory, request dropped\n");
         return;
     }
+    r->queuedTick = queuedTick;
     NamedLock list(g_hMutexListSend, "MUTEX_LIST_SEND");
     g_vCmdList.push_front(r);
 }

@@ -11,6 +11,7 @@ struct CmdRecord {
     uint8_t header[4];
     uint8_t payload[1024];
     uint32_t length;
+    uint32_t queuedTick;   // the link's delivery bound counts from here
 };
 
 extern std::list<CmdRecord*> g_vCmdList;           // guarded by "MUTEX_LIST_SEND"
@@ -35,9 +36,11 @@ void ClearCmdList();
 
 // The link's recovery of a request that it had given up although the module
 // never had it (link/send_window.h), caller holding "MUTEX_SEND": the request
-// its give-up let through goes back to the head of the queue, and the
-// request sent again awaits its confirmation once more.
-void ReturnToQueueFront(const uint8_t header[4], const uint8_t* payload, uint32_t length);
+// its give-up let through goes back to the head of the queue (keeping the
+// tick it was queued at), and the request sent again awaits its
+// confirmation once more.
+void ReturnToQueueFront(const uint8_t header[4], const uint8_t* payload, uint32_t length,
+                        uint32_t queuedTick);
 void AwaitConfirmationAgain();
 size_t CmdListSize();
 

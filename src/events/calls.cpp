@@ -114,6 +114,8 @@ void OnCallIndicator(uint8_t value) {
     std::memset(&g_CurrCall, 0, sizeof g_CurrCall);
     g_bCallActive = 0;
     std::memset(g_szActiveCallNum, 0, sizeof g_szActiveCallNum);
+    // The calls ended: their set-up number belongs to none of the next ones.
+    std::memset(g_CallSetupNum, 0, sizeof g_CallSetupNum);
     g_bNoCallData = 1;
     if (!g_bInCall) return;
     if (g_bAutoAnswer) g_nAutoAnswerCountdown = 0;
@@ -279,6 +281,8 @@ void OnMicMuteInd(const uint8_t* msg, size_t len) {
 void OnMicGainCfm(const uint8_t*, size_t) {
     NotifyHost(KZ_NOTIFY_MIC_GAIN, static_cast<uint32_t>(g_nMicGain.load()), nullptr, 0);
 }
+
+void ForgetDialledNumber() { std::memset(g_CallSetupNum, 0, sizeof g_CallSetupNum); }
 
 void OnAfterCall() {
     char number[56];

@@ -33,6 +33,9 @@ void OnMicVolumeCfm(const uint8_t* msg, size_t len);
 void OnMicMuteInd(const uint8_t* msg, size_t len);
 void OnMicGainCfm(const uint8_t* msg, size_t len);
 void OnAfterCall();
+// Dial confirmation with a refusal (receive thread): the dialled number was
+// never a call's, so no later call may be reported with it.
+void ForgetDialledNumber();
 
 void ResetCallState();
 

@@ -13,6 +13,7 @@
 #include "events/calls.h"
 #include "events/connection.h"
 #include "events/handler_table.h"
+#include "events/inbound_view.h"
 #include "events/inquiry.h"
 #include "events/notify.h"
 #include "frame/sync_objects.h"
@@ -143,6 +144,7 @@ void DispatchModuleMessage(uint16_t id, const uint8_t* message, size_t length) {
     if (actions & kRes) SendRes(id);
     if (actions & kRelease) SendNextCmd();
     if (actions & kTraceOnly) TraceParameters(id, g_abRecvMsg);
+    if (id == kIdDial && !statusOk) ForgetDialledNumber();
     if (actions & kInline) RunInline(id, length);
     if (!(actions & kIfStatusOk) || statusOk) {
         if (actions & kMediaOpen) g_bMediaOpen = 1;
@@ -243,7 +245,9 @@ uint32_t EventThreadProc(void*) {
 }
 
 void OnTestModeCfm(const uint8_t* msg, size_t len) {
-    const bool ok = len > kStatusOffset && msg[kStatusOffset] == kStatusOk;
+    // A confirmation without its status byte reads 0 there, as any byte past
+    // a message does: success.
+    const bool ok = InboundView(msg, len).at(kStatusOffset) == kStatusOk;
     g_bDutMode = ok ? 1 : 0;
     KzMessageBox(nullptr, ok ? "Enter DUT Mode SUCCESS" : "Enter DUT Mode FAILED", "DUT Mode",
                  KZ_MB_YESNO | KZ_MB_TOPMOST);

@@ -123,6 +123,9 @@ extern "C" KZ_TARN_API int KZ_BT_CloseDevice(void) {
     JoinThread(g_hEventThread);
     JoinThread(g_hSendThread);
     JoinPhoneBookThread();
+    // The event thread went on handling queued messages until it ended, and
+    // the requests they built must not go out after the next init.
+    ClearCmdList();
     FreeInboundQueue();
     ClearInquiryList();
     return g_SerialPort.Close();

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "link/bcsp_protocol.h"
+#include "kz_platform.h"
 #include "link/send_window.h"
 
 namespace kz {
@@ -54,8 +55,10 @@ struct BcspPacket {
 // A reliable packet goes through the send window (link/send_window.h): it is
 // numbered and written when the window is free, else it waits there in
 // order. An unreliable one is numbered in place and written at once.
+// `since`: the tick the packet's delivery bound counts from (now, or when a
+// request was queued).
 void BcspSendPacket(uint8_t header[4], const uint8_t* payload, uint8_t length,
-                    PacketKind kind = PacketKind::kOther);
+                    PacketKind kind = PacketKind::kOther, uint32_t since = KzGetTickCount());
 void BcspSendPureAck();
 // Takes "MUTEX_UART" around one write to the module port.
 void UartTransmit(const uint8_t* bytes, uint16_t count);

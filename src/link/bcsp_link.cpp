@@ -3,6 +3,7 @@
 // threads.
 #include "link/bcsp_link.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "channel/command_queue.h"
@@ -62,6 +63,7 @@ uint8_t HandleLinkMessage(const uint8_t* payload, size_t length) {
         case kConfResp:
             if (state == kGarrulous) return 0;
             ubcsp_config.link_establishment_state = kGarrulous;
+            WindowLinkUp();
             SendLinkMsg(kConfResp);
             return BCSP_ACT_ACKED;
         default:
@@ -162,6 +164,32 @@ uint32_t RecvPollIntervalMs() {
     return ms > 0 && ms <= static_cast<long>(kRecvPollMaxMs) ? static_cast<uint32_t>(ms) : 0;
 }
 
+namespace {
+
+constexpr uint32_t kBitsPerByte = 11;   // 8E1: start, 8 data, parity, stop
+
+// Inside a frame whose header has arrived, its length is known: the line
+// time that the bytes of it not yet in the driver still need, rounded up to
+// the millisecond (escapes only make the frame longer; the rounding costs
+// less than a millisecond). 0 outside a frame, before its header, or once
+// it is all there.
+uint32_t RestOfFrameMs() {
+    const size_t have = g_nRxWriteIndex;   // the opening 0xC0 included
+    if (g_nRxFramingState != kFramerInFrame || have < 1 + kHeaderSize || g_SerialPort.baudRate == 0) return 0;
+    uint8_t header[kHeaderSize];
+    size_t decoded = 0;
+    SlipDecode(g_RxFrameBuf + 1, header, true, have - 1, kHeaderSize, &decoded);
+    if (decoded < kHeaderSize || HeaderChecksum(header[0], header[1], header[2]) != header[3]) return 0;
+    size_t whole = 1 + kHeaderSize + HeaderPayloadLength(header) + (HeaderCrcPresent(header) ? 2 : 0) + 1;
+    whole = std::min<size_t>(whole, kFrameBufferSize);   // the framer gives up there
+    const size_t present = have + g_SerialPort.BytesWaiting();
+    if (present >= whole) return 0;
+    const uint64_t bits = uint64_t(whole - present) * kBitsPerByte * 1000;
+    return static_cast<uint32_t>((bits + g_SerialPort.baudRate - 1) / g_SerialPort.baudRate);
+}
+
+}  // namespace
+
 uint32_t RecvThreadProc(void*) {
     const uint32_t pollMs = RecvPollIntervalMs();
     while (g_bRunning) {
@@ -174,6 +202,9 @@ uint32_t RecvThreadProc(void*) {
         }
         // Frames are taken one per pass; with more input waiting, go on at once.
         if (handled && g_SerialPort.BytesWaiting() > 0) continue;
+        // In the middle of a frame: one wait for the line time of the rest
+        // instead of a wake-up for every burst the line delivers.
+        if (const uint32_t restMs = RestOfFrameMs()) g_SerialPort.Pause(restMs);
         g_SerialPort.WaitForInput(kRecvIdleWaitMs);
     }
     return 0;
@@ -232,11 +263,11 @@ uint32_t ConfirmationPollMs() {
     return ms < kMinPollMs ? kMinPollMs : ms > kMaxPollMs ? kMaxPollMs : ms;
 }
 
-// Idle (no request outstanding, nothing in doubt) the send thread sleeps
-// until a packet goes out.
+// Idle (no request outstanding, nothing in the window within its bound) the
+// send thread sleeps until a packet goes out.
 uint32_t SendThreadWaitMs() {
     uint32_t wait = g_bCfmForTheLastREQ.load() ? KZ_INFINITE : ConfirmationPollMs();
-    if (WindowInDoubt() && wait > kResendTimeoutMs) wait = kResendTimeoutMs;
+    if (WindowNeedsTimer() && wait > kResendTimeoutMs) wait = kResendTimeoutMs;
     return wait;
 }
 
@@ -245,6 +276,8 @@ uint32_t SendThreadWaitMs() {
 uint32_t SendThreadProc(void*) {
     uint32_t resendCount = 0;
     while (g_bRunning) {
+        // A request dropped for good is never confirmed: the queue goes on.
+        if (WindowDropExpired()) SendNextCmdIf(false);
         const uint32_t r = KzWaitForSingleObject(g_hResendEvent.load(), SendThreadWaitMs());
         if (!g_bRunning) break;
         if (r == KZ_WAIT_TIMEOUT) {
@@ -278,6 +311,7 @@ void ResetLinkState() {
     g_LinkCounters.unconfirmedPassedOver = 0;
     g_LinkCounters.recovered = 0;
     g_LinkCounters.offeredAgain = 0;
+    g_LinkCounters.droppedForGood = 0;
     ResetFramer();
 }
 

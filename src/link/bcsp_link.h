@@ -72,6 +72,7 @@ struct LinkCounters {
     std::atomic<uint32_t> unconfirmedPassedOver{0};   // requests whose confirmation never came
     std::atomic<uint32_t> recovered{0};   // given-up packets sent again: the module never had them
     std::atomic<uint32_t> offeredAgain{0};   // packets in doubt written again while the line was idle
+    std::atomic<uint32_t> droppedForGood{0};   // not delivered within the bound (send_window.h)
 };
 extern LinkCounters g_LinkCounters;
 

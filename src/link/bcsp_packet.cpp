@@ -50,13 +50,14 @@ void BcspWriteReliableFrame(const uint8_t* frame, uint16_t count) {
     WritePort(frame, count);
 }
 
-void BcspSendPacket(uint8_t header[4], const uint8_t* payload, uint8_t length, PacketKind kind) {
+void BcspSendPacket(uint8_t header[4], const uint8_t* payload, uint8_t length, PacketKind kind,
+                    uint32_t since) {
     if ((HeaderPayloadLength(header) & 0xFF) != length) {
         KZ_TRACE("Send Length Error\n");
         return;
     }
     if (HeaderReliable(header)) {
-        WindowSend(header, payload, length, kind);
+        WindowSend(header, payload, length, kind, since);
         return;
     }
     // Unreliable (link messages): written at once with the current numbers;

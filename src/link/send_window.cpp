@@ -27,6 +27,8 @@ struct TxPacket {
     uint8_t payload[0xFF] = {};
     uint8_t length = 0;
     PacketKind kind = PacketKind::kOther;
+    uint32_t since = 0;      // tick its delivery bound counts from
+    uint32_t boundMs = 0;    // the delivery bound when it was made
 };
 
 struct Frame {
@@ -48,23 +50,48 @@ BcspPacket g_TxPacket{};   // descriptor of the outstanding packet (send_packet)
 
 // Work for WindowAfterReceive, checked without a lock on every frame.
 std::atomic<bool> g_work{false};
+// A request was dropped for good: the command queue must go on.
+std::atomic<bool> g_requestDropped{false};
+std::atomic<uint32_t> g_boundMs{kDeliveryBoundMs};
+// When the link last came up, and when the module last acknowledged one of
+// our packets.
+std::atomic<uint32_t> g_upTick{0};
+std::atomic<uint32_t> g_progressTick{0};
 
-// Keeps the acknowledging number (sequence_number + 1) out of the numbers in
-// doubt; an older packet in doubt is lost for good (it was counted as given up).
-constexpr size_t kMaxInDoubt = kSeqMask - 1;
+bool Before(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) < 0; }
+
+void Progress() { g_progressTick = KzGetTickCount(); }
 
 uint8_t Next(uint8_t n) { return static_cast<uint8_t>((n + 1) & kSeqMask); }
 uint8_t Behind(uint8_t from, uint8_t to) { return static_cast<uint8_t>((to - from) & kSeqMask); }
 
-TxPacket Copy(const uint8_t header[4], const uint8_t* payload, uint8_t length, PacketKind kind) {
+TxPacket Copy(const uint8_t header[4], const uint8_t* payload, uint8_t length, PacketKind kind,
+              uint32_t since) {
     TxPacket p;
     std::memcpy(p.header, header, kHeaderSize);
     p.header[0] &= static_cast<uint8_t>(~(kSeqMask | kAckMask));
     if (length != 0) std::memcpy(p.payload, payload, length);
     p.length = length;
     p.kind = kind;
+    p.since = since;
+    p.boundMs = g_boundMs.load();
     return p;
 }
+
+bool Expired(const TxPacket& p, uint32_t now) { return DeliveryExpired(p.since, p.boundMs, now); }
+
+// Traced and counted. A dropped request that was never given up (so never
+// passed over) lets the command queue go on.
+void DropForGood(const TxPacket& p, const char* why, bool passedOver = false) {
+    ++g_LinkCounters.droppedForGood;
+    if (p.kind == PacketKind::kRequest && !passedOver) g_requestDropped = true;
+    KZ_TRACE("reliable packet %02x-%02x dropped for good: %s", p.length > 5 ? p.payload[5] : 0,
+             p.length > 4 ? p.payload[4] : 0, why);
+}
+
+// A new number's acknowledgement (and an offer's number) must stay clear of
+// every number the module may expect: at most kMaxInDoubt in doubt.
+bool CanNumber() { return g_inDoubt.size() < kMaxInDoubt; }
 
 // The module's position is known again: nothing is in doubt.
 void Settle() {
@@ -95,16 +122,31 @@ void MakeOutstanding(const TxPacket& p, Frame& out) {
     ubcsp_config.awaiting_ack = 1;
 }
 
-// The next held packet, when the window is free.
+// The next held packet within its bound, when the window is free.
 bool TakeHeld(Frame& out) {
-    if (g_outstanding || g_held.empty()) return false;
-    const TxPacket p = g_held.front();
-    g_held.pop_front();
-    MakeOutstanding(p, out);
-    return true;
+    if (g_outstanding || !CanNumber()) return false;
+    const uint32_t now = KzGetTickCount();
+    while (!g_held.empty()) {
+        const TxPacket p = g_held.front();
+        g_held.pop_front();
+        if (Expired(p, now)) {
+            DropForGood(p, "not delivered within its bound");
+            continue;
+        }
+        MakeOutstanding(p, out);
+        return true;
+    }
+    return false;
 }
 
 bool IsRequest(const TxPacket& p) { return p.kind == PacketKind::kRequest; }
+
+// Something in doubt or waiting may still be delivered.
+bool WaitingWithinBound() {
+    const uint32_t now = KzGetTickCount();
+    const auto live = [now](const TxPacket& p) { return !Expired(p, now); };
+    return std::any_of(g_inDoubt.begin(), g_inDoubt.end(), live) || std::any_of(g_held.begin(), g_held.end(), live);
+}
 
 // Every held request after the first goes to `requeue`, in order.
 void TakeLaterRequests(std::vector<TxPacket>& requeue) {
@@ -135,13 +177,23 @@ bool ResendInDoubt(Frame& out, std::vector<TxPacket>& requeue, bool& request) {
         g_held.push_front(*g_outstanding);
         g_outstanding.reset();
     }
-    g_held.insert(g_held.begin(), g_inDoubt.end() - static_cast<std::ptrdiff_t>(missing), g_inDoubt.end());
-    g_LinkCounters.recovered += static_cast<uint32_t>(missing);
+    // Those past their bound are not sent again; their numbers go to the next ones.
+    const uint32_t now = KzGetTickCount();
+    std::vector<TxPacket> again;
+    for (auto it = g_inDoubt.end() - static_cast<std::ptrdiff_t>(missing); it != g_inDoubt.end(); ++it) {
+        if (Expired(*it, now))
+            DropForGood(*it, "the module never had it, and its bound has passed", true);
+        else
+            again.push_back(*it);
+    }
+    g_held.insert(g_held.begin(), again.begin(), again.end());
+    g_LinkCounters.recovered += static_cast<uint32_t>(again.size());
     ubcsp_config.sequence_number = g_resendAs;
     Settle();
-    request = std::any_of(g_held.begin(), g_held.begin() + static_cast<std::ptrdiff_t>(missing), IsRequest);
+    request = std::any_of(again.begin(), again.end(), IsRequest);
     if (request) TakeLaterRequests(requeue);
-    KZ_TRACE("module never had %u given-up packet(s): sent again from %u", unsigned(missing), g_resendAs);
+    KZ_TRACE("module never had %u given-up packet(s): %u sent again from %u", unsigned(missing),
+             unsigned(again.size()), g_resendAs);
     return TakeHeld(out);
 }
 
@@ -152,11 +204,16 @@ void Write(const Frame& f) {
 
 }  // namespace
 
-void WindowSend(const uint8_t header[4], const uint8_t* payload, uint8_t length, PacketKind kind) {
+void WindowSend(const uint8_t header[4], const uint8_t* payload, uint8_t length, PacketKind kind,
+                uint32_t since) {
     Frame f;
     {
         std::lock_guard<std::mutex> state(g_LinkStateMutex);
-        g_held.push_back(Copy(header, payload, length, kind));
+        g_held.push_back(Copy(header, payload, length, kind, since));
+        if (g_held.size() > kMaxHeld) {
+            DropForGood(g_held.front(), "too many packets waiting for the window");
+            g_held.pop_front();
+        }
         if (!TakeHeld(f)) {
             KZ_TRACE("reliable packet waits for the window (%u waiting)", unsigned(g_held.size()));
             return;
@@ -174,6 +231,7 @@ uint8_t WindowTakeAck(uint8_t ack) {
         ubcsp_config.send_packet = nullptr;
         ubcsp_config.awaiting_ack = 0;
         Settle();   // the module took a packet numbered after anything in doubt
+        Progress();
         if (!g_held.empty()) g_work = true;
         SignalEvent(g_hAckEvent);
         return BCSP_ACT_ACKED;
@@ -182,6 +240,8 @@ uint8_t WindowTakeAck(uint8_t ack) {
         const uint8_t behind = Behind(ack, seq);
         if (behind == 0) {
             Settle();   // it has every packet in doubt
+            Progress();
+            if (!g_held.empty()) g_work = true;   // they may be numbered again
             // With nothing else on the line that is the acknowledgement of
             // the last packet sent: what waited for it may go.
             if (!g_outstanding) return BCSP_ACT_ACKED;
@@ -207,7 +267,7 @@ void WindowAfterReceive() {
         write = g_resendDue ? ResendInDoubt(f, requeue, request) : TakeHeld(f);
     }
     for (auto it = requeue.rbegin(); it != requeue.rend(); ++it)
-        ReturnToQueueFront(it->header, it->payload, it->length);
+        ReturnToQueueFront(it->header, it->payload, it->length, it->since);
     if (request) AwaitConfirmationAgain();
     if (write) Write(f);
 }
@@ -221,9 +281,8 @@ PacketKind PutInDoubt() {
     ubcsp_config.send_packet = nullptr;
     if (!g_outstanding) return PacketKind::kOther;
     const PacketKind kind = g_outstanding->kind;
-    g_inDoubt.push_back(*g_outstanding);
+    g_inDoubt.push_back(*g_outstanding);   // at most kMaxInDoubt: numbered only below it
     g_outstanding.reset();
-    if (g_inDoubt.size() > kMaxInDoubt) g_inDoubt.pop_front();
     ubcsp_config.sequence_number = Next(ubcsp_config.sequence_number);
     return kind;
 }
@@ -247,14 +306,37 @@ bool WindowOfferInDoubt() {
     Frame f;
     {
         std::lock_guard<std::mutex> state(g_LinkStateMutex);
-        if (g_outstanding || !g_held.empty() || g_inDoubt.empty()) return false;
+        if (g_outstanding || g_inDoubt.empty()) return false;
         // The oldest packet in doubt, under its own number.
-        const uint8_t own = static_cast<uint8_t>((ubcsp_config.sequence_number - g_inDoubt.size()) & kSeqMask);
-        BuildNumbered(g_inDoubt.front(), own, f);
+        uint8_t number = static_cast<uint8_t>((ubcsp_config.sequence_number - g_inDoubt.size()) & kSeqMask);
+        if (Expired(g_inDoubt.front(), KzGetTickCount())) {
+            if (!WaitingWithinBound()) return false;   // nothing left to settle it for
+            number = static_cast<uint8_t>((number - 1) & kSeqMask);   // one it had: a repeat
+        }
+        BuildNumbered(g_inDoubt.front(), number, f);
     }
     ++g_LinkCounters.offeredAgain;
     BcspWriteReliableFrame(f.bytes, static_cast<uint16_t>(f.length));
     return true;
+}
+
+bool WindowDropExpired() {
+    std::lock_guard<std::mutex> state(g_LinkStateMutex);
+    const uint32_t now = KzGetTickCount();
+    for (auto it = g_held.begin(); it != g_held.end();) {
+        if (!Expired(*it, now)) {
+            ++it;
+            continue;
+        }
+        DropForGood(*it, "not delivered within its bound");
+        it = g_held.erase(it);
+    }
+    return g_requestDropped.exchange(false);
+}
+
+bool WindowNeedsTimer() {
+    std::lock_guard<std::mutex> state(g_LinkStateMutex);
+    return !g_held.empty() || (!g_inDoubt.empty() && WaitingWithinBound());
 }
 
 PacketKind WindowGiveUp() {
@@ -293,8 +375,23 @@ void WindowReset() {
     g_held.clear();
     Settle();
     g_work = false;
+    g_requestDropped = false;
     ubcsp_config.send_packet = nullptr;
 }
+
+bool DeliveryExpired(uint32_t since, uint32_t boundMs, uint32_t now) {
+    uint32_t from = since;
+    const bool madeWhileUp =
+        ubcsp_config.link_establishment_state.load() == kGarrulous && !Before(since, g_upTick.load());
+    if (madeWhileUp && Before(from, g_progressTick.load())) from = g_progressTick.load();
+    return now - from > boundMs;
+}
+
+void WindowLinkUp() { g_upTick = KzGetTickCount(); }
+
+void SetDeliveryBoundForTest(uint32_t ms) { g_boundMs = ms != 0 ? ms : kDeliveryBoundMs; }
+
+uint32_t DeliveryBoundMs() { return g_boundMs; }
 
 size_t WindowHeldCount() {
     std::lock_guard<std::mutex> state(g_LinkStateMutex);

@@ -14,6 +14,23 @@
 // request that its give-up let through goes back to the head of the command
 // queue, so requests reach the module once and in order.
 //
+// The module may expect any number from the oldest in doubt up to the next
+// one; the next packet's acknowledgement must differ from all of them, and so
+// must the number of an offer that only asks the module where it stands. So
+// at most six packets are in doubt: while six are, nothing new is numbered
+// (packets wait here) until the module shows where it stands.
+//
+// Bounds: a packet that the link could not deliver within kDeliveryBoundMs is
+// never written again: it is dropped for good and traced (its number stays in
+// doubt until the module shows where it stands), offers of it stop, and a
+// dropped request lets the command queue go on. The bound counts from when
+// the packet was made (a request: queued); for one made while the link was
+// up, from the module's last acknowledgement if that came later, so a working
+// but slow link (a backlog of replies on a noisy line) drops nothing. One made
+// before the link came up is never written later than the bound after it was
+// made. At most kMaxHeld packets wait for the window; beyond that the oldest
+// is dropped.
+//
 // Locks: every function that writes takes "MUTEX_SEND" (or runs under it);
 // the window's fields change under g_LinkStateMutex.
 #pragma once
@@ -24,10 +41,28 @@ namespace kz {
 
 enum class PacketKind : uint8_t { kOther, kRequest };
 
+// Ten seconds: a working link, noisy or not, makes progress far more often
+// (a give-up costs 750 ms and the module's next frame, at most 250 ms later,
+// settles it; six give-ups in a row take 4.5 s), and a module that starts up
+// answers its first link message within a second or two; a user who dialled,
+// answered or pressed a key longer ago than that has given up on it, so
+// carrying it out later would surprise more than losing it.
+inline constexpr uint32_t kDeliveryBoundMs = 10000;
+void SetDeliveryBoundForTest(uint32_t ms);   // 0: back to the default
+uint32_t DeliveryBoundMs();
+// Whether a packet made at `since` is past the bound now (see above).
+bool DeliveryExpired(uint32_t since, uint32_t boundMs, uint32_t now);
+// Receive thread: the link came up (the bound's start for packets made since).
+void WindowLinkUp();
+// A burst of indications makes a RES each; 256 of 255 bytes stay below 70 KB.
+inline constexpr size_t kMaxHeld = 256;
+inline constexpr size_t kMaxInDoubt = 6;
+
 // Under "MUTEX_SEND". A reliable packet: numbered and written now when the
 // window is free, else kept in order. `header` is the template (numbers
-// clear).
-void WindowSend(const uint8_t header[4], const uint8_t* payload, uint8_t length, PacketKind kind);
+// clear); `since` is the tick its delivery bound counts from.
+void WindowSend(const uint8_t header[4], const uint8_t* payload, uint8_t length, PacketKind kind,
+                uint32_t since);
 
 // Receive thread, for every valid frame: the module's acknowledgement number.
 // Returns BCSP_ACT_ACKED when it acknowledges the outstanding packet, or,
@@ -48,9 +83,21 @@ bool WindowRetransmit();
 // that had it drops it as a repeat, one that had not takes it; either way its
 // acknowledgement settles the doubt. Without this a module that waits for
 // the packet (the phone waits for the RES of each phonebook piece) and has
-// nothing else to send would leave it unsettled for good. False when there
-// was nothing to offer.
+// nothing else to send would leave it unsettled for good. Once the oldest is
+// past its bound it goes under the number before its own, which the module
+// had: it drops it as a repeat and only says where it stands; that is done
+// only while a packet in doubt or waiting is still within its bound. False
+// when there was nothing to offer.
 bool WindowOfferInDoubt();
+
+// Send thread, on every pass: drops waiting packets past their bound. True
+// when a request was dropped for good since the last call (here or when the
+// window passed over one): the command queue goes on.
+bool WindowDropExpired();
+
+// Send thread: something in the window still needs its 250 ms timer (an offer
+// or a waiting packet's bound).
+bool WindowNeedsTimer();
 
 // Send thread, on a give-up: the outstanding packet becomes the one in doubt
 // and the next held packet goes out. Returns the given-up packet's kind.

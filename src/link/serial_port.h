@@ -29,6 +29,8 @@ public:
     // a short back-off, so that a dead line never becomes a busy loop). With
     // the port closed it just waits for the timeout or the cancel.
     int WaitForInput(uint32_t timeoutMs);
+    // Waits ms unless CancelWait is called.
+    void Pause(uint32_t ms) { IdleWait(ms); }
     void CancelWait();
 
     std::atomic<KzHandle> hPort{KZ_INVALID_HANDLE};

@@ -5,6 +5,7 @@
 #include "channel/requests.h"
 #include "events/calls.h"
 #include "events/connection.h"
+#include "events/inbound_view.h"
 #include "events/inquiry.h"
 #include "events/notify.h"
 #include "frame/trace.h"
@@ -193,9 +194,11 @@ void RequestNextPhoneBookBatch(uint16_t start, uint16_t count) {
 }
 
 void OnPhoneBookSizeCfm(const uint8_t* msg, size_t len) {
-    if (!msg || len <= kStatusOffset) return;
-    if (msg[kStatusOffset] == 0) {
-        if (len >= kSizeOffset + 2) g_nPhoneBookSize = uint16_t((msg[kSizeOffset] << 8) | msg[kSizeOffset + 1]);
+    // Bytes past the message read 0: a confirmation cut short is a success
+    // with the size it carries (0 when it carries none).
+    InboundView m(msg, len);
+    if (m.at(kStatusOffset) == 0) {
+        g_nPhoneBookSize = m.be16(kSizeOffset);
         return;
     }
     KZ_TRACE("Get phone book error\n");

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "events/notify.h"
 #include "frame/trace.h"
 #include "kz_platform.h"
 
@@ -35,9 +36,10 @@ bool StartsWith(const char* wanted, const char* text, size_t n) {
     return std::strncmp(wanted, text, n) == 0;
 }
 
-// One file's text: at most kIniMaxText bytes, zero-terminated, zero-filled.
+// One file's text: at most kIniMaxText bytes, zero-terminated (a zero byte
+// in the file ends the text there).
 struct IniText {
-    std::vector<char> buf = std::vector<char>(kIniBufferSize, '\0');
+    std::vector<char> buf = std::vector<char>(1, '\0');
     bool opened = false;
     bool oversized = false;   // the file holds more than kIniMaxText bytes
     const char* c_str() const { return buf.data(); }
@@ -45,11 +47,20 @@ struct IniText {
 };
 
 IniText LoadIniText(const char* path) {
+    constexpr size_t kChunk = 16384;
     IniText t;
     FILE* f = KzFopen(path, "r");
     if (!f) return t;
     t.opened = true;
-    size_t n = std::fread(t.buf.data(), 1, kIniMaxText, f);
+    size_t n = 0;
+    while (n < kIniMaxText) {
+        t.buf.resize(std::min(n + kChunk, kIniMaxText) + 1);
+        const size_t got = std::fread(t.buf.data() + n, 1, t.buf.size() - 1 - n, f);
+        n += got;
+        if (got == 0) break;
+    }
+    t.buf.resize(n + 1);
+    t.buf[n] = '\0';
     if (n == kIniMaxText && std::fgetc(f) != EOF) t.oversized = true;
     std::fclose(f);
     return t;
@@ -177,6 +188,14 @@ int IniWriteString(const char* section, const char* key, const char* value, cons
         return 0;
     }
     return 1;
+}
+
+int IniWriteSetting(const char* section, const char* key, const char* value, const char* path,
+                    uint32_t file) {
+    if (IniWriteString(section, key, value, path)) return 1;
+    const char* name = key ? key : "";
+    NotifyHost(KZ_NOTIFY_SETTING_NOT_SAVED, file, name, static_cast<uint32_t>(std::strlen(name)));
+    return 0;
 }
 
 void GetBluetoothIniPath(char out[kIniPathSize]) {

@@ -49,7 +49,7 @@ struct SectionName {
 };
 
 void WriteKey(int slot, const char* key, const char* value) {
-    IniWriteString(SectionName(slot).text, key, value, kTarnIniPath);
+    IniWriteSetting(SectionName(slot).text, key, value, kTarnIniPath, kIniFilePairings);
 }
 
 void WriteNumber(int slot, const char* key, int value) {
@@ -271,7 +271,7 @@ void DeletePairedDevice(int n) {
 void SetCurrentIndex(int index) {
     char text[16];
     std::snprintf(text, sizeof text, "%d", index);
-    IniWriteString("General", "CurrIndex", text, kTarnIniPath);
+    IniWriteSetting("General", "CurrIndex", text, kTarnIniPath, kIniFilePairings);
 }
 
 void MarkPhonebookStored() {

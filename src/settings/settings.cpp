@@ -94,7 +94,7 @@ void ReadTwoLevel(const TwoLevelSetting& s, char out[kValueTextSize]) {
 void WriteSetting(const char* section, const char* key, int value) {
     char text[16];
     std::snprintf(text, sizeof text, "%d", value);
-    IniWriteString(section, key, text, BtSettingPath().c_str());
+    IniWriteSetting(section, key, text, BtSettingPath().c_str(), kIniFileSettings);
 }
 
 // Keeps the first four characters of pin (a shorter PIN whole) and reports them.
@@ -185,7 +185,7 @@ void SetPinCode(const char* pin) {
     if (HandleTestModeCode(pin)) return;
     char stored[sizeof g_szPinCode] = {};
     std::strncpy(stored, pin, kPinLength);
-    IniWriteString(kPinSetting.name, kPinSetting.name, stored, BtSettingPath().c_str());
+    IniWriteSetting(kPinSetting.name, kPinSetting.name, stored, BtSettingPath().c_str(), kIniFileSettings);
     KeepPin(stored);
 }
 

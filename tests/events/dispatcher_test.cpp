@@ -39,6 +39,7 @@ void FillQueue() {
         msg::ModuleHeaderTemplate(r->header, 8);
         msg::WriteHead(r->payload, 8, 1, 3);
         r->length = 8;
+        r->queuedTick = KzGetTickCount();
         g_vCmdList.push_back(r);
     }
 }
@@ -240,15 +241,17 @@ int RecordBox(const char* text, const char* caption, uint32_t style, void*) {
 TEST_F(Dispatcher, TestModeConfirmation_SetsTheFlagAndShowsTheBox) {
     g_boxes.texts.clear();
     KzSetMessageBoxHandler(&RecordBox, nullptr);
-    Bytes ok = Message(20, 0);
-    OnTestModeCfm(ok.data(), ok.size());
-    EXPECT_EQ(g_bDutMode, 1);
-    Bytes failed = Message(20, 2);
-    OnTestModeCfm(failed.data(), failed.size());
-    EXPECT_EQ(g_bDutMode, 0);
+    Bytes noStatus = Message(20, 2);
+    noStatus.resize(6);   // a byte past the end reads 0: success
+    for (const auto& [m, dut] : {std::pair{Message(20, 2), 0}, {Message(20, 0), 1}, {Message(20, 2), 0}, {noStatus, 1}}) {
+        OnTestModeCfm(m.data(), m.size());
+        EXPECT_EQ(g_bDutMode, dut) << m.size();
+    }
     KzSetMessageBoxHandler(nullptr, nullptr);
-    EXPECT_EQ(g_boxes.texts, (std::vector<std::string>{"DUT Mode|Enter DUT Mode SUCCESS|262148",
-                                                       "DUT Mode|Enter DUT Mode FAILED|262148"}));
+    EXPECT_EQ(g_boxes.texts, (std::vector<std::string>{"DUT Mode|Enter DUT Mode FAILED|262148",
+                                                       "DUT Mode|Enter DUT Mode SUCCESS|262148",
+                                                       "DUT Mode|Enter DUT Mode FAILED|262148",
+                                                       "DUT Mode|Enter DUT Mode SUCCESS|262148"}));
 }
 
 TEST_F(Dispatcher, EventThread_HandlesABurstInArrivalOrder) {

@@ -7,6 +7,8 @@
 
 #include "KZ_Tarn.h"
 #include "channel/command_queue.h"
+#include "events/calls.h"
+#include "events/dispatcher.h"
 #include "events/inquiry.h"
 #include "frame/lifecycle.h"
 #include "frame/sync_objects.h"
@@ -39,6 +41,23 @@ TEST(Lifecycle, NoPort_InitStillStartsEverythingAndCloseSaysNotOpen) {
     EXPECT_TRUE(kz::g_vecInquiry.empty()) << "close frees the session's inquiry results";
     EXPECT_EQ(kz::g_hRecvThread.load(), nullptr);
     EXPECT_EQ(kz::g_bRunning, 0);
+    unsetenv("KZ_TARN_COM3");
+}
+
+// Requests that the event thread builds while close waits for it (here: a
+// call indicator asks for the current calls) must not survive into the next
+// session.
+TEST(Lifecycle, Close_RequestsBuiltWhileClosingDoNotSurvive) {
+    ResetAllState();
+    TempRoot root;
+    HostWindows host;
+    setenv("KZ_TARN_COM3", (root.path() + "/no-such-device").c_str(), 1);
+    ASSERT_EQ(KZ_BT_DeviceInit(), 0);
+    kz::g_bInCall = 1;
+    const uint8_t callEnded[] = {0x04, 0x00, 0x55, 0x02, 113, 0x00, 1, 0};
+    for (int i = 0; i < 2000; ++i) kz::DispatchModuleMessage(113, callEnded, sizeof callEnded);
+    KZ_BT_CloseDevice();
+    EXPECT_EQ(kz::CmdListSize(), 0u);
     unsetenv("KZ_TARN_COM3");
 }
 

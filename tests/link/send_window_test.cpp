@@ -322,4 +322,60 @@ TEST_F(SendWindow, LinkMessageWhileOutstanding_PacketInDoubtAndSettledByTheNextA
     EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
 }
 
+// Six in doubt: the module may expect any of seven numbers, so nothing new
+// is numbered (its acknowledgement would alias the oldest) until the module
+// says where it stands; then every packet goes once and in order.
+TEST_F(SendWindow, SevenGiveUpsInARow_NoNumberAliasesTheModulesPosition) {
+    std::vector<Sent> firstTry;
+    for (uint16_t id = 0x40; id < 0x47; ++id) {
+        Reply(id);
+        GiveUp();
+        if (id < 0x46) firstTry.push_back({id, static_cast<uint8_t>(id - 0x40)});
+    }
+    Reply(0x47);
+    EXPECT_EQ(Written(), firstTry);
+    EXPECT_EQ(WindowHeldCount(), 2u);
+
+    EXPECT_EQ(ModuleExpects(0), 0);   // it had none of them
+    for (uint8_t seq = 0; seq < 8; ++seq) {
+        EXPECT_EQ(Written(), (std::vector<Sent>{{static_cast<uint16_t>(0x40 + seq), seq}}));
+        EXPECT_EQ(ModuleExpects(static_cast<uint8_t>((seq + 1) & 7)), BCSP_ACT_ACKED);
+    }
+    EXPECT_TRUE(Written().empty());
+}
+
+// Past its bound a packet is never written again: not offered, not sent
+// again when the module turns out never to have had it; its number goes to
+// the next packet. A waiting request past its bound lets the queue go on.
+TEST_F(SendWindow, PastItsBound_NeverWrittenAgainItsNumberReused) {
+    SetDeliveryBoundForTest(1);
+    Request(3);
+    GiveUp();
+    Reply(0x36);   // one more in doubt, then one waiting while six are
+    GiveUp();
+    for (int i = 0; i < 4; ++i) {
+        Reply(0x37);
+        GiveUp();
+    }
+    Request(5);   // waits: six in doubt
+    SetDeliveryBoundForTest(0);
+    Request(6);   // queued behind 5 with the default bound
+    KzSleep(5);
+    Written();
+    EXPECT_TRUE(WindowDropExpired());   // 5 dropped: the queue goes on
+    EXPECT_EQ(WindowHeldCount(), 0u);
+    EXPECT_FALSE(WindowOfferInDoubt());   // nothing left that an answer would help
+    SendNextCmdIf(false);
+    EXPECT_EQ(WindowHeldCount(), 1u);   // 6, within its bound
+    ASSERT_TRUE(WindowOfferInDoubt());  // asks where the module stands
+    const auto offer = wire.Parsed();
+    ASSERT_EQ(offer.size(), 1u);
+    EXPECT_EQ(offer[0].seq(), 7);   // a number it had: dropped as a repeat
+    wire.Clear();
+    ModuleExpects(0);   // it never had any of them
+    EXPECT_EQ(Written(), (std::vector<Sent>{{6, 0}}));
+    EXPECT_EQ(g_LinkCounters.droppedForGood, 7u);
+    EXPECT_EQ(ModuleExpects(1), BCSP_ACT_ACKED);
+}
+
 }  // namespace

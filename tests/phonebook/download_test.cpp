@@ -265,6 +265,11 @@ TEST_F(DownloadTest, OnPhoneBookSizeCfm_FailureAbandonsDownload) {
     auto ok = PullCfm(0, 0x0123);
     kz::OnPhoneBookSizeCfm(ok.data(), ok.size());
     EXPECT_EQ(kz::g_nPhoneBookSize, 0x0123);
+    ok.resize(6);   // cut before its status: bytes past the end read 0
+    kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 30);
+    kz::OnPhoneBookSizeCfm(ok.data(), ok.size());
+    EXPECT_TRUE(kz::IsPhoneBookDownloading());
+    EXPECT_EQ(kz::g_nPhoneBookSize, 0);
 }
 
 TEST_F(DownloadTest, OnPhoneBookComplete_PhoneBookSizeEmptiesBothTemporaryLists) {

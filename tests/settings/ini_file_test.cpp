@@ -132,7 +132,7 @@ TEST_F(IniFileTest, IniReadInt_ParsesDecimalOrGivesDefault) {
     EXPECT_EQ(IniReadInt("General", "CurrIndex", 255, "\\missing.ini"), 255);
 }
 
-TEST_F(IniFileTest, IniReadString_FileOf16384BytesOrMoreReadsFirst16383) {
+TEST_F(IniFileTest, IniReadString_FileOverTheBoundReadsItsFirstMebibyte) {
     std::string text = "[S]\nk=first\n";
     text += std::string(kz::kIniMaxText - 3 - text.size(), ';');
     text += "\nz=12\ny=2\n";   // the buffer ends after "z="
@@ -191,7 +191,7 @@ TEST_F(IniFileTest, IniWriteString_RefusesResultThatDoesNotFit) {
     std::string big = "[S]\nk=1\n;" + std::string(kz::kIniMaxText - 11, 'c') + "\n";
     ASSERT_EQ(big.size(), kz::kIniMaxText - 1);
     root.Write(kPath, big);
-    EXPECT_EQ(IniWriteString("S", "k", "22", kPath), 1) << "exactly 16383 bytes still fit";
+    EXPECT_EQ(IniWriteString("S", "k", "22", kPath), 1) << "exactly kIniMaxText bytes still fit";
     EXPECT_EQ(IniWriteString("S", "k", "333", kPath), 0);
     EXPECT_EQ(IniWriteString("T", "k", "1", kPath), 0);
     EXPECT_EQ(root.Read(kPath).size(), kz::kIniMaxText);

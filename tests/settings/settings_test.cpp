@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -271,6 +272,38 @@ TEST_F(SettingsTest, SendLocalDeviceName_ReadsBluetoothIniEachTime) {
     std::string second(msgs[1].bytes.begin(), msgs[1].bytes.end());
     EXPECT_NE(first.find("Car Kit"), std::string::npos);
     EXPECT_NE(second.find("Other"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// Files far larger than a head unit writes (a comment block of hundreds of
+// kilobytes) are read and written whole up to 1 MiB; beyond that a setter's
+// refused write reaches the host as notification 89, not only the trace.
+TEST_F(SettingsTest, LargeFiles_ReadAndWrittenUpToTheBound_RefusalToldToTheHost) {
+    struct Case {
+        size_t padding;
+        bool saved;
+    };
+    for (const Case c : {Case{100 * 1024, true}, Case{kz::kIniMaxText, false}}) {
+        SCOPED_TRACE(c.padding);
+        host.Clear();
+        root.Write(kBtSetting, "[Microphone]\r\nMicrophone=1\r\n;" + std::string(c.padding, 'x') +
+                                   "\r\n[PinCode]\r\nPinCode=2580\r\n");
+        kz::LoadPinCode();
+        if (c.saved) {
+            EXPECT_EQ(Pin(), "2580");   // past the first 16 KB
+        }
+        kz::SetPinCode("1397");
+        EXPECT_EQ(Stored("PinCode", "PinCode") == "1397", c.saved);
+        const auto notes = host.Notifications();
+        const bool told = std::any_of(notes.begin(), notes.end(), [](const kztest::Notification& n) {
+            return n.code == KZ_NOTIFY_SETTING_NOT_SAVED && n.param == 1 &&
+                   std::string(n.data.begin(), n.data.end()) == "PinCode";
+        });
+        EXPECT_EQ(told, !c.saved);
+    }
 }
 
 }  // namespace

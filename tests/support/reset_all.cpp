@@ -23,6 +23,7 @@ namespace kztest {
 void ResetAllState() {
     kz::ResetCommandQueue();
     kz::ResetLinkState();
+    kz::SetDeliveryBoundForTest(0);
     kz::ResetDispatcher();
     kz::ResetConnectionState();
     kz::ResetCallState();

@@ -132,6 +132,7 @@ size_t NotificationBlockSize(uint32_t code, uint32_t nParam, uint32_t nLen) {
         case KZ_NOTIFY_DEVICE_DELETED: return 2;
         case KZ_NOTIFY_PIN_CODE: return 4;
         case KZ_NOTIFY_MODULE_VERSION: return nLen;
+        case KZ_NOTIFY_SETTING_NOT_SAVED: return nLen;
         default: return 0;
     }
 }

@@ -261,3 +261,61 @@ TEST(CallsSystem, MissedCall_EndsWithoutAnswer_AfterCallWorkFetchesTheCallListsA
 }
 
 }  // namespace
+
+// A dial the phone refuses (no hands-free connection yet) and a call that
+// ended leave no number behind: the next incoming call is reported with its
+// own number or none, in the notification and in the status bar.
+TEST(CallsSystem, RefusedDialAndEndedCall_NextIncomingCallNeverShowsTheirNumbers) {
+    Scenario s;
+    s.StorePhone({});
+    ASSERT_TRUE(s.Start());
+    KZ_BT_Dial("+999");
+    ASSERT_TRUE(s.WaitRequest(kIdDial));
+    ASSERT_TRUE(s.WaitQuiet());
+    ASSERT_TRUE(s.ConnectStoredPhone()) << s.Dump();
+    for (const char* number : {"+4912345", "+4967890"}) {
+        s.host().Clear();
+        s.phone().ring(number);
+        ASSERT_TRUE(s.Until([&] {
+            const auto calls = s.Notes(KZ_NOTIFY_CALL_RECORD);
+            return !calls.empty() && std::string(Call(calls.back()).number) == number;
+        }));
+        for (const auto& n : s.Notes(KZ_NOTIFY_CALL_RECORD)) {
+            const std::string shown = Call(n).number;
+            EXPECT_TRUE(shown.empty() || shown == number) << shown;
+        }
+        for (const auto& r : Bar(s)) {
+            const std::u16string shown = BarNumber(r);
+            EXPECT_TRUE(shown.empty() || shown == std::u16string(number, number + std::strlen(number)));
+        }
+        KZ_BT_Answer();
+        ASSERT_TRUE(s.Until([&] { return s.phone().callActive(); }));
+        s.phone().hangup();
+        ASSERT_TRUE(s.WaitPost(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_ENDED_L));
+        ASSERT_TRUE(s.WaitQuiet());
+    }
+}
+
+// The keys a new user tries on a single call, one right after the other:
+// hold, switch, end the waiting call (there is none), then end. Each is sent,
+// and the last ends the call.
+TEST(CallsSystem, SingleCall_HoldSwitchEndWaitingThenEnd_EachSentAndTheCallEnds) {
+    Scenario s;
+    ASSERT_NO_FATAL_FAILURE(Connect(s));
+    s.phone().ring("+111");
+    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_CALL_COUNT, 1));
+    KZ_BT_Answer();
+    ASSERT_TRUE(s.Until([&] { return s.phone().callActive(); }));
+    ASSERT_TRUE(s.WaitQuiet());
+    s.sim().ClearReceived();
+    KZ_BT_Hold1stCall();
+    KZ_BT_SwitchCalls();
+    KZ_BT_EndWaitingCall();
+    KZ_BT_End1stCall();
+    ASSERT_TRUE(s.WaitRequest(kIdCallHold, 4));
+    std::vector<uint8_t> codes;
+    for (const auto& m : s.Requests(kIdCallHold)) codes.push_back(m.bytes.at(kParamAt));
+    EXPECT_EQ(codes, (std::vector<uint8_t>{2, 2, 0, 1}));
+    ASSERT_TRUE(s.WaitPost(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_ENDED_L));
+    EXPECT_FALSE(s.phone().callActive());
+}
