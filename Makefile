@@ -4,7 +4,8 @@ JOBS ?= 2
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 DEBIAN_PACKAGES := cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev pkg-config libcpp-httplib-dev nlohmann-json3-dev
 
-.PHONY: all deps browser-deps configure build test test-browser demo bench clean install test-asan test-tsan soak fuzz-deps fuzz-build fuzz-smoke fuzz
+.PHONY: all deps browser-deps configure build test test-browser demo bench clean install test-asan test-tsan soak \
+	fuzz-deps fuzz-build fuzz-smoke fuzz win32-deps test-win32
 
 all: build
 
@@ -125,5 +126,28 @@ fuzz: fuzz-build
 	build-fuzz/fuzz/$(FUZZER)_fuzz $(FUZZ_FLAGS) -max_total_time=$(FUZZ_SECONDS) \
 	  build-fuzz/corpus/$(FUZZER) fuzz/corpus/$(FUZZER)
 
+# KZ_Tarn.dll, cross-built with mingw-w64 in build-win32, its export table
+# checked, and the system scenarios run by a Win32 host under Wine against
+# the module simulator of the Linux build ($(BUILD)/kztarn). See docs/win32.md.
+WIN32_PACKAGES := wine wine64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+
+win32-deps:
+	@missing=""; for p in $(WIN32_PACKAGES); do \
+	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  if [ "$$(id -u)" = 0 ]; then SUDO=""; else SUDO=sudo; fi; \
+	  $$SUDO apt-get update -q && \
+	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -q --no-install-recommends $$missing; fi
+
+build-win32/CMakeCache.txt: | win32-deps
+	cmake -S . -B build-win32 $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DKZ_LINUX_KZTARN=$(abspath $(BUILD))/kztarn
+
+test-win32: configure build-win32/CMakeCache.txt
+	cmake --build $(BUILD) -j$(JOBS) --target kztarn
+	cmake --build build-win32 -j$(JOBS)
+	ctest --test-dir build-win32 --output-on-failure
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-win32

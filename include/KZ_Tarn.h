@@ -19,7 +19,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(KZ_TARN_BUILDING)
+#if defined(KZ_TARN_BUILDING) && defined(_WIN32)
+#define KZ_TARN_API /* KZ_Tarn.def names the exports */
+#elif defined(KZ_TARN_BUILDING)
 #define KZ_TARN_API __attribute__((visibility("default")))
 #else
 #define KZ_TARN_API

@@ -21,9 +21,19 @@
 #include <stdio.h>
 
 #if defined(_WIN32)
-#define KZ_PLATFORM_API __declspec(dllimport)
+/* On Windows the platform layer is linked into KZ_Tarn.dll and not exported:
+ * host programs use the system's own calls. */
+#define KZ_PLATFORM_API
 #else
 #define KZ_PLATFORM_API __attribute__((visibility("default")))
+#endif
+
+/* The trace formats with the C99 printf of the C library in use (mingw's
+ * own on Windows, so %zu and %lld mean what they mean on POSIX). */
+#if defined(_WIN32)
+#define KZ_PRINTF_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define KZ_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
 #endif
 
 #ifdef __cplusplus
@@ -294,15 +304,24 @@ KZ_PLATFORM_API size_t KzUtf8ToUtf16(const char* in, size_t inLen, uint16_t* out
 /* UTF-16 to UTF-8, same rules; a lone surrogate becomes U+FFFD. */
 KZ_PLATFORM_API size_t KzUtf16ToUtf8(const uint16_t* in, size_t inLen, char* out, size_t outCap);
 
+/* Text in another character set (an IANA name such as "ISO-8859-1" or
+ * "Shift_JIS") to UTF-8: a byte that cannot be decoded becomes U+FFFD.
+ * Writes at most outCap bytes, without a terminator, and returns the length
+ * of the whole result (larger than outCap: call again with that much room),
+ * or -1 when the character set is unknown. Four bytes out per byte in are
+ * always enough. */
+KZ_PLATFORM_API long KzCharsetToUtf8(const char* charset, const char* in, size_t inLen, char* out,
+                                     size_t outCap);
+
 /* -------------------------------------------------------------------- trace */
 
 /* Debug trace: off unless $KZ_TARN_TRACE=1 (or KzSetTrace(1)); then one line
  * on standard error with time and thread. It has no other effect. */
 KZ_PLATFORM_API void KzSetTrace(int on);
 KZ_PLATFORM_API int KzTraceEnabled(void);
-KZ_PLATFORM_API void KzTrace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+KZ_PLATFORM_API void KzTrace(const char* fmt, ...) KZ_PRINTF_FORMAT(1, 2);
 /* Kernel debug output stand-in (standard error). */
-KZ_PLATFORM_API void KzDebugPrint(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+KZ_PLATFORM_API void KzDebugPrint(const char* fmt, ...) KZ_PRINTF_FORMAT(1, 2);
 
 #ifdef __cplusplus
 }

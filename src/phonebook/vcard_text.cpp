@@ -1,10 +1,7 @@
 // Character sets, control bytes and UTF-8 boundaries of vCard values.
 #include "phonebook/vcard_text.h"
 
-#include <iconv.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 
 #include "frame/trace.h"
@@ -14,7 +11,10 @@ namespace kz {
 namespace {
 
 constexpr unsigned char kDelete = 0x7F;
-constexpr size_t kIconvBlock = 256;
+// Room for a conversion to UTF-8: at most four bytes per byte, and a few for
+// the closing bytes of a character set with shift states.
+constexpr size_t kUtf8BytesPerByte = 4;
+constexpr size_t kUtf8ClosingRoom = 16;
 
 bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
@@ -63,44 +63,6 @@ bool IsUtf8Name(std::string_view charset) {
     return charset.empty() || EqualsNoCase(charset, "UTF-8") || EqualsNoCase(charset, "UTF8");
 }
 
-class Converter {
-public:
-    explicit Converter(const std::string& from) : cd_(iconv_open("UTF-8", from.c_str())) {}
-    ~Converter() {
-        if (ok()) iconv_close(cd_);
-    }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-
-    std::string Convert(std::string_view bytes) {
-        std::string out;
-        char* in = const_cast<char*>(bytes.data());
-        size_t inLeft = bytes.size();
-        char block[kIconvBlock];
-        while (inLeft > 0) {
-            char* to = block;
-            size_t toLeft = sizeof block;
-            size_t r = iconv(cd_, &in, &inLeft, &to, &toLeft);
-            out.append(block, size_t(to - block));
-            if (r != size_t(-1) || errno == E2BIG) continue;
-            // Not decodable here (or cut short at the end): one byte is lost.
-            out += kUtf8Replacement;
-            ++in;
-            --inLeft;
-            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        }
-        char* to = block;
-        size_t toLeft = sizeof block;
-        iconv(cd_, nullptr, nullptr, &to, &toLeft);   // a stateful set's closing bytes
-        out.append(block, size_t(to - block));
-        return out;
-    }
-
-private:
-    iconv_t cd_;
-};
-
 }  // namespace
 
 bool IsControlByte(char ch) {
@@ -121,12 +83,19 @@ bool ContainsNoCase(std::string_view text, std::string_view part) {
 
 std::string ToUtf8(std::string_view bytes, std::string_view charset) {
     if (IsUtf8Name(charset)) return ValidUtf8(bytes);
-    Converter converter{std::string(charset)};
-    if (!converter.ok()) {
+    const std::string name(charset);
+    std::string out(bytes.size() * kUtf8BytesPerByte + kUtf8ClosingRoom, '\0');
+    long n = KzCharsetToUtf8(name.c_str(), bytes.data(), bytes.size(), out.data(), out.size());
+    if (n > static_cast<long>(out.size())) {   // never with the room above; kept safe anyway
+        out.resize(static_cast<size_t>(n));
+        n = KzCharsetToUtf8(name.c_str(), bytes.data(), bytes.size(), out.data(), out.size());
+    }
+    if (n < 0) {
         KZ_TRACE("character set %.*s unknown, read as UTF-8", int(charset.size()), charset.data());
         return ValidUtf8(bytes);
     }
-    return ValidUtf8(converter.Convert(bytes));
+    out.resize(static_cast<size_t>(n));
+    return ValidUtf8(out);
 }
 
 size_t Utf8Prefix(std::string_view text, size_t max) {

@@ -459,6 +459,8 @@ std::string Joined(const std::string& head, const Args& a) {
     return line;
 }
 bool PhStatus(CommandContext& c, const Args&) { return SimText(c, "status"); }
+// A module restarts with the head unit; a restarted library waits for it.
+bool PhRestart(CommandContext& c, const Args&) { return SimText(c, "reset"); }
 bool PhPinRequest(CommandContext& c, const Args&) { return SimText(c, "pin-request"); }
 bool PhAvrcpVersion(CommandContext& c, const Args& a) {
     if (a[0] != "1.0" && a[0] != "1.4") return Fail(c, "expected 1.0 or 1.4");
@@ -548,6 +550,7 @@ const std::vector<Command>& PhoneCommands() {
         {"disconnect", "hfp|a2dp|avrcp|pbap", "the phone drops a profile", 1, 1, G::kPhone, PhDisconnect},
         {"reset", "", "the phone forgets its calls and connections", 0, 0, G::kPhone, PhReset},
         {"status", "", "link and phone state", 0, 0, G::kPhone, PhStatus},
+        {"restart", "", "the module restarts, as when the library is started again", 0, 0, G::kPhone, PhRestart},
         {"pin-request", "", "the phone asks for a PIN", 0, 0, G::kPhone, PhPinRequest},
         {"avrcp", "1.0|1.4", "the phone's AVRCP version", 1, 1, G::kPhone, PhAvrcpVersion},
         {"ind", "ID [BYTE...]", "send any indication (parameters from byte 6)", 1, -1, G::kPhone, PhIndication},
