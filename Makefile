@@ -2,7 +2,8 @@
 BUILD ?= build
 JOBS ?= 2
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
-DEBIAN_PACKAGES := cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev pkg-config libcpp-httplib-dev nlohmann-json3-dev
+DEBIAN_PACKAGES := cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev pkg-config tshark \
+	libcpp-httplib-dev nlohmann-json3-dev
 
 .PHONY: all deps browser-deps configure build test test-browser demo bench clean install test-asan test-tsan soak \
 	fuzz-deps fuzz-build fuzz-smoke fuzz win32-deps test-win32
@@ -16,7 +17,7 @@ define install_packages
 	if [ -n "$$missing" ]; then \
 	  echo "installing:$$missing"; \
 	  if [ "$$(id -u)" = 0 ]; then SUDO=""; else SUDO=sudo; fi; \
-	  $$SUDO apt-get update -q && $$SUDO apt-get install -y -q $$missing; fi
+	  $$SUDO apt-get update -q && $$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $$missing; fi
 endef
 
 # The packages the build needs.
@@ -40,7 +41,9 @@ build: configure
 test: browser-deps build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS) --timeout 300
 
-demo: build
+# Only the program the tour runs, not the tests and benchmarks.
+demo: configure
+	cmake --build $(BUILD) -j$(JOBS) --target kztarn
 	$(BUILD)/kztarn demo
 
 # The page of `kztarn serve` in headless Chromium; screenshots and the

@@ -32,6 +32,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr size_t kReadChunk = 4096;
 constexpr size_t kMaxUnreadOutput = 64 * 1024;   // the line drops what nobody reads
+constexpr int kNoHostPollMs = 20;                 // serveHosts: how often to look for a host
 constexpr int kMaxPollMs = 100;
 constexpr uint32_t kSeedOtherDirection = 0x9E3779B9;
 
@@ -123,6 +124,7 @@ struct ModuleSimulator::Impl : Outbox {
     Phone phone;   // own lock
 
     int master = -1, slave = -1, wake = -1;
+    bool hostAbsent = true;   // serveHosts: nobody has the line open
     std::string path;
     Clock::time_point start = Clock::now();
     std::thread thread;
@@ -167,6 +169,7 @@ struct ModuleSimulator::Impl : Outbox {
 
     // ---- the thread ----
     void Run();
+    bool WaitForHost(short revents);
     int PollTimeoutMs();
     void ReadInput();
     void ProcessInput();
@@ -304,6 +307,27 @@ void ModuleSimulator::Impl::FlushOutput() {
     }
 }
 
+// With serveHosts: true while no host has the line open (the loop idles
+// then); a host that opens it meets a module that has just started.
+bool ModuleSimulator::Impl::WaitForHost(short revents) {
+    if (revents & POLLHUP) {
+        hostAbsent = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kNoHostPollMs));
+        return true;
+    }
+    if (!hostAbsent) {
+        return false;
+    }
+    hostAbsent = false;
+    phone.Reset();
+    std::lock_guard<std::mutex> lock(mu);
+    outBytes.bytes.clear();   // what the last host did not read is gone with it
+    linkUp = false;
+    readyPending = options.sendModuleReady;
+    link.Restart(NowMs());
+    return false;
+}
+
 void ModuleSimulator::Impl::Run() {
     for (;;) {
         {
@@ -329,6 +353,9 @@ void ModuleSimulator::Impl::Run() {
         if (fds[1].revents & POLLIN) {
             uint64_t v;
             (void)!read(wake, &v, sizeof v);
+        }
+        if (options.serveHosts && WaitForHost(fds[0].revents)) {
+            continue;
         }
         if (fds[0].revents & POLLIN) {
             ReadInput();
@@ -364,6 +391,10 @@ bool ModuleSimulator::Start() {
     fcntl(s.master, F_SETFL, fcntl(s.master, F_GETFL) | O_NONBLOCK);
     fcntl(s.master, F_SETFD, FD_CLOEXEC);
     fcntl(s.slave, F_SETFD, FD_CLOEXEC);
+    if (s.options.serveHosts) {
+        close(s.slave);   // the line hangs up whenever the last host closes it
+        s.slave = -1;
+    }
     s.wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     s.start = Clock::now();
     {

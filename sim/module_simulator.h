@@ -34,6 +34,10 @@ struct Options {
     uint32_t maxResends = 0;         // 0 = retransmit until acknowledged
     bool sendModuleReady = true;     // IND 48 once the link is up
     uint8_t version[4] = {0x01, 0x02, 0x03, 0x04};  // bytes 7..10 of IND 48
+    // Serves one host after another: the simulator keeps no end of the line
+    // open itself, notices when the last host closes it, and starts afresh
+    // (as a restarted module: link establishment, module ready) for the next.
+    bool serveHosts = false;
 };
 
 // A module message received from the host: one reliable (or unreliable)

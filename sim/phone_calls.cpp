@@ -136,6 +136,10 @@ void Phone::State::Dial(const Bytes& m, Outbox& out) {
 }
 
 void Phone::State::Answer(const Bytes& m, Outbox& out) {
+    if (!IsConnected(Profile::Hfp)) {
+        out.Confirm(kReqAnswer, kStatusRefused, {});
+        return;
+    }
     out.Confirm(kReqAnswer, kStatusOk, {});
     if (ByteAt(m, kAnswerAt) == 0) {
         EndCall(out);

@@ -4,6 +4,10 @@
 
 #include <algorithm>
 
+#include "generated_files.h"
+#include "kztarn_process.h"
+#include "message_names.h"
+
 namespace kztool {
 namespace {
 
@@ -63,6 +67,32 @@ TEST(ArgumentWords_Completion, OffersTheChoicesOfTheArgument) {
     const auto phone = ArgumentWords("phone ");
     EXPECT_NE(std::find(phone.begin(), phone.end(), "ring"), phone.end());
     EXPECT_EQ(ArgumentWords("phone connect "), (std::vector<std::string>{"hfp", "a2dp", "avrcp", "pbap"}));
+}
+
+}  // namespace
+}  // namespace kztool
+
+namespace kztool {
+namespace {
+
+// The completion, the manual and the dissector's names come from the tables,
+// so nothing in them can be missing or stale.
+TEST(GeneratedFiles_FromTheTables, NameEveryCommandAndMessage) {
+    const std::string completion = BashCompletion();
+    std::string manual = ManPage("9.9");
+    for (size_t at; (at = manual.find("\\-")) != std::string::npos;) manual.erase(at, 1);   // roff's minus
+    for (const auto* table : {&Commands(), &PhoneCommands()})
+        for (const auto& c : *table) {
+            EXPECT_NE(completion.find(std::string(" ") + c.name + " "), std::string::npos) << c.name;
+            EXPECT_NE(manual.find(UsageLine(c)), std::string::npos) << c.name;
+        }
+    EXPECT_NE(manual.find("dial <NUMBER>"), std::string::npos) << "required arguments are marked";
+    const std::string lua = LuaMessageNames();
+    for (uint16_t id : {1, 82, 512}) EXPECT_NE(lua.find("= \"" + std::string(RequestName(id)) + "\""), std::string::npos);
+    EXPECT_NE(lua.find("[116] = \"IND waiting/held number\""), std::string::npos);
+    const auto version = kztooltest::RunKztarn({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind("kztarn ", 0), 0u) << version.out;
 }
 
 }  // namespace

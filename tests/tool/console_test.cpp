@@ -115,7 +115,11 @@ TEST(Console_Trace, ASessionDecodesFrameByFrame) {
 }
 
 TEST(Demo_Tour, EveryStepHappensAndIsNamed) {
-    const RunResult r = RunKztarn({"demo"}, "", 60000);
+    // An existing folder with settings in it: the tour makes its own inside.
+    TempDir dir;
+    dir.Write("BTSetting.ini", "[PinCode]\nPinCode=9999\n");
+    const RunResult r = RunKztarn({"demo", "--root", dir.path()}, "", 60000);
+    EXPECT_NE(r.out.find("files in " + dir.path() + "/kztarn-demo-"), std::string::npos) << r.out;
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     for (const char* capability :
          {"module link up and device ready", "settings read at start", "search for phones", "pair and connect a phone",
@@ -153,9 +157,9 @@ TEST(BadInput_Cases, ClearMessageAndExitCode) {
         {{"console", "--root", root, "--script", dir.File("missing.txt")}, 1, "cannot read the script"},
         {{"console", "--root", root, "--script", dir.File("typo.txt")}, 1,
          "line 1: unknown command 'dail'; did you mean 'dial'?"},
-        {{"console", "--root", root, "--script", dir.File("usage.txt")}, 1, "usage: audio car|phone"},
-        {{"decode"}, 2, "usage: kztarn decode FILE"},
-        {{"decode", dir.File("plain-file")}, 1, "is not a pcap file"},
+        {{"console", "--root", root, "--script", dir.File("usage.txt")}, 1, "usage: audio <car|phone>"},
+        {{"decode"}, 2, "usage: kztarn decode [--follow] FILE"},
+        {{"decode", dir.File("plain-file")}, 1, "too short for a trace"},
     };
     for (const auto& c : cases) {
         const RunResult r = RunKztarn(c.args, "", 20000);

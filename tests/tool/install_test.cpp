@@ -58,6 +58,9 @@ TEST(Install_ExampleHost, BuildsBothWaysAndSeesTheDeviceReady) {
     const std::string source = KZ_TARN_SOURCE;
     const std::string quiet = " >" + dir.File("log") + " 2>&1";
     ASSERT_EQ(Shell("cmake --install " + std::string(KZ_TARN_BINARY) + " --prefix " + prefix + quiet), 0);
+    for (const char* file : {"/share/bash-completion/completions/kztarn", "/share/man/man1/kztarn.1",
+                             "/share/kztarn/wireshark/kztarn.lua"})
+        EXPECT_EQ(access((prefix + file).c_str(), R_OK), 0) << file << " is installed";
 
     // CMake package.
     ASSERT_EQ(Shell("cmake -S " + source + "/examples -B " + dir.File("cmake-build") +

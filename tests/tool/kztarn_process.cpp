@@ -121,6 +121,10 @@ PtyProcess::~PtyProcess() {
     if (master_ >= 0) close(master_);
 }
 
+void PtyProcess::Signal(int signal) {
+    if (pid_ > 0) kill(pid_, signal);
+}
+
 void PtyProcess::Type(const std::string& keys) {
     if (write(master_, keys.data(), keys.size()) < 0) {
     }
@@ -134,9 +138,13 @@ void PtyProcess::ReadAvailable(int waitMs) {
     if (n > 0) screen_.append(buf, static_cast<size_t>(n));
 }
 
-bool PtyProcess::WaitFor(const std::string& text, unsigned timeoutMs) {
+bool PtyProcess::WaitFor(const std::string& text, unsigned timeoutMs, const std::string& after) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (screen_.find(text) == std::string::npos) {
+    const auto seen = [&] {
+        const size_t from = after.empty() ? 0 : screen_.find(after);
+        return from != std::string::npos && screen_.find(text, from + after.size()) != std::string::npos;
+    };
+    while (!seen()) {
         if (Clock::now() > deadline) return false;
         ReadAvailable(20);
     }

@@ -27,8 +27,10 @@ public:
     ~PtyProcess();
     bool Started() const { return pid_ > 0; }
     void Type(const std::string& keys);
-    // Reads until the screen text since the last Clear() contains text.
-    bool WaitFor(const std::string& text, unsigned timeoutMs = 10000);
+    void Signal(int signal);
+    // Reads until the screen text since the last Clear() contains text (after
+    // the first occurrence of after, when given).
+    bool WaitFor(const std::string& text, unsigned timeoutMs = 10000, const std::string& after = "");
     const std::string& Screen() const { return screen_; }
     void Clear() { screen_.clear(); }
     // Waits for the exit; -1 when it had to be killed.

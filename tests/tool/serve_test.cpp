@@ -130,6 +130,8 @@ TEST(Serve_Safety, RefusesOtherSitesMissingTokensAndOversizedBodies) {
         {"not JSON", s.Good(), "dial 123", 400, "not a JSON object"},
         {"a bad number", s.Good(), R"({"command":"dial","args":["0151-CALL-ME"]})", 400, "NUMBER is 1 to 30 digits"},
         {"a command the page may not run", s.Good(), R"({"command":"quit"})", 400, "unknown command"},
+        {"a command the module refuses", s.Good(), R"({"command":"dial","args":["123"]})", 409,
+         "dial failed: no phone connected"},
     };
     for (const auto& c : cases) {
         const auto [status, body] = s.Command(c.body, c.headers);

@@ -6,9 +6,12 @@
 #include <sstream>
 
 #include "KZ_Tarn.h"
+#include "kz_platform.h"
 #include "phone.h"
 #include "session.h"
+#include "session_state.h"
 #include "sim_script.h"
+#include "stored_settings.h"
 
 namespace kztool {
 
@@ -40,11 +43,17 @@ constexpr int kAvrcpNext = 0x4B;
 constexpr int kAvrcpPrevious = 0x4C;
 
 constexpr uint8_t kMaxLevel = 255;
+constexpr int kPairedSlots = 5;
 constexpr size_t kMaxSuggestDistance = 3;
 
 bool Fail(CommandContext& c, std::string message) {
     c.error = std::move(message);
     return false;
+}
+// A well-formed command that cannot do anything: its outcome is a failure.
+bool Refuse(CommandContext& c, std::string why) {
+    c.refused = std::move(why);
+    return true;
 }
 
 bool ParseInt(const std::string& s, long min, long max, long& out) {
@@ -75,6 +84,23 @@ bool ParseListType(const std::string& s, int& type) {
 }
 
 void ExpectRequests(CommandContext& c, std::vector<uint16_t> ids) { c.expect.requests = std::move(ids); }
+// A library command: one of these requests goes out and the module confirms
+// it with status 0. whyNothingSent names the library's reasons to send nothing.
+void ExpectConfirmed(CommandContext& c, std::vector<uint16_t> ids, std::string whyNothingSent = "") {
+    c.expect.requests = std::move(ids);
+    c.expect.confirm = true;
+    c.expect.whyNothingSent = std::move(whyNothingSent);
+}
+// A setting the library only stores: the file must hold value afterwards.
+void ExpectStored(CommandContext& c, const char* setting, std::string value, std::string shown = "") {
+    c.expect.storedSection = setting;
+    c.expect.storedKey = setting;
+    c.expect.storedValue = std::move(value);
+    c.expect.storedShown = std::move(shown);
+}
+constexpr char kWhyConnectRefused[] = "a phone is connected or a connection is under way";
+constexpr char kWhyMusicRefused[] =
+    "no phone connected, or phone music is not the source: type 'source a2dp' first";
 void ExpectNotify(CommandContext& c, std::vector<uint32_t> codes) { c.expect.notifications = std::move(codes); }
 // Phone-side actions: any of these events shows that the library reacted.
 void ExpectEvents(CommandContext& c, std::vector<std::string> names) { c.expect.anyEvents = std::move(names); }
@@ -92,108 +118,115 @@ bool CmdStop(CommandContext& c, const Args&) {
 }
 bool CmdInit(CommandContext& c, const Args&) {
     KZ_BT_SetInitialValue();
-    ExpectRequests(c, {kReqLocalName});
+    ExpectConfirmed(c, {kReqLocalName});
     return true;
 }
 bool CmdScan(CommandContext& c, const Args& a) {
     const bool stop = !a.empty();
     if (stop && a[0] != "stop") return Fail(c, "expected 'stop' or nothing");
     KZ_BT_InquiryDevice(stop ? 0 : 1);
-    if (stop) ExpectRequests(c, {kReqVisibleMode});
+    // The inquiry's confirmation comes when it ends: sent is enough.
+    if (stop) ExpectConfirmed(c, {kReqVisibleMode});
     else ExpectRequests(c, {kReqInquiry, kReqDisconnect});
     return true;
 }
 bool CmdPair(CommandContext& c, const Args& a) {
     long index = 0;
     if (!ParseInt(a[0], 0, kMaxLevel, index)) return Fail(c, "INDEX is a number of an inquiry result");
-    if (a[1].size() != 4) return Fail(c, "PIN has four characters");
+    if (a[1].size() != 4 || a[1].find_first_not_of("0123456789") != std::string::npos)
+        return Fail(c, "PIN has four digits");
     KZ_BT_PairRemoteDevice(a[0].c_str(), a[1].c_str());
-    ExpectRequests(c, {kReqConnect});
+    ExpectConfirmed(c, {kReqConnect}, "no inquiry result " + a[0] + ", or " + kWhyConnectRefused);
     return true;
 }
 bool CmdConnect(CommandContext& c, const Args& a) {
     long slot = 0;
     if (!ParseInt(a[0], 0, 4, slot)) return Fail(c, "SLOT is 0 to 4");
+    if (!PairedSlotUsed(static_cast<int>(slot))) return Refuse(c, "slot " + a[0] + " holds no paired phone");
     KZ_BT_ConnectPairedDevice(a[0].c_str());
-    ExpectRequests(c, {kReqConnect});
+    ExpectConfirmed(c, {kReqConnect}, kWhyConnectRefused);
     return true;
 }
 bool CmdRetry(CommandContext& c, const Args&) {
     KZ_BT_PairingRetry();
-    ExpectRequests(c, {kReqConnect});
+    ExpectConfirmed(c, {kReqConnect}, kWhyConnectRefused);
     return true;
 }
 bool CmdDisconnect(CommandContext& c, const Args& a) {
     if (!a.empty() && a[0] != "a2dp") return Fail(c, "expected 'a2dp' or nothing");
     if (a.empty()) KZ_BT_DisConnectPairedDevice();
     else KZ_BT_DisconnectA2DP();
-    ExpectRequests(c, {kReqDisconnect});
+    ExpectConfirmed(c, {kReqDisconnect}, "no phone connected (or a download runs: it disconnects when the batch ends)");
     return true;
 }
 bool CmdDelete(CommandContext& c, const Args& a) {
     long slot = 0;
     if (!ParseInt(a[0], 0, 4, slot)) return Fail(c, "SLOT is 0 to 4");
+    if (!PairedSlotUsed(static_cast<int>(slot))) return Refuse(c, "slot " + a[0] + " is empty");
     KZ_BT_DeletePairedDevice(a[0].c_str());
     ExpectNotify(c, {KZ_NOTIFY_DEVICE_DELETED});
     return true;
 }
-bool CmdPaired(CommandContext&, const Args&) {
-    KZ_BT_GetPairedDevices();
+bool CmdPaired(CommandContext& c, const Args&) {
+    KZ_BT_GetPairedDevices();   // reports each used slot as a device event
+    int used = 0;
+    for (int slot = 0; slot < kPairedSlots; ++slot) used += PairedSlotUsed(slot) ? 1 : 0;
+    c.info = used ? std::to_string(used) + " paired phone" + (used > 1 ? "s" : "") : "no paired phones";
     return true;
 }
 bool CmdDial(CommandContext& c, const Args& a) {
     if (a[0].find_first_not_of("0123456789+*#pw ") != std::string::npos)
         return Fail(c, "NUMBER has digits, + * # only");
     KZ_BT_Dial(a[0].c_str());
-    ExpectRequests(c, {kReqDial});
+    ExpectConfirmed(c, {kReqDial});
     return true;
 }
 bool CmdAnswer(CommandContext& c, const Args&) {
     KZ_BT_Answer();
-    ExpectRequests(c, {kReqAnswer});
+    ExpectConfirmed(c, {kReqAnswer});
     return true;
 }
 bool CmdHangup(CommandContext& c, const Args&) {
     KZ_BT_Hangup();
-    ExpectRequests(c, {kReqAnswer});
+    ExpectConfirmed(c, {kReqAnswer});
     return true;
 }
 bool CmdHold(CommandContext& c, const Args&) {
     KZ_BT_Hold1stCall();
-    ExpectRequests(c, {kReqCallHold});
+    ExpectConfirmed(c, {kReqCallHold});
     return true;
 }
 bool CmdSwitch(CommandContext& c, const Args&) {
     KZ_BT_SwitchCalls();
-    ExpectRequests(c, {kReqCallHold});
+    ExpectConfirmed(c, {kReqCallHold});
     return true;
 }
 bool CmdEnd(CommandContext& c, const Args& a) {
     if (!a.empty() && a[0] != "waiting") return Fail(c, "expected 'waiting' or nothing");
     if (a.empty()) KZ_BT_End1stCall();
     else KZ_BT_EndWaitingCall();
-    ExpectRequests(c, {kReqCallHold});
+    ExpectConfirmed(c, {kReqCallHold});
     return true;
 }
 bool CmdDtmf(CommandContext& c, const Args& a) {
     if (a[0].size() != 1 || std::string("0123456789*#ABCD").find(a[0][0]) == std::string::npos)
         return Fail(c, "CHAR is one of 0-9 * # A-D");
     KZ_BT_DTMF(a[0][0]);
-    ExpectRequests(c, {kReqDtmf});
+    ExpectConfirmed(c, {kReqDtmf});
     return true;
 }
 bool CmdAudio(CommandContext& c, const Args& a) {
     if (a[0] != "car" && a[0] != "phone") return Fail(c, "expected car or phone");
     const bool car = a[0] == "car";
     KZ_BT_AudioTransfer(car ? 1 : 0);
-    ExpectRequests(c, {car ? kReqAudioCar : kReqAudioPhone});
+    ExpectConfirmed(c, {car ? kReqAudioCar : kReqAudioPhone});
     return true;
 }
 bool CmdMute(CommandContext& c, const Args& a) {
     bool on = false;
     if (!ParseOnOff(a[0], on)) return Fail(c, "expected on or off");
     KZ_BT_SetPhoneMute(on ? 1 : 0);
-    ExpectRequests(c, {kReqMicVolume});
+    ExpectConfirmed(c, {kReqMicVolume});
     return true;
 }
 bool CmdSetMute(CommandContext& c, const Args& a) {
@@ -204,7 +237,7 @@ bool CmdSetMute(CommandContext& c, const Args& a) {
 }
 bool Avrcp(CommandContext& c, int operation) {
     KZ_BT_AVRCPCmd(operation);
-    ExpectRequests(c, {kReqPassThrough, kReqConnect});
+    ExpectConfirmed(c, {kReqPassThrough, kReqConnect}, kWhyMusicRefused);
     return true;
 }
 bool CmdPlay(CommandContext& c, const Args&) { return Avrcp(c, kAvrcpPlay); }
@@ -219,6 +252,7 @@ bool CmdAvrcp(CommandContext& c, const Args& a) {
 bool CmdSource(CommandContext& c, const Args& a) {
     if (a[0] != "a2dp") return Fail(c, "expected a2dp");
     KZ_BT_SetAudioService();
+    c.session->SetSourceChosen();
     return true;
 }
 bool CmdPhonebook(CommandContext& c, const Args& a) {
@@ -232,34 +266,38 @@ bool CmdPhonebook(CommandContext& c, const Args& a) {
     if (a[0] == "size") {
         if (a.size() != 2) return Fail(c, "size takes TYPE only");
         KZ_BT_GetPhonBookSize(type);
-        ExpectNotify(c, {KZ_NOTIFY_PHONEBOOK_SIZE});
+        ExpectConfirmed(c, {kReqPbapPull}, "no phone connected with its phonebook (PBAP)");
         return true;
     }
     if (a[0] == "download") {
         long count = 0;
         if (a.size() != 3 || !ParseInt(a[2], 1, 0xFFFF, count)) return Fail(c, "COUNT is 1 to 65535");
+        c.session->host().DownloadRequested();
         KZ_BT_GetPhonebookData(type, static_cast<int>(count));
-        ExpectRequests(c, {kReqPbapPull});
+        ExpectConfirmed(c, {kReqPbapPull}, "no phone connected with its phonebook (PBAP)");
         return true;
     }
     return Fail(c, "expected size, download or load");
 }
 bool CmdPin(CommandContext& c, const Args& a) {
-    if (a[0].size() != 4) return Fail(c, "PIN has four characters");
+    if (a[0].size() != 4 || a[0].find_first_not_of("0123456789") != std::string::npos)
+        return Fail(c, "PIN has four digits");
     KZ_BT_SetPinCode(a[0].c_str());
-    ExpectNotify(c, {KZ_NOTIFY_PIN_CODE});
+    ExpectStored(c, "PinCode", a[0]);
     return true;
 }
 bool CmdAutoAnswer(CommandContext& c, const Args& a) {
     bool on = false;
     if (!ParseOnOff(a[0], on)) return Fail(c, "expected on or off");
     KZ_BT_SetAutoAnswer(on ? 1 : 0);
+    ExpectStored(c, "AutoAnswer", on ? "0" : "1", a[0]);   // the stored value 0 means on
     return true;
 }
 bool CmdAutoConnect(CommandContext& c, const Args& a) {
     bool on = false;
     if (!ParseOnOff(a[0], on)) return Fail(c, "expected on or off");
     KZ_BT_SetAutoConnect(on ? 0 : 1);   // the stored value 0 means on
+    ExpectStored(c, "AutoConnect", on ? "0" : "1", a[0]);
     return true;
 }
 bool CmdMicMode(CommandContext& c, const Args& a) {
@@ -273,7 +311,8 @@ bool CmdMicMode(CommandContext& c, const Args& a) {
     else if (a[0] == "external") mode = 1;
     else if (!ParseInt(a[0], 0, kMaxLevel, mode)) return Fail(c, "expected internal, external or a number");
     KZ_BT_SetMicrophoneMode(static_cast<int>(mode));
-    ExpectRequests(c, {kReqMicMode});
+    ExpectConfirmed(c, {kReqMicMode});
+    ExpectStored(c, "Microphone", std::to_string(mode), a[0]);
     return true;
 }
 bool CmdMicGain(CommandContext& c, const Args& a) {
@@ -285,12 +324,12 @@ bool CmdMicGain(CommandContext& c, const Args& a) {
     long gain = 0;
     if (!ParseInt(a[0], 0, kMaxLevel, gain)) return Fail(c, "GAIN is 0 to 255");
     KZ_BT_SetMicrophoneGain(static_cast<int>(gain));
-    ExpectRequests(c, {kReqMicGain});
+    ExpectConfirmed(c, {kReqMicGain});
     return true;
 }
 bool CmdName(CommandContext& c, const Args&) {
     KZ_BT_SetLocalDeviceName();
-    ExpectRequests(c, {kReqLocalName});
+    ExpectConfirmed(c, {kReqLocalName});
     return true;
 }
 bool CmdResetAt(CommandContext& c, const Args&) {
@@ -302,7 +341,7 @@ bool CmdResetAt(CommandContext& c, const Args&) {
 // ------------------------------------------------------------- console's own
 
 bool CmdHelp(CommandContext& c, const Args& a) {
-    c.session->output().Print(HelpText(a.empty() ? "" : a[0]));
+    c.session->Note(HelpText(a.empty() ? "" : a[0]));
     return true;
 }
 bool CmdQuit(CommandContext& c, const Args&) {
@@ -323,8 +362,34 @@ bool CmdSleep(CommandContext& c, const Args& a) {
     return true;
 }
 bool CmdContacts(CommandContext& c, const Args&) {
-    c.session->output().Print(std::to_string(c.session->contacts().Size()) +
-                             " numbers of the connected phone's contacts are known");
+    const auto known = c.session->contacts().NamesAndNumbers();
+    Event e;
+    e.channel = "state";
+    e.name = "contacts";
+    e.wallMs = Event::NowMs();
+    e.fields.push_back({"count", std::to_string(known.size()), true});
+    std::string list;
+    for (const auto& [name, number] : known) list += (list.empty() ? "" : "; ") + name + " " + number;
+    e.fields.push_back({"contacts", list, false});
+    if (c.session->json()) {
+        c.session->host().Log(e, true);
+        return true;
+    }
+    c.session->output().Print(std::to_string(known.size()) + " numbers of the connected phone's contacts are known" +
+                              (known.empty() ? "" : ":"));
+    for (const auto& [name, number] : known) c.session->output().Print("  " + name + "  " + number);
+    return true;
+}
+bool CmdStatus(CommandContext& c, const Args&) {
+    c.session->ShowState(StatusEvent(GatherState(*c.session)), "status:");
+    return true;
+}
+bool CmdCalls(CommandContext& c, const Args&) {
+    c.session->ShowState(CallsEvent(GatherState(*c.session)), "calls:");
+    return true;
+}
+bool CmdInfo(CommandContext& c, const Args&) {
+    c.session->ShowState(InfoEvent(*c.session, GatherState(*c.session)), "info:");
     return true;
 }
 
@@ -369,7 +434,14 @@ bool PhHangup(CommandContext& c, const Args&) {
     ExpectEvents(c, {"call", "calls", "audio", "status", "bar"});
     return true;
 }
+// The library asks for track information only when phone music was made the
+// source before AVRCP came up: say so rather than leave the user waiting.
+constexpr char kSourceHint[] =
+    "(no track information will come: type 'source a2dp' before the phone connects AVRCP)";
+bool SourceChosen(CommandContext& c) { return c.session && c.session->sourceChosen(); }
+
 bool PhPlay(CommandContext& c, const Args&) {
+    if (c.session && !SourceChosen(c)) c.info = kSourceHint;
     PhoneOf(c)->play();
     ExpectEvents(c, {"music", "status", "bar"});
     return true;
@@ -420,6 +492,7 @@ bool PhConnect(CommandContext& c, const Args& a) {
     kzsim::Profile p{};
     if (!ParseProfile(a[0], p)) return Fail(c, "PROFILE is hfp, a2dp, avrcp or pbap");
     PhoneOf(c)->connectProfile(p);
+    if (p == kzsim::Profile::Avrcp && c.session && !SourceChosen(c)) c.info = kSourceHint;
     if (p == kzsim::Profile::Hfp) ExpectEvents(c, {"phone", "device", "status", "pairing"});
     return true;
 }
@@ -468,6 +541,16 @@ bool PhAvrcpVersion(CommandContext& c, const Args& a) {
 }
 bool PhIndication(CommandContext& c, const Args& a) { return SimText(c, Joined("ind", a)); }
 
+// The module stops answering (no acknowledgements, no confirmations), as a
+// module that hangs does, or answers again.
+bool PhQuiet(CommandContext& c, const Args& a) {
+    bool on = false;
+    if (!ParseOnOff(a[0], on)) return Fail(c, "expected on or off");
+    c.sim->SetAcknowledge(!on);
+    c.sim->SetAutoConfirm(!on);
+    return true;
+}
+
 bool PhModuleReset(CommandContext& c, const Args&) {
     c.sim->PeerReset();
     ExpectNotify(c, {KZ_NOTIFY_DEVICE_READY});
@@ -486,7 +569,10 @@ const std::vector<Command>& Commands() {
         {"exit", "", "same as quit", 0, 0, G::kConsole, CmdQuit},
         {"wait", "EVENT|CODE [TEXT]", "wait for an event (its first word or notification code) whose line contains TEXT", 1, -1, G::kConsole, CmdWait},
         {"sleep", "MS", "let the library run for MS milliseconds", 1, 1, G::kConsole, CmdSleep},
-        {"contacts", "", "how many contact numbers are known for caller names", 0, 0, G::kConsole, CmdContacts},
+        {"contacts", "", "the contact numbers known for caller names", 0, 0, G::kConsole, CmdContacts},
+        {"status", "", "link, phone and profiles, calls, audio, music, download at a glance", 0, 0, G::kConsole, CmdStatus},
+        {"calls", "", "the calls as the library reported them", 0, 0, G::kConsole, CmdCalls},
+        {"info", "", "module version, files, trace and stored settings", 0, 0, G::kConsole, CmdInfo},
         {"start", "", "start the library (KZ_BT_DeviceInit)", 0, 0, G::kLibrary, CmdStart},
         {"stop", "", "stop the library (KZ_BT_CloseDevice)", 0, 0, G::kLibrary, CmdStop},
         {"init", "", "report the settings and connect automatically (KZ_BT_SetInitialValue)", 0, 0, G::kLibrary, CmdInit},
@@ -507,7 +593,7 @@ const std::vector<Command>& Commands() {
         {"audio", "car|phone", "move the call audio (KZ_BT_AudioTransfer)", 1, 1, G::kLibrary, CmdAudio},
         {"mute", "on|off", "mute the microphone (KZ_BT_SetPhoneMute)", 1, 1, G::kLibrary, CmdMute},
         {"setmute", "on|off", "KZ_BT_SetMute (does nothing, kept for old hosts)", 1, 1, G::kLibrary, CmdSetMute},
-        {"source", "a2dp", "make phone music the audio source (KZ_BT_SetAudioService)", 1, 1, G::kLibrary, CmdSource},
+        {"source", "a2dp", "make phone music the audio source (KZ_BT_SetAudioService); needed for play/pause/next and, before AVRCP connects, for track information", 1, 1, G::kLibrary, CmdSource},
         {"play", "", "AVRCP play, 0x44 (KZ_BT_AVRCPCmd)", 0, 0, G::kLibrary, CmdPlay},
         {"pause", "", "AVRCP pause, 0x46", 0, 0, G::kLibrary, CmdPause},
         {"next", "", "AVRCP next track, 0x4B", 0, 0, G::kLibrary, CmdNext},
@@ -555,6 +641,7 @@ const std::vector<Command>& PhoneCommands() {
         {"avrcp", "1.0|1.4", "the phone's AVRCP version", 1, 1, G::kPhone, PhAvrcpVersion},
         {"ind", "ID [BYTE...]", "send any indication (parameters from byte 6)", 1, -1, G::kPhone, PhIndication},
         {"module-reset", "", "the module restarts its link (peer reset)", 0, 0, G::kPhone, PhModuleReset},
+        {"quiet", "on|off", "the module stops answering the host, or answers again", 1, 1, G::kPhone, PhQuiet},
     };
     return kTable;
 }
@@ -571,9 +658,9 @@ bool CmdPhone(CommandContext& c, const Args& a) {
     const Args rest(a.begin() + 1, a.end());
     const int n = static_cast<int>(rest.size());
     if (n < sub->minArgs || (sub->maxArgs >= 0 && n > sub->maxArgs))
-        return Fail(c, std::string("usage: phone ") + sub->name + " " + sub->usage);
+        return Fail(c, "usage: phone " + UsageLine(*sub));
     if (!sub->run(c, rest)) {
-        c.error = std::string("usage: phone ") + sub->name + " " + sub->usage + ": " + c.error;
+        c.error = "usage: phone " + UsageLine(*sub) + ": " + c.error;
         return false;
     }
     return true;
@@ -638,33 +725,61 @@ Args SplitLine(const std::string& line) {
     return words;
 }
 
+const std::vector<std::pair<std::string, std::vector<std::string>>>& HelpTopics() {
+    static const std::vector<std::pair<std::string, std::vector<std::string>>> kTopics = {
+        {"library", {"start", "stop", "init", "status", "info"}},
+        {"phones", {"scan", "pair", "connect", "retry", "disconnect", "delete", "paired"}},
+        {"calls", {"dial", "answer", "hangup", "hold", "switch", "end", "dtmf", "audio", "mute", "setmute", "calls"}},
+        {"music", {"source", "play", "pause", "next", "previous", "avrcp"}},
+        {"phonebook", {"phonebook", "contacts"}},
+        {"settings", {"pin", "autoanswer", "autoconnect", "micmode", "micgain", "name", "resetat"}},
+        {"console", {"help", "wait", "sleep", "quit", "exit", "phone"}},
+    };
+    return kTopics;
+}
+
+std::string UsageLine(const Command& c) {
+    std::string out = c.name;
+    for (const auto& word : SplitLine(c.usage)) {
+        const bool optional = word.front() == '[';
+        out += " " + (optional ? word : "<" + word + ">");
+    }
+    return out;
+}
+
 std::string HelpText(const std::string& topic) {
     std::ostringstream out;
     auto line = [&](const std::string& prefix, const Command& c) {
-        std::string head = prefix + c.name + (*c.usage ? std::string(" ") + c.usage : "");
-        if (head.size() < 34) head += std::string(34 - head.size(), ' ');
+        std::string head = prefix + UsageLine(c);
+        if (head.size() < 36) head += std::string(36 - head.size(), ' ');
         out << "  " << head << " " << c.help << "\n";
     };
-    if (topic == "phone") {
-        out << "phone-side commands (built-in simulator only):\n";
+    auto phone = [&] {
+        out << "phone (acts as the simulated phone; built-in simulator only):\n";
         for (const auto& c : PhoneCommands()) line("phone ", c);
+    };
+    if (topic == "phone") {
+        phone();
         return out.str();
     }
+    for (const auto& [name, commands] : HelpTopics())
+        if (topic == name) {
+            for (const auto& n : commands) line("", *FindCommand(Commands(), n));
+            return out.str();
+        }
     if (!topic.empty()) {
         if (const Command* c = FindCommand(Commands(), topic)) {
             line("", *c);
             return out.str();
         }
-        return "no command '" + topic + "'";
+        return "no command or topic '" + topic + "'";
     }
-    out << "library commands (one per export):\n";
-    for (const auto& c : Commands())
-        if (c.group == Group::kLibrary) line("", c);
-    out << "phone-side commands (built-in simulator only):\n";
-    for (const auto& c : PhoneCommands()) line("phone ", c);
-    out << "console:\n";
-    for (const auto& c : Commands())
-        if (c.group == Group::kConsole) line("", c);
+    out << "<required> [optional]; 'help TOPIC' shows one topic\n";
+    for (const auto& [name, commands] : HelpTopics()) {
+        out << name << ":\n";
+        for (const auto& n : commands) line("", *FindCommand(Commands(), n));
+    }
+    phone();
     return out.str();
 }
 
@@ -682,7 +797,8 @@ LineOutcome RunLine(Session& session, const std::string& text) {
     }
     const Args args(words.begin() + 1, words.end());
     const int n = static_cast<int>(args.size());
-    const std::string usage = std::string("usage: ") + cmd->name + (*cmd->usage ? " " : "") + cmd->usage;
+    outcome.command = cmd->group == Group::kPhone && n > 0 ? "phone " + args[0] : cmd->name;
+    const std::string usage = "usage: " + UsageLine(*cmd);
     if (n < cmd->minArgs || (cmd->maxArgs >= 0 && n > cmd->maxArgs)) {
         outcome.result = RunResult::kUsage;
         outcome.message = usage;
@@ -693,7 +809,7 @@ LineOutcome RunLine(Session& session, const std::string& text) {
         outcome.message = "the library is stopped; type 'start'";
         return outcome;
     }
-    CommandContext ctx{&session, session.simulator(), {}, {}, {}, false};
+    CommandContext ctx{&session, session.simulator(), {}, {}, {}, {}, false};
     if (!cmd->run(ctx, args)) {
         outcome.result = cmd->group == Group::kPhone ? RunResult::kUnavailable : RunResult::kUsage;
         outcome.message = cmd->group == Group::kPhone ? ctx.error : usage + ": " + ctx.error;
@@ -705,42 +821,141 @@ LineOutcome RunLine(Session& session, const std::string& text) {
     }
     outcome.expect = ctx.expect;
     outcome.message = ctx.info;
+    if (!ctx.refused.empty()) {
+        outcome.result = RunResult::kFailed;
+        outcome.message = outcome.command + " failed: " + ctx.refused;
+    }
     if (ctx.quit) outcome.result = RunResult::kQuit;
     return outcome;
 }
 
-bool ExpectSatisfied(Session& s, const Expect& e, size_t hostMark, size_t simMark) {
-    if (auto* sim = s.simulator(); sim && e.delivered && sim->WaitOutgoingIdle(0)) return true;
-    if (auto* sim = s.simulator(); sim && !e.requests.empty()) {
-        const auto received = sim->Received();
-        for (size_t i = simMark; i < received.size(); ++i)
-            for (uint16_t id : e.requests)
-                if (received[i].id == id) return true;
-    }
+CommandMarks MarksNow(Session& s) {
+    s.wire().Poll(KzGetTickCount());
+    return {s.host().Mark(), s.wire().Mark()};
+}
+
+namespace {
+
+std::string Squeezed(const std::string& text) {
+    std::string out;
+    for (char ch : text)
+        if (ch != ' ' || (!out.empty() && out.back() != ' ')) out += ch;
+    return out;
+}
+
+bool EventSeen(Session& s, const Expect& e, size_t hostMark) {
     for (const auto& ev : s.host().Since(hostMark)) {
         for (uint32_t code : e.notifications)
             if (ev.channel == "notify" && ev.code == code) return true;
         for (const auto& name : e.anyEvents)
             if (ev.name == name) return true;
+        // Words of the line match however the columns are spaced.
         if (!e.eventName.empty() && ev.name == e.eventName &&
-            ev.text.find(e.eventText) != std::string::npos)
+            Squeezed(ev.text).find(Squeezed(e.eventText)) != std::string::npos)
             return true;
     }
-    // A real module's requests cannot be watched: sent is done.
-    return !s.simulator() && !e.requests.empty() && e.notifications.empty() && e.anyEvents.empty() &&
-           e.eventName.empty();
+    return false;
 }
 
-bool AwaitExpect(Session& s, const Expect& e, size_t hostMark, size_t simMark, uint32_t ms) {
+bool PhoneConnected(Session& s) {
+    bool connected = false;
+    for (const auto& ev : s.host().Since(0))
+        if (ev.channel == "notify" && ev.code == KZ_NOTIFY_CONNECTION)
+            connected = ev.Number("value") == KZ_CONNECTION_CONNECTED;
+    return connected;
+}
+
+std::string StatusReason(Session& s, int status) {
+    return (PhoneConnected(s) ? "refused by the module" : "no phone connected") + std::string(" (status ") +
+           std::to_string(status) + ")";
+}
+
+std::string Shown(const Expect& e) {
+    return e.storedShown.empty() || e.storedShown == e.storedValue ? e.storedValue
+                                                                   : e.storedShown + " (" + e.storedValue + ")";
+}
+
+// The stored value against the wanted one; "" when they agree.
+std::string StoredMismatch(const Expect& e) {
+    const auto stored = ReadIniValue(UserSettingsPath(), e.storedSection, e.storedKey);
+    if (stored && *stored == e.storedValue) return "";
+    return "the settings file holds " + (stored ? "'" + *stored + "'" : std::string("nothing")) + ", not '" +
+           e.storedValue + "'";
+}
+
+}  // namespace
+
+CommandOutcome AwaitOutcome(Session& s, const std::string& command, const Expect& e, const CommandMarks& marks,
+                            uint32_t ms) {
+    CommandOutcome out;
+    auto failed = [&](const std::string& why, int status = -1) {
+        out.ok = false;
+        out.status = status;
+        out.text = command + " failed: " + why;
+        return out;
+    };
     if (e.sleepMs) {
         s.Pump(std::min(e.sleepMs, ms));
-        return e.sleepMs <= ms;
+        return e.sleepMs <= ms ? out : failed("timed out");
+    }
+    if (!e.storedKey.empty()) {
+        s.Pump(0);
+        for (const auto& ev : s.host().Since(marks.host))
+            if (ev.channel == "notify" && ev.code == KZ_NOTIFY_SETTING_NOT_SAVED)
+                return failed("the library could not save " + ev.Text("key") + " (" + StoredMismatch(e) + ")");
+        if (const std::string problem = StoredMismatch(e); !problem.empty()) return failed(problem);
+        if (e.requests.empty()) {
+            out.text = command + " stored: " + Shown(e);
+            return out;
+        }
     }
     if (e.Empty()) {
         s.Pump(0);
-        return true;
+        return out;
     }
-    return s.WaitFor([&] { return ExpectSatisfied(s, e, hostMark, simMark); }, ms);
+    WireTap& wire = s.wire();
+    long sent = -1;
+    const TappedMessage* confirmation = nullptr;
+    bool delivered = false;
+    const bool done = s.WaitFor(
+        [&] {
+            wire.Poll(KzGetTickCount());
+            if (EventSeen(s, e, marks.host)) return true;
+            if (auto* sim = s.simulator(); sim && e.delivered && sim->WaitOutgoingIdle(0)) return delivered = true;
+            if (sent < 0) sent = wire.FindRequest(marks.wire, e.requests);
+            if (sent < 0) return false;
+            if (!e.confirm) return true;
+            confirmation = wire.FindConfirm(static_cast<size_t>(sent), wire.messages()[sent].id);
+            return confirmation != nullptr;
+        },
+        ms);
+    if (!done) {
+        if (!e.requests.empty() && sent < 0 && e.notifications.empty() && e.anyEvents.empty() && e.eventName.empty())
+            return failed("the library sent nothing" + (e.whyNothingSent.empty() ? "" : " (" + e.whyNothingSent + ")"));
+        if (sent >= 0 && e.confirm)
+            return failed("no confirmation from the module within " + std::to_string((ms + 999) / 1000) + " s");
+        return failed("not seen within " + std::to_string((ms + 999) / 1000) + " s");
+    }
+    if (confirmation) {
+        out.status = confirmation->status;
+        if (confirmation->status > 0) return failed(StatusReason(s, confirmation->status), confirmation->status);
+        out.text = command + " ok" + (e.storedKey.empty() ? "" : ", stored: " + Shown(e));
+    }
+    return out;
+}
+
+bool AwaitExpect(Session& s, const Expect& e, const CommandMarks& marks, uint32_t ms) {
+    return AwaitOutcome(s, "", e, marks, ms).ok;
+}
+
+Event OutcomeEvent(const std::string& command, const CommandOutcome& o) {
+    Event e;
+    e.channel = "outcome";
+    e.name = o.ok ? "ok" : "failed";
+    e.text = o.text.empty() ? command + " ok" : o.text;
+    e.fields = {{"command", command, false}, {"ok", o.ok ? "true" : "false", true}};
+    if (o.status >= 0) e.fields.push_back({"status", std::to_string(o.status), true});
+    return e;
 }
 
 std::string CheckLine(const std::string& text) {
@@ -754,13 +969,13 @@ std::string CheckLine(const std::string& text) {
     }
     const int n = static_cast<int>(words.size()) - 1;
     if (n < cmd->minArgs || (cmd->maxArgs >= 0 && n > cmd->maxArgs))
-        return std::string("usage: ") + cmd->name + (*cmd->usage ? " " : "") + cmd->usage;
+        return "usage: " + UsageLine(*cmd);
     if (cmd->group == Group::kPhone) {
         const Command* sub = FindCommand(PhoneCommands(), words[1]);
         if (!sub) return "unknown phone action '" + words[1] + "'";
         const int m = n - 1;
         if (m < sub->minArgs || (sub->maxArgs >= 0 && m > sub->maxArgs))
-            return std::string("usage: phone ") + sub->name + " " + sub->usage;
+            return "usage: phone " + UsageLine(*sub);
     }
     return "";
 }
@@ -778,7 +993,7 @@ LineOutcome RunPhoneLine(kzsim::ModuleSimulator& sim, const std::string& text) {
         outcome.result = RunResult::kQuit;
         return outcome;
     }
-    CommandContext ctx{nullptr, &sim, {}, {}, {}, false};
+    CommandContext ctx{nullptr, &sim, {}, {}, {}, {}, false};
     if (!CmdPhone(ctx, words)) {
         outcome.result = ctx.error.rfind("usage:", 0) == 0 ? RunResult::kUsage : RunResult::kUnknown;
         outcome.message = ctx.error;

@@ -3,8 +3,11 @@
 #include "console.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -28,12 +31,12 @@ constexpr uint32_t kLoopSliceMs = 10;
 constexpr char kPrompt[] = "kztarn> ";
 constexpr int kHistoryLines = 500;
 constexpr char kUsage[] =
-    "usage: kztarn console [--json] [--port DEV] [--root DIR] [--trace FILE]\n"
-    "                      [--script FILE] [--timeout SECONDS] [--quiet]";
+    "usage: kztarn console [--json] [--verbose] [--port DEV] [--root DIR] [--trace FILE]\n"
+    "                      [--script FILE] [--timeout SECONDS] [--quiet] [--scenario FILE]";
 
 const std::vector<OptionDef> kOptions = {
-    {"--json", false},  {"--port", true},    {"--root", true},  {"--trace", true},
-    {"--script", true}, {"--timeout", true}, {"--quiet", false}, {"--help", false},
+    {"--json", false},  {"--port", true},    {"--root", true},   {"--trace", true},   {"--script", true},
+    {"--timeout", true}, {"--quiet", false}, {"--verbose", false}, {"--help", false}, {"--scenario", true},
 };
 
 // Informational lines: standard error when standard output carries JSON.
@@ -50,16 +53,80 @@ struct Notes {
     }
 };
 
-size_t SimMark(Session& s) { return s.simulator() ? s.simulator()->Received().size() : 0; }
+// Set by SIGTERM (and SIGINT in a script): the console closes the library
+// and leaves. SIGINT at the prompt only clears the typed line.
+volatile std::sig_atomic_t g_terminate = 0;
+volatile std::sig_atomic_t g_interrupt = 0;
+void OnTerminate(int) { g_terminate = 1; }
+void OnInterrupt(int) { g_interrupt = 1; }
+
+bool IsWait(const std::string& line) {
+    const Args words = SplitLine(line);
+    return !words.empty() && words[0] == "wait";
+}
+
+// Runs one line and waits for its outcome, which is shown (a JSON line with
+// --json). since: where `wait` looks from (the previous command's start).
+// Returns false when the command failed.
+// failure: what went wrong, already shown when it is an outcome; a usage
+// error is left to the caller to show.
+bool RunAndReport(Session& s, const Notes& note, const std::string& line, const CommandMarks& since,
+                  uint32_t budgetMs, bool& quit, std::string& failure, bool& shown, bool showFailure = true) {
+    shown = false;
+    const CommandMarks before = IsWait(line) ? since : MarksNow(s);
+    const LineOutcome outcome = RunLine(s, line);
+    if (outcome.result == RunResult::kQuit) {
+        quit = true;
+        return true;
+    }
+    if (outcome.result != RunResult::kOk && outcome.result != RunResult::kFailed) {
+        failure = outcome.message;
+        return false;
+    }
+    if (outcome.result == RunResult::kOk && !outcome.message.empty()) note(outcome.message);
+    CommandOutcome result;
+    if (outcome.result == RunResult::kFailed) {
+        result.ok = false;
+        result.text = outcome.message;
+    } else {
+        const Expect& e = outcome.expect;
+        result = AwaitOutcome(s, outcome.command, e, before, e.sleepMs ? std::max(e.sleepMs, budgetMs) : budgetMs);
+        if (IsWait(line) && !result.ok) result.text = "'" + line + "' not confirmed within " +
+                                                      std::to_string((budgetMs + 999) / 1000) + " s";
+    }
+    if (!result.text.empty()) {
+        s.host().Log(OutcomeEvent(outcome.command, result), note.json);
+        if (!note.json && (result.ok || showFailure)) note(result.text);
+        shown = result.ok || showFailure;
+    }
+    if (!result.ok) failure = result.text;
+    return result.ok;
+}
 
 // ------------------------------------------------------------------ script
 
+// Every line's name and argument count, each bad line with its own message.
+bool CheckScript(std::istream& in, const std::string& name) {
+    bool good = true;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        const size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '#') continue;
+        const std::string problem = CheckLine(line);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "kztarn console: %s: line %d: %s\n", name.c_str(), number, problem.c_str());
+            good = false;
+        }
+    }
+    return good;
+}
+
 int RunScript(Session& session, std::istream& in, const Notes& note, uint32_t totalMs) {
     const uint32_t start = KzGetTickCount();
-    size_t lastMark = session.host().Mark();
+    CommandMarks previous = MarksNow(session);
     std::string line;
     int number = 0;
-    while (std::getline(in, line)) {
+    while (std::getline(in, line) && !g_terminate && !g_interrupt) {
         ++number;
         const size_t first = line.find_first_not_of(" \t\r");
         if (first == std::string::npos || line[first] == '#') continue;
@@ -71,26 +138,24 @@ int RunScript(Session& session, std::istream& in, const Notes& note, uint32_t to
             return kExitFailure;
         }
         note("> " + line);
-        const bool isWait = SplitLine(line)[0] == "wait";
-        const size_t hostMark = isWait ? lastMark : session.host().Mark();
-        const size_t simMark = SimMark(session);
-        const LineOutcome outcome = RunLine(session, line);
-        if (outcome.result == RunResult::kQuit) return kExitOk;
-        if (outcome.result != RunResult::kOk) {
-            note("kztarn: line " + std::to_string(number) + ": " + outcome.message);
-            return kExitFailure;
-        }
-        if (!outcome.message.empty()) note(outcome.message);
-        if (!isWait) lastMark = hostMark;
+        const CommandMarks began = MarksNow(session);
+        bool quit = false;
+        std::string failure;
+        bool shown = false;
         const uint32_t budget = std::min(kCommandTimeoutMs, totalMs - elapsed);
-        if (!AwaitExpect(session, outcome.expect, hostMark, simMark,
-                         outcome.expect.sleepMs ? totalMs - elapsed : budget)) {
-            note("kztarn: line " + std::to_string(number) + ": '" + line + "' not confirmed within " +
-                 std::to_string((budget + 999) / 1000) + " s");
+        if (!RunAndReport(session, note, line, previous, budget, quit, failure, shown, false)) {
+            note("kztarn: line " + std::to_string(number) + ": " + failure);
             return kExitFailure;
         }
+        if (quit) return kExitOk;
+        // Waits in a row all look back to the last command's start.
+        if (!IsWait(line)) previous = began;
     }
     session.Pump(0);
+    if (g_terminate || g_interrupt) {
+        note("kztarn: stopped by a signal at line " + std::to_string(number));
+        return kExitFailure;
+    }
     return kExitOk;
 }
 
@@ -100,26 +165,19 @@ struct Interactive {
     Session* session = nullptr;
     const Notes* note = nullptr;
     bool quit = false;
+    CommandMarks previous;
 };
 Interactive g_interactive;
 
 void HandleLine(const std::string& text) {
     Session& s = *g_interactive.session;
-    const size_t hostMark = s.host().Mark();
-    const size_t simMark = SimMark(s);
-    const LineOutcome outcome = RunLine(s, text);
-    if (outcome.result == RunResult::kQuit) {
-        g_interactive.quit = true;
-        return;
-    }
-    if (outcome.result != RunResult::kOk || !outcome.message.empty()) (*g_interactive.note)(outcome.message);
-    if (outcome.result != RunResult::kOk) return;
-    // Only the console's own waits block; commands' effects print as they come.
-    const Expect& e = outcome.expect;
-    if (e.sleepMs || !e.eventName.empty() || (!e.notifications.empty() && SplitLine(text)[0] == "wait")) {
-        if (!AwaitExpect(s, e, hostMark, simMark, e.sleepMs ? e.sleepMs : kCommandTimeoutMs))
-            (*g_interactive.note)("(nothing yet)");
-    }
+    const CommandMarks began = MarksNow(s);
+    std::string failure;
+    bool shown = false;
+    if (!RunAndReport(s, *g_interactive.note, text, g_interactive.previous, kCommandTimeoutMs,
+                      g_interactive.quit, failure, shown) && !shown)
+        (*g_interactive.note)(failure);
+    if (!SplitLine(text).empty() && !IsWait(text)) g_interactive.previous = began;
 }
 
 #ifdef KZ_HAVE_READLINE
@@ -159,17 +217,20 @@ void OnReadlineLine(char* line) {
     out.SetPromptActive(false);
     HandleLine(text);
     out.SetPromptActive(!g_interactive.quit);
+    // Leaving: no prompt after the last command.
+    if (g_interactive.quit) rl_callback_handler_remove();
 }
 #endif
 
 int RunInteractive(Session& session, const Notes& note) {
-    g_interactive = Interactive{&session, &note, false};
+    g_interactive = Interactive{&session, &note, false, MarksNow(session)};
     Output& out = session.output();
 #ifdef KZ_HAVE_READLINE
     // History survives the session, in the root folder.
     const std::string historyFile = std::string(KzGetRootDir()) + "/console_history";
     read_history(historyFile.c_str());
     rl_attempted_completion_function = Complete;
+    rl_catch_signals = 0;   // the console's own handlers decide what Ctrl-C does
     rl_callback_handler_install(kPrompt, OnReadlineLine);
     out.SetPromptActive(true);
 #else
@@ -177,12 +238,32 @@ int RunInteractive(Session& session, const Notes& note) {
     std::fputs(kPrompt, stdout);
     std::fflush(stdout);
 #endif
-    while (!g_interactive.quit) {
+    while (!g_interactive.quit && !g_terminate) {
         session.Pump(kLoopSliceMs);
+        if (g_interrupt) {
+            g_interrupt = 0;
+#ifdef KZ_HAVE_READLINE
+            // Ctrl-C clears a typed line; on an empty line it leaves.
+            if (rl_end == 0) break;
+            out.SetPromptActive(false);
+            rl_replace_line("", 0);
+            rl_crlf();
+            rl_on_new_line();
+            rl_redisplay();
+            out.SetPromptActive(true);
+            continue;
+#else
+            break;
+#endif
+        }
         pollfd pfd{STDIN_FILENO, POLLIN, 0};
         if (poll(&pfd, 1, 0) <= 0) continue;
         if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL) && !(pfd.revents & POLLIN)) break;
 #ifdef KZ_HAVE_READLINE
+        // Ctrl-D typed while a command ran (the terminal then in its normal
+        // mode) is an end of file with no byte to read: leave as readline would.
+        int available = 0;
+        if (ioctl(STDIN_FILENO, FIONREAD, &available) == 0 && available == 0) break;
         rl_callback_read_char();
 #else
         char buffer[256];
@@ -260,9 +341,11 @@ int RunConsole(const std::vector<std::string>& args) {
     SessionOptions so;
     so.json = HasOption(opts, "--json");
     so.quiet = HasOption(opts, "--quiet");
+    so.verbose = HasOption(opts, "--verbose");
     HasOption(opts, "--port", &so.port);
     HasOption(opts, "--root", &so.root);
     HasOption(opts, "--trace", &so.trace);
+    HasOption(opts, "--scenario", &so.scenario);
     std::string scriptPath, timeoutText;
     HasOption(opts, "--script", &scriptPath);
     uint32_t totalMs = UINT32_MAX;
@@ -284,35 +367,25 @@ int RunConsole(const std::vector<std::string>& args) {
             return kExitFailure;
         }
         // A mistyped line fails the script before anything is sent.
-        std::string line;
-        for (int number = 1; std::getline(script, line); ++number) {
-            const size_t first = line.find_first_not_of(" \t\r");
-            if (first == std::string::npos || line[first] == '#') continue;
-            const std::string problem = CheckLine(line);
-            if (!problem.empty()) {
-                std::fprintf(stderr, "kztarn console: %s: line %d: %s\n", scriptPath.c_str(), number,
-                             problem.c_str());
-                return kExitFailure;
-            }
-        }
+        if (!CheckScript(script, scriptPath)) return kExitFailure;
         script.clear();
         script.seekg(0);
     }
 
     Output out;
     Session session(out);
+    const Notes note{out, so.json};
+    const bool interactive = scriptPath.empty() && isatty(STDIN_FILENO);
+    // The banner comes before the start-up events it introduces.
+    if (interactive)
+        note("kztarn console: " + (so.port.empty() ? std::string("built-in module simulator") : "module on " + so.port) +
+             ", files in " + (so.root.empty() ? DefaultRoot() : so.root) + "; type 'help' for the commands");
+    std::signal(SIGTERM, OnTerminate);
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGHUP, OnTerminate);
     if (!session.Open(so, error)) {
         std::fprintf(stderr, "kztarn console: %s\n", error.c_str());
         return kExitFailure;
-    }
-    const Notes note{out, so.json};
-    const bool interactive = scriptPath.empty() && isatty(STDIN_FILENO);
-    if (interactive) {
-        const std::string where = session.simulator()
-                                      ? "built-in simulator on " + session.simulator()->DevicePath()
-                                      : "module on " + so.port;
-        note("kztarn console: " + where + ", files in " + std::string(KzGetRootDir()) +
-             "; type 'help' for the commands");
     }
     if (!session.ready())
         note("kztarn console: warning: the module has not reported ready yet");

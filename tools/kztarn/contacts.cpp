@@ -1,5 +1,7 @@
 #include "contacts.h"
 
+#include <algorithm>
+
 #include <cctype>
 
 #include "KZ_Tarn.h"
@@ -65,6 +67,14 @@ void ContactBook::Clear() {
 size_t ContactBook::Size() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return namesByNumber_.size();
+}
+
+std::vector<std::pair<std::string, std::string>> ContactBook::NamesAndNumbers() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const auto& [number, name] : namesByNumber_) out.emplace_back(name, number);
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
 }  // namespace kztool

@@ -7,6 +7,8 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kztool {
 
@@ -25,6 +27,8 @@ public:
     void SetPhone(const std::string& address);
     void Clear();
     size_t Size() const;
+    // Every known number with its contact's name, by name.
+    std::vector<std::pair<std::string, std::string>> NamesAndNumbers() const;
 
 private:
     mutable std::mutex mutex_;

@@ -3,7 +3,9 @@
 // cause arrived; the summary names what worked, and the exit code is 0 only
 // when every step did.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -135,11 +137,10 @@ private:
 std::string RunStep(Session& s, const Step& step, const Marks& marks) {
     for (const char* line : step.commands) {
         s.output().Print("  > " + std::string(line));
-        const size_t hostMark = s.host().Mark();
-        const size_t simMark = s.simulator()->Received().size();
+        const CommandMarks before = MarksNow(s);
         const LineOutcome r = RunLine(s, line);
         if (r.result != RunResult::kOk) return std::string("'") + line + "': " + r.message;
-        if (!AwaitExpect(s, r.expect, hostMark, simMark, kStepTimeoutMs))
+        if (!AwaitExpect(s, r.expect, before, kStepTimeoutMs))
             return std::string("'") + line + "' was not confirmed";
         if (!r.message.empty()) s.output().Print(r.message);
     }
@@ -174,22 +175,30 @@ int RunDemo(const std::vector<std::string>& args) {
     }
     SessionOptions so;
     HasOption(opts, "--trace", &so.trace);
-    // A fresh folder per run unless one is given: the tour starts unpaired.
-    std::string tempRoot;
-    if (!HasOption(opts, "--root", &so.root)) {
-        char pattern[] = "/tmp/kztarn-demo-XXXXXX";
-        if (!mkdtemp(pattern)) {
-            std::perror("kztarn demo: cannot create a temporary folder");
-            return kExitFailure;
-        }
-        so.root = tempRoot = pattern;
+    // A fresh folder per run, so the tour starts unpaired with the default
+    // settings: a temporary one, or a new one inside the given folder (kept
+    // there for a look at the files afterwards).
+    std::string tempRoot, given;
+    const bool keep = HasOption(opts, "--root", &given);
+    if (keep && !PrepareRoot(given, error)) {
+        std::fprintf(stderr, "kztarn demo: %s\n", error.c_str());
+        return kExitFailure;
     }
+    std::string pattern = (keep ? given : std::string("/tmp")) + "/kztarn-demo-XXXXXX";
+    if (!mkdtemp(pattern.data())) {
+        std::fprintf(stderr, "kztarn demo: cannot create a folder in %s: %s\n", keep ? given.c_str() : "/tmp",
+                     std::strerror(errno));
+        return kExitFailure;
+    }
+    so.root = pattern;
+    if (!keep) tempRoot = pattern;
     Output out;
     TourPrinter printer(out);
     so.quiet = true;   // the tour's printer shows the events
     so.onEvent = [&printer](const Event& e) { printer.OnEvent(e); };
     Session session(out);
-    out.Print("KZ_Tarn demo: the library against the built-in module simulator");
+    out.Print("KZ_Tarn demo: the library against the built-in module simulator" +
+              (keep ? ", files in " + so.root : std::string()));
     if (!session.Open(so, error)) {
         std::fprintf(stderr, "kztarn demo: %s\n", error.c_str());
         return kExitFailure;

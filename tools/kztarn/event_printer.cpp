@@ -110,45 +110,6 @@ const char* NumberTypeName(uint32_t type) {
     return type < 4 ? kNames[type] : "other";
 }
 
-std::string JsonEscape(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
-int64_t Event::Number(const std::string& key, int64_t fallback) const {
-    for (const auto& f : fields)
-        if (f.number && f.key == key) return std::stoll(f.value);
-    return fallback;
-}
-
-std::string Event::Line(const std::string& time) const {
-    return time + " " + Pad(name, 8) + (text.empty() ? "" : " " + text);
-}
-
-std::string Event::Json(const std::string& time) const {
-    std::string out = "{\"time\":\"" + time + "\",\"channel\":\"" + channel +
-                      "\",\"code\":" + std::to_string(code) + ",\"event\":\"" +
-                      JsonEscape(name) + "\"";
-    for (const auto& f : fields) {
-        out += ",\"" + JsonEscape(f.key) + "\":";
-        out += f.number ? f.value : "\"" + JsonEscape(f.value) + "\"";
-    }
-    out += ",\"text\":\"" + JsonEscape(text) + "\"}";
-    return out;
-}
-
 std::string EventPrinter::CallerName(const std::string& number) const {
     return contacts_.NameFor(number);
 }
@@ -292,6 +253,12 @@ Event EventPrinter::Notification(const BtNotifyRecord& r) {
         case KZ_NOTIFY_PIN_CODE: {
             const std::string pin = data ? std::string(data, strnlen(data, r.nLen)) : "";
             return Make("notify", r.nCode, "pin", pin, {Str("pin", pin)});
+        }
+        case KZ_NOTIFY_SETTING_NOT_SAVED: {
+            const std::string key = data ? std::string(data, strnlen(data, r.nLen)) : "";
+            const char* file = r.nParam == 2 ? "pairings" : "settings";
+            return Make("notify", r.nCode, "notsaved", key + " not saved in the " + file + " file",
+                        {Num("value", r.nParam), Str("file", file), Str("key", key)});
         }
         case KZ_NOTIFY_MODULE_VERSION: {
             const std::string version = data ? std::string(data, strnlen(data, r.nLen)) : "";

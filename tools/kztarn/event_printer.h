@@ -10,32 +10,9 @@
 
 #include "KZ_Tarn.h"
 #include "contacts.h"
+#include "event.h"
 
 namespace kztool {
-
-// One named value of an event, for the JSON form.
-struct Field {
-    std::string key;
-    std::string value;
-    bool number = false;
-};
-
-struct Event {
-    std::string channel;    // "notify", "status" or "bar"
-    uint32_t code = 0;      // notification code, status wParam, or record kind
-    std::string name;       // short word: "call", "contact", "ready", ...
-    std::string text;       // the rest of the readable line
-    std::vector<Field> fields;
-    uint32_t tickMs = 0;    // KzGetTickCount() when it arrived
-
-    // The numeric field with this key, or fallback.
-    int64_t Number(const std::string& key, int64_t fallback = -1) const;
-
-    std::string Line(const std::string& time) const;   // "12:01:07 call  incoming  +49..."
-    std::string Json(const std::string& time) const;   // {"time":..,"channel":..,...}
-};
-
-std::string JsonEscape(const std::string& text);
 
 // Stateful: remembers list sizes (for "3/42") and the contacts (for names).
 class EventPrinter {

@@ -15,8 +15,8 @@ constexpr char kNotifyClass[] = "KzTarnConsoleNotify";
 constexpr char kNavigClass[] = "KzTarnConsoleNavig";
 }  // namespace
 
-HostWindows::HostWindows(EventPrinter& printer, Output& output, bool json)
-    : printer_(printer), output_(output), json_(json) {}
+HostWindows::HostWindows(EventPrinter& printer, Output& output, bool json, bool verbose)
+    : printer_(printer), output_(output), json_(json), view_(verbose) {}
 
 HostWindows::~HostWindows() {
     for (KzHwnd w : windows_) KzDestroyWindow(w);
@@ -60,11 +60,30 @@ std::vector<Event> HostWindows::Since(size_t mark) const {
     return std::vector<Event>(log_.begin() + static_cast<std::ptrdiff_t>(mark), log_.end());
 }
 
-void HostWindows::Deliver(const Event& event) {
-    const std::string time = TimeStamp();
-    if (!quiet_) output_.Post(json_ ? event.Json(time) : event.Line(time));
+void HostWindows::Show(const std::vector<Event>& events) {
+    for (const auto& e : events) output_.Post(json_ ? e.Json() : e.Line());
+}
+
+void HostWindows::FlushHeld() {
+    std::lock_guard<std::mutex> lock(viewMutex_);
+    Show(view_.Flush(Event::NowMs()));
+}
+
+void HostWindows::DownloadRequested() {
+    std::lock_guard<std::mutex> lock(viewMutex_);
+    view_.DownloadRequested();
+}
+
+void HostWindows::Log(Event event, bool show) { Deliver(event, show); }
+
+void HostWindows::Deliver(const Event& event, bool show) {
     Event logged = event;
     logged.tickMs = KzGetTickCount();
+    logged.wallMs = Event::NowMs();
+    if (show && !quiet_) {
+        std::lock_guard<std::mutex> lock(viewMutex_);
+        Show(view_.Take(logged));
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         log_.push_back(logged);

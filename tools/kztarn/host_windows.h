@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "event_printer.h"
+#include "event_view.h"
 #include "kz_platform.h"
 #include "output.h"
 
@@ -16,7 +17,10 @@ namespace kztool {
 
 class HostWindows {
 public:
-    HostWindows(EventPrinter& printer, Output& output, bool json);
+    // json: events as JSON lines; verbose: every channel's record on its own
+    // line (else one line per event: the notification, with status posts and
+    // status-bar records that repeat it left out).
+    HostWindows(EventPrinter& printer, Output& output, bool json, bool verbose = false);
     ~HostWindows();
     HostWindows(const HostWindows&) = delete;
     HostWindows& operator=(const HostWindows&) = delete;
@@ -27,6 +31,15 @@ public:
     // Events received so far, in order. Mark() is the current count.
     size_t Mark() const;
     std::vector<Event> Since(size_t mark) const;
+    // An event of the console's own (the line's state, a command's outcome):
+    // logged and shown like the library's.
+    void Add(Event event) { Deliver(event); }
+    // Logs it; prints it only when show is set.
+    void Log(Event event, bool show);
+    // Main thread: shows a contact held for its numbers once it waited.
+    void FlushHeld();
+    // A download the user asked for (see EventView::DownloadRequested).
+    void DownloadRequested();
     // Stops printing events (the log still records them).
     void SetQuiet(bool quiet) { quiet_ = quiet; }
     // Called with each event as it arrives, on the library's thread that
@@ -39,11 +52,14 @@ private:
     static KzLResult NotifyProc(KzHwnd, uint32_t, KzWParam, KzLParam);
     static KzLResult NavigProc(KzHwnd, uint32_t, KzWParam, KzLParam);
     static KzLResult InforbarProc(KzHwnd, uint32_t, KzWParam, KzLParam);
-    void Deliver(const Event& event);
+    void Deliver(const Event& event, bool show = true);
+    void Show(const std::vector<Event>& events);
 
     EventPrinter& printer_;
     Output& output_;
     bool json_;
+    std::mutex viewMutex_;
+    EventView view_;
     bool quiet_ = false;
     std::vector<KzHwnd> windows_;
     mutable std::mutex mutex_;

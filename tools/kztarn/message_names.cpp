@@ -145,9 +145,11 @@ std::string ModuleParams(uint16_t id, const uint8_t* m, size_t n, bool isConfirm
     const uint8_t* rest = isConfirm ? p + 1 : p;
     const size_t nrest = isConfirm ? np - 1 : np;
     switch (id) {
-        case 50:
-        case 51:
-            if (np >= 1) return std::string(ProfileName(p[0])) + (np > 1 ? " " + HexBytes(p + 1, np - 1) : "");
+        case 50:   // status, the phone's address, profile
+            if (np >= 8) return "status " + std::to_string(p[0]) + " " + ProfileName(p[7]) + " " + Address(p + 1);
+            break;
+        case 51:   // status, profile
+            if (np >= 2) return "status " + std::to_string(p[0]) + " " + ProfileName(p[1]);
             break;
         case 113:
             if (np >= 2) return "indicator " + std::to_string(p[0]) + " = " + std::to_string(p[1]);

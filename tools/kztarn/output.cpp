@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "event.h"
+
 #ifdef KZ_HAVE_READLINE
 #include <readline/readline.h>
 #endif
@@ -59,13 +61,6 @@ void Output::WriteLines(const std::vector<std::string>& lines) {
 #endif
 }
 
-std::string TimeStamp() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%H:%M:%S", &local);
-    return text;
-}
+std::string TimeStamp() { return Event::ClockTime(Event::NowMs()); }
 
 }  // namespace kztool

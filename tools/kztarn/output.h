@@ -27,7 +27,7 @@ private:
     bool promptActive_ = false;
 };
 
-// Local time of day "hh:mm:ss" for event lines.
+// Local time of day "hh:mm:ss.mmm" for event lines.
 std::string TimeStamp();
 
 }  // namespace kztool

@@ -59,7 +59,7 @@ int RunServe(const std::vector<std::string>& args) {
     HasOption(opts, "--port", &so.port);
     HasOption(opts, "--root", &so.root);
     HasOption(opts, "--trace", &so.trace);
-    so.onEvent = [&events](const Event& e) { events.Publish(e.Json(TimeStamp())); };
+    so.onEvent = [&events](const Event& e) { events.Publish(e.Json()); };
     config.simulator = so.port.empty();
 
     Output out;

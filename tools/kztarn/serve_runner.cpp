@@ -1,6 +1,6 @@
 #include "serve_runner.h"
 
-#include "kz_platform.h"
+#include "commands.h"
 #include "phone.h"
 #include "session.h"
 
@@ -21,30 +21,17 @@ void CommandRunner::Poll() {
         std::lock_guard<std::mutex> lock(mutex_);
         jobs.swap(queued_);
     }
-    for (auto& job : jobs) Start(job);
-    const uint32_t now = KzGetTickCount();
-    for (auto it = pending_.begin(); it != pending_.end();) {
-        if (ExpectSatisfied(session_, it->expect, it->hostMark, it->simMark)) {
-            it->done.set_value({200, true, "confirmed"});
-        } else if (static_cast<int32_t>(now - it->deadline) >= 0) {
-            it->done.set_value({504, false, "not confirmed within " + std::to_string(kConfirmMs / 1000) + " s"});
-        } else {
-            ++it;
-            continue;
-        }
-        it = pending_.erase(it);
-    }
+    for (auto& job : jobs) job.done.set_value(Run(job.command));
 }
 
 void CommandRunner::Abandon() {
-    Poll();
+    std::vector<Job> jobs;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
+        jobs.swap(queued_);
     }
-    Poll();
-    for (auto& p : pending_) p.done.set_value({503, false, "the server is stopping"});
-    pending_.clear();
+    for (auto& job : jobs) job.done.set_value({503, false, "the server is stopping"});
 }
 
 ServeReply CommandRunner::RunServeCommand(const ApiCommand& command) {
@@ -57,30 +44,23 @@ ServeReply CommandRunner::RunServeCommand(const ApiCommand& command) {
     return {200, true, "the phone has " + std::to_string(contacts.size()) + " contacts"};
 }
 
-void CommandRunner::Start(Job& job) {
-    if (IsServeCommand(job.command)) {
-        job.done.set_value(RunServeCommand(job.command));
-        return;
-    }
-    const size_t hostMark = session_.host().Mark();
-    const size_t simMark = session_.simulator() ? session_.simulator()->Received().size() : 0;
-    const LineOutcome outcome = RunLine(session_, ConsoleLine(job.command));
-    switch (outcome.result) {
+ServeReply CommandRunner::Run(const ApiCommand& command) {
+    if (IsServeCommand(command)) return RunServeCommand(command);
+    const CommandMarks marks = MarksNow(session_);
+    const LineOutcome line = RunLine(session_, ConsoleLine(command));
+    switch (line.result) {
         case RunResult::kOk: break;
         case RunResult::kUsage:
-        case RunResult::kUnknown:
-            job.done.set_value({400, false, outcome.message});
-            return;
-        default:
-            job.done.set_value({409, false, outcome.message});
-            return;
+        case RunResult::kUnknown: return {400, false, line.message};
+        default: return {409, false, line.message};
     }
-    if (outcome.expect.Empty() || outcome.expect.sleepMs) {
-        job.done.set_value({200, true, outcome.message.empty() ? "done" : outcome.message});
-        return;
-    }
-    pending_.push_back({job.command.name, outcome.expect, hostMark, simMark,
-                        KzGetTickCount() + kConfirmMs, std::move(job.done)});
+    const std::string name = line.command.empty() ? command.name : line.command;
+    const CommandOutcome outcome = AwaitOutcome(session_, name, line.expect, marks, kConfirmMs);
+    // Other pages (and the log) see the outcome among the events.
+    session_.host().Log(OutcomeEvent(name, outcome), false);
+    std::string message = outcome.text.empty() ? name + " ok" : outcome.text;
+    if (!line.message.empty() && outcome.ok) message += ": " + line.message;
+    return {outcome.ok ? 200 : 409, outcome.ok, message};
 }
 
 }  // namespace kztool

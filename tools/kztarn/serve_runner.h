@@ -1,8 +1,9 @@
 // Runs the page's commands on the thread of the library's message loop, as
 // the library wants its exports called. HTTP threads submit a checked command
-// and wait for its outcome; the loop starts it and then watches, without
-// blocking, for the effect that confirms it (the same confirmation the
-// console's scripts wait for), for at most kConfirmMs.
+// and wait for its reply; the loop runs one command at a time and waits for
+// its outcome as the console does (the module's confirmation and status, a
+// notification, or the stored value read back), for at most kConfirmMs,
+// with the library's events flowing meanwhile.
 #pragma once
 #include <cstdint>
 #include <future>
@@ -10,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
 #include "serve_api.h"
 
 namespace kztool {
@@ -18,7 +18,7 @@ namespace kztool {
 class Session;
 
 struct ServeReply {
-    int status = 200;      // HTTP status: 200 done, 400 bad arguments, 409 refused, 504 not confirmed
+    int status = 200;      // HTTP status: 200 done, 400 bad arguments, 409 refused or failed
     bool ok = true;
     std::string message;
 };
@@ -29,13 +29,12 @@ public:
 
     explicit CommandRunner(Session& session) : session_(session) {}
 
-    // Any thread: queues a checked command; the future has its outcome.
+    // Any thread: queues a checked command; the future has its reply.
     std::future<ServeReply> Submit(ApiCommand command);
-    // Loop thread: starts queued commands and settles the confirmed and the
-    // overdue ones. Call often.
+    // Loop thread: runs the queued commands, each until its outcome shows.
     void Poll();
-    // Loop thread: settles everything left and refuses what comes later
-    // (the server is stopping).
+    // Loop thread: refuses what is queued and what comes later (the server
+    // is stopping).
     void Abandon();
 
 private:
@@ -43,21 +42,13 @@ private:
         ApiCommand command;
         std::promise<ServeReply> done;
     };
-    struct Pending {
-        std::string name;
-        Expect expect;
-        size_t hostMark = 0, simMark = 0;
-        uint32_t deadline = 0;
-        std::promise<ServeReply> done;
-    };
-    void Start(Job& job);
+    ServeReply Run(const ApiCommand& command);
     ServeReply RunServeCommand(const ApiCommand& command);
 
     Session& session_;
     std::mutex mutex_;
     std::vector<Job> queued_;
     bool stopping_ = false;
-    std::vector<Pending> pending_;   // loop thread only
 };
 
 }  // namespace kztool

@@ -7,11 +7,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "KZ_Tarn.h"
 #include "kz_platform.h"
 #include "link/wire_trace.h"
 #include "phone.h"
+#include "scenario.h"
+#include "session_state.h"
 
 namespace kztool {
 
@@ -113,15 +116,9 @@ bool Session::Open(const SessionOptions& options, std::string& error) {
     setenv(kRootEnv, root.c_str(), 1);
     KzSetRootDir(root.c_str());
 
-    if (!options.trace.empty()) {
-        FILE* probe = std::fopen(options.trace.c_str(), "wb");
-        if (!probe) {
-            error = "cannot write the wire trace " + options.trace + ": " + std::strerror(errno);
-            return false;
-        }
-        std::fclose(probe);
-        setenv(kz::kWireTraceEnv, options.trace.c_str(), 1);
-    }
+    root_ = root;
+    json_ = options.json;
+    if (!SetUpTrace(options, error)) return false;
 
     if (!options.port.empty()) {
         if (!CheckSerialDevice(options.port, error)) return false;
@@ -129,6 +126,17 @@ bool Session::Open(const SessionOptions& options, std::string& error) {
     } else {
         sim_ = std::make_unique<kzsim::ModuleSimulator>();
         SetUpDemoPhone(sim_->phone());
+        if (!options.scenario.empty()) {
+            std::ifstream scenario(options.scenario);
+            if (!scenario) {
+                error = "cannot read the scenario " + options.scenario;
+                return false;
+            }
+            if (!ApplyScenario(scenario, sim_->phone(), error)) {
+                error = options.scenario + ": " + error;
+                return false;
+            }
+        }
         if (!sim_->Start()) {
             error = std::string("cannot start the module simulator: ") + std::strerror(errno);
             sim_.reset();
@@ -137,7 +145,7 @@ bool Session::Open(const SessionOptions& options, std::string& error) {
         setenv(kComEnv, sim_->DevicePath().c_str(), 1);
     }
 
-    host_ = std::make_unique<HostWindows>(printer_, output_, options.json);
+    host_ = std::make_unique<HostWindows>(printer_, output_, options.json, options.verbose);
     host_->SetQuiet(options.quiet);
     host_->SetHook(options.onEvent);
     if (!host_->Create(error)) return false;
@@ -147,6 +155,100 @@ bool Session::Open(const SessionOptions& options, std::string& error) {
     ready_ = WaitForNotify(KZ_NOTIFY_DEVICE_READY, mark, options.readyTimeoutMs);
     if (ready_ && options.initialise) KZ_BT_SetInitialValue();
     return true;
+}
+
+// The console learns what the module confirmed from the wire trace: the
+// user's file (--trace or $KZ_TARN_WIRE_TRACE), else one of its own in the
+// root folder, removed when the session ends.
+bool Session::SetUpTrace(const SessionOptions& options, std::string& error) {
+    std::string path = options.trace;
+    const char* env = std::getenv(kz::kWireTraceEnv);
+    if (path.empty() && env && *env) path = env;
+    if (path.empty()) {
+        path = root_ + "/.kztarn-wire-" + std::to_string(getpid()) + ".pcap";
+        ownTrace_ = path;
+    }
+    FILE* probe = std::fopen(path.c_str(), "wb");
+    if (!probe) {
+        error = "cannot write the wire trace " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::fclose(probe);
+    setenv(kz::kWireTraceEnv, path.c_str(), 1);
+    wire_.Follow(path);
+    return true;
+}
+
+namespace {
+constexpr uint16_t kIndWaitingNumber = 116;
+constexpr uint16_t kIndHfpIndicator = 113;      // byte 6 which, byte 7 value
+constexpr uint8_t kIndicatorCall = 1;
+constexpr uint8_t kIndicatorCallSetup = 2;
+constexpr uint8_t kCallSetupIncoming = 1;
+constexpr size_t kWaitingNumberAt = 8;   // after its 16-bit length, high byte first
+}  // namespace
+
+// A waiting call the library keeps to itself: the console shows it from the
+// module's messages on the wire, the phone's indicators (a call up and an
+// incoming call set up) and the waiting number when the module sends it.
+void Session::ShowWaitingCalls() {
+    const auto& messages = wire_.messages();
+    for (; wireSeen_ < messages.size(); ++wireSeen_) {
+        const TappedMessage& m = messages[wireSeen_];
+        if (m.fromHost || m.bytes.size() < kWaitingNumberAt) continue;
+        std::string number;
+        if (m.id == kIndHfpIndicator) {
+            const uint8_t which = m.bytes[6], value = m.bytes[7];
+            if (which == kIndicatorCall) callUp_ = value != 0;
+            if (which != kIndicatorCallSetup || value != kCallSetupIncoming || !callUp_) continue;
+        } else if (m.id == kIndWaitingNumber) {
+            const size_t length = std::min<size_t>((m.bytes[6] << 8) | m.bytes[7], m.bytes.size() - kWaitingNumberAt);
+            number.assign(m.bytes.begin() + kWaitingNumberAt, m.bytes.begin() + kWaitingNumberAt + length);
+        } else {
+            continue;
+        }
+        const std::string name = contacts_.NameFor(number);
+        Event e;
+        e.channel = "wire";
+        e.code = kIndWaitingNumber;
+        e.name = "call";
+        e.text = "waiting   " + number + (name.empty() ? "" : "  (" + name + ")");
+        e.fields = {{"kind", "waiting", false}, {"number", number, false}};
+        if (!name.empty()) e.fields.push_back({"name", name, false});
+        if (host_) host_->Add(e);
+    }
+}
+
+void Session::ShowLineChanges() {
+    wire_.Poll(KzGetTickCount());
+    ShowWaitingCalls();
+    for (const auto& note : wire_.TakeNotes()) {
+        Event e;
+        e.channel = "link";
+        e.name = "module";
+        e.text = note.text.substr(note.text.find(' ') + 1);   // "lost: ..." / "back: ..."
+        e.fields = {{"state", note.up ? "back" : "lost", false}};
+        if (host_) host_->Add(e);
+    }
+}
+
+void Session::Note(const std::string& text) {
+    if (!json_) {
+        output_.Print(text);
+        return;
+    }
+    output_.Flush();
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void Session::ShowState(const Event& event, const std::string& title) {
+    if (json_) {
+        host_->Log(event, true);
+        output_.Flush();
+        return;
+    }
+    output_.Print(title);
+    for (const auto& line : StateLines(event)) output_.Print(line);
 }
 
 void Session::StartLibrary() {
@@ -174,6 +276,8 @@ void Session::Close() {
     if (sim_) sim_->Stop();
     sim_.reset();
     output_.Flush();
+    if (!ownTrace_.empty()) unlink(ownTrace_.c_str());
+    ownTrace_.clear();
 }
 
 void Session::Pump(uint32_t ms) {
@@ -187,6 +291,8 @@ void Session::Pump(uint32_t ms) {
             while (KzPeekMessage(&msg, 0))
                 if (msg.message != KZ_WM_QUIT) KzDispatchMessage(&msg);
         }
+        ShowLineChanges();
+        if (host_) host_->FlushHeld();
         output_.Flush();
     } while (KzGetTickCount() - start < ms);
 }

@@ -11,15 +11,18 @@
 #include "host_windows.h"
 #include "module_simulator.h"
 #include "output.h"
+#include "wire_tap.h"
 
 namespace kztool {
 
 struct SessionOptions {
     std::string port;       // serial device of a real module; empty = built-in simulator
     std::string root;       // folder of the head-unit files; empty = the default
-    std::string trace;      // wire trace file; empty = $KZ_TARN_WIRE_TRACE as it is
+    std::string trace;      // wire trace file; empty = $KZ_TARN_WIRE_TRACE, else one of its own
+    std::string scenario;   // built-in simulator: a scenario file for its phone (see scenario.h)
     bool json = false;      // events as JSON lines
     bool quiet = false;     // do not print events (the log still records them)
+    bool verbose = false;   // each channel's record on its own line
     bool initialise = true; // KZ_BT_SetInitialValue once the device is ready
     HostWindows::Hook onEvent;   // sees every event as it arrives (HostWindows::SetHook)
     uint32_t readyTimeoutMs = 5000;
@@ -56,6 +59,17 @@ public:
 
     kzsim::ModuleSimulator* simulator() { return sim_.get(); }
     HostWindows& host() { return *host_; }
+    // What crossed the line, from the wire trace (always on in a session).
+    WireTap& wire() { return wire_; }
+    const std::string& root() const { return root_; }
+    bool json() const { return json_; }
+    // Whether `source a2dp` ran (the library keeps that flag to itself).
+    bool sourceChosen() const { return sourceChosen_; }
+    void SetSourceChosen() { sourceChosen_ = true; }
+    // A note for the user: standard error when standard output carries JSON.
+    void Note(const std::string& text);
+    // A view of the state: a JSON line with --json, else its lines under a title.
+    void ShowState(const Event& event, const std::string& title);
     ContactBook& contacts() { return contacts_; }
     Output& output() { return output_; }
     bool ready() const { return ready_; }
@@ -67,11 +81,22 @@ public:
     int StopLibrary();
 
 private:
+    bool SetUpTrace(const SessionOptions& options, std::string& error);
+    void ShowLineChanges();
+    void ShowWaitingCalls();
+
     Output& output_;
     ContactBook contacts_;
     EventPrinter printer_{contacts_};
     std::unique_ptr<HostWindows> host_;
     std::unique_ptr<kzsim::ModuleSimulator> sim_;
+    WireTap wire_;
+    std::string root_;
+    bool json_ = false;
+    bool sourceChosen_ = false;
+    std::string ownTrace_;
+    size_t wireSeen_ = 0;    // tapped messages looked at for waiting calls
+    bool callUp_ = false;    // the phone's call indicator   // a trace the session made for itself, removed at the end
     bool running_ = false;
     bool ready_ = false;
     bool startedBefore_ = false;
