@@ -105,14 +105,14 @@ async function main() {
         await browser.click('#btn-keypad');
         // A second call waits; the driver switches to it, the first is held.
         await browser.click('#sim-waiting');
-        await browser.waitFor(succeeded('phone waiting'), 3000, 'the second call');
+        await browser.waitFor(succeeded('phone waiting'), 6000, 'the second call');
         await browser.click('#btn-switch');
         await browser.waitFor(`${text('#call-name')} === 'Office' && ${text('#call-held')} === 'On hold: John Doe'`, 3000,
           'the second call taken, the first held');
         await browser.waitFor(succeeded('switch'), 6000, 'the module took the switch');
         await shot('active-call');
         await browser.click('#btn-end');
-        await browser.waitFor(succeeded('hangup'), 3000, 'the second call ended');
+        await browser.waitFor(succeeded('hangup'), 6000, 'the second call ended');
         step('answered from the page, switched to a second call');
       }
       await browser.eval(`window.kz.command('phone hangup')`);
