@@ -159,9 +159,9 @@ async function main() {
     await shot('failure').catch(() => {});
     throw e;
   } finally {
-    await browser.close();
     serve.proc.removeAllListeners('exit');
     serve.proc.kill('SIGTERM');
+    await browser.close();
     rmSync(root, { recursive: true, force: true });
   }
 }

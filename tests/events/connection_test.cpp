@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "channel/command_queue.h"
+#include "channel/module_ids.h"
 #include "channel/requests.h"
 #include "events/audio.h"
 #include "events/connection.h"
@@ -85,7 +86,7 @@ TEST_F(ConnectionTest, ConnectCfm_HfpWithMusicSource_AlsoConnectsA2dpThenAvrcpTh
     g_bCurrSrcA2DP = 1;
 
     Feed(OnConnectCfm, Connect(12, kStatusOk, kProfileHfp));
-    auto connects = Sent(12);
+    auto connects = Sent(kz::msgid::kConnectProfile);
     ASSERT_EQ(connects.size(), 2u);
     EXPECT_EQ(connects[0].bytes[6], kProfilePbap);
     EXPECT_EQ(connects[1].bytes[6], kProfileA2dp);
@@ -202,7 +203,7 @@ TEST_F(ConnectionTest, ConnectInd_UnregisteredPhone_AsksNameAndReportsOnlyAfterI
     EXPECT_EQ(g_bUnknownPeer, 1);
     EXPECT_EQ(g_CurrConnectIndex, kEmptySlot);
     EXPECT_EQ(recorder.Ids(), (std::vector<uint16_t>{12, 11, 8}));
-    EXPECT_EQ(Params(Sent(8)[0], 6, 6), kAddr);
+    EXPECT_EQ(Params(Sent(kz::msgid::kRemoteName)[0], 6, 6), kAddr);
     EXPECT_TRUE(host.Codes().empty());
 
     std::vector<uint8_t> name = {0, 0, 0, 0, 0, 0, 0, 0, 5};   // status, length in 13..14
@@ -318,7 +319,7 @@ TEST_F(ConnectionTest, ModuleReady_ClearsStateAndReportsUpperCaseVersion) {
     g_bConnecting = 1;
     g_bInquiryRunning = 1;
     g_bCfmForTheLastREQ = 0;
-    g_vCmdList.push_back(new CmdRecord{});   // a request the old module never confirmed
+    g_vCmdList.push_back(std::make_unique<CmdRecord>());   // a request the old module never confirmed
 
     Feed(OnModuleReady, Msg(48, {0, 0x1A, 0x2B, 0x3C, 0x4D}));
 

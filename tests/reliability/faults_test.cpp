@@ -12,6 +12,7 @@
 #include <string>
 
 #include "KZ_Tarn.h"
+#include "channel/module_ids.h"
 #include "events/calls.h"
 #include "events/connection.h"
 #include "kz_platform.h"
@@ -64,7 +65,7 @@ TEST(SerialFault, LineHungUp_NoBusyLoopAndANewInitWorks) {
     ASSERT_TRUE(sim->Start());
     setenv("KZ_TARN_COM3", sim->DevicePath().c_str(), 1);
     KZ_BT_DeviceInit();
-    ASSERT_TRUE(sim->WaitForMessage(48, 5000));
+    ASSERT_TRUE(sim->WaitForMessage(kz::msgid::kModuleReady, 5000));
 
     const double idle = CpuShareOver(kCpuWindowMs);
     // The module goes away: its end of the line closes, the device node with it.
@@ -83,7 +84,7 @@ TEST(SerialFault, LineHungUp_NoBusyLoopAndANewInitWorks) {
     setenv("KZ_TARN_COM3", sim->DevicePath().c_str(), 1);
     KZ_BT_DeviceInit();
     EXPECT_TRUE(sim->WaitLinkUp(5000));
-    EXPECT_TRUE(sim->WaitForMessage(48, 5000));
+    EXPECT_TRUE(sim->WaitForMessage(kz::msgid::kModuleReady, 5000));
     EXPECT_TRUE(WaitLinkUpOnHost(5000));
     KZ_BT_CloseDevice();
     sim->Stop();
@@ -106,7 +107,7 @@ TEST(SerialFault, DeviceMissingAtInit_LibraryIdlesAndALaterInitWorks) {
     ASSERT_TRUE(sim.Start());
     setenv("KZ_TARN_COM3", sim.DevicePath().c_str(), 1);
     KZ_BT_DeviceInit();
-    EXPECT_TRUE(sim.WaitForMessage(48, 5000));
+    EXPECT_TRUE(sim.WaitForMessage(kz::msgid::kModuleReady, 5000));
     EXPECT_EQ(KZ_BT_CloseDevice(), 1);   // what closing the handle returned
     sim.Stop();
     unsetenv("KZ_TARN_COM3");

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "channel/command_queue.h"
+#include "channel/module_ids.h"
 #include "events/connection.h"
 #include "link/bcsp_codec.h"
 #include "link/bcsp_link.h"
@@ -34,12 +35,12 @@ TEST(SpineSystem, SecondRequest_WaitsUntilTheFirstIsConfirmed) {
     lib.sim().ClearReceived();
     SubmitTestRequest(3);
     SubmitTestRequest(5);
-    ASSERT_TRUE(lib.sim().WaitForMessage(3, 2000));
+    ASSERT_TRUE(lib.sim().WaitForMessage(kz::msgid::kSetNibbleMask, 2000));
     ASSERT_TRUE(lib.sim().WaitOutgoingIdle(2000));
     // Acknowledged on the link, not confirmed: the second stays queued.
-    EXPECT_FALSE(lib.sim().WaitForMessage(5, 300));
-    lib.sim().SendConfirm(3, 0);
-    ASSERT_TRUE(lib.sim().WaitForMessage(5, 2000));
+    EXPECT_FALSE(lib.sim().WaitForMessage(kz::msgid::kSetLevel, 300));
+    lib.sim().SendConfirm(kz::msgid::kSetNibbleMask, 0);
+    ASSERT_TRUE(lib.sim().WaitForMessage(kz::msgid::kSetLevel, 2000));
     const auto msgs = lib.sim().Received();
     ASSERT_EQ(msgs.size(), 2u);
     EXPECT_EQ(msgs[0].id, 3);
@@ -90,13 +91,13 @@ TEST(SpineSystem, PeerReset_LinkComesBackAndTheRestartedModuleStartsWithAnEmptyQ
     lib.sim().SetAutoConfirm(false);
     SubmitTestRequest(3);
     SubmitTestRequest(5);
-    ASSERT_TRUE(lib.sim().WaitForMessage(3, 2000));
+    ASSERT_TRUE(lib.sim().WaitForMessage(kz::msgid::kSetNibbleMask, 2000));
     ASSERT_TRUE(lib.sim().WaitOutgoingIdle(2000));
 
     lib.sim().ClearReceived();
     kz::g_bModuleInited = 0;
     lib.sim().PeerReset();
-    ASSERT_TRUE(lib.sim().WaitForMessage(48, 5000));   // the RES of the new module-ready
+    ASSERT_TRUE(lib.sim().WaitForMessage(kz::msgid::kModuleReady, 5000));   // the RES of the new module-ready
     ASSERT_TRUE(lib.sim().LinkUp());
     // The module-ready handler drops what the old module was asked, so the
     // next request goes out at once, without a confirmation.
@@ -104,7 +105,7 @@ TEST(SpineSystem, PeerReset_LinkComesBackAndTheRestartedModuleStartsWithAnEmptyQ
     while (!kz::g_bModuleInited && KzGetTickCount() - start < 2000) KzSleep(5);
     ASSERT_EQ(kz::g_bModuleInited, 1);
     SubmitTestRequest(6);
-    ASSERT_TRUE(lib.sim().WaitForMessage(6, 2000));
+    ASSERT_TRUE(lib.sim().WaitForMessage(kz::msgid::kSetOption6, 2000));
     for (const auto& m : lib.sim().Received()) EXPECT_NE(m.id, 5) << "a request of the old module went out";
 }
 
@@ -153,7 +154,7 @@ TEST(SpineSystem, BurstOfFive_ReachesTheEventThreadInArrivalOrder) {
     g_boxes.texts.clear();
     KzSetMessageBoxHandler(&RecordBox, nullptr);
     const uint8_t statuses[] = {0, 4, 4, 0, 4};
-    for (uint8_t s : statuses) lib.sim().SendConfirm(20, s);
+    for (uint8_t s : statuses) lib.sim().SendConfirm(kz::msgid::kEnterDutMode, s);
     const uint32_t start = KzGetTickCount();
     for (;;) {
         {
