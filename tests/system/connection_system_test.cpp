@@ -54,16 +54,17 @@ void RunInquiry(Scenario& s) {
     ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_INQUIRY, 0));
 }
 
-TEST(ConnectionSystem, Inquiry_NamedPhonesAreReportedAndTheSilentOneDropsOut) {
+TEST(ConnectionSystem, InquiryThenPairByPin_KeyAndPhoneStored_ProfilesChain_RestartReconnectsWithTheKey) {
     Scenario s;
     ASSERT_TRUE(s.Start());
+    KZ_BT_SetInitialValue();   // empty registry: nothing to connect to
+    ASSERT_TRUE(s.WaitQuiet());
     s.sim().ClearReceived();
     ASSERT_NO_FATAL_FAILURE(RunInquiry(s));
-
-    // Hidden first, then the inquiry, then one name request per phone found.
-    const auto visible = s.Requests(kz::msgid::kSetVisibleMode);
-    ASSERT_FALSE(visible.empty());
-    EXPECT_FALSE(Visible(visible.front()));
+    // ---- the inquiry: hidden first, then the inquiry, then one name request per phone found.
+    const auto hidden = s.Requests(kz::msgid::kSetVisibleMode);
+    ASSERT_FALSE(hidden.empty());
+    EXPECT_FALSE(Visible(hidden.front()));
     ASSERT_EQ(s.Requests(kz::msgid::kInquiry).size(), 1u);
     const auto names = s.Requests(kz::msgid::kRemoteName);
     ASSERT_EQ(names.size(), 3u);
@@ -83,14 +84,7 @@ TEST(ConnectionSystem, Inquiry_NamedPhonesAreReportedAndTheSilentOneDropsOut) {
     EXPECT_STREQ(second.slot, "01");
     EXPECT_STREQ(second.name, "Gamma");
     EXPECT_EQ(std::string(second.address, 12), HexAddress(kGamma));
-}
 
-TEST(ConnectionSystem, PairByPin_KeyAndPhoneStored_ProfilesChain_RestartReconnectsWithTheKey) {
-    Scenario s;
-    ASSERT_TRUE(s.Start());
-    KZ_BT_SetInitialValue();   // empty registry: nothing to connect to
-    ASSERT_TRUE(s.WaitQuiet());
-    ASSERT_NO_FATAL_FAILURE(RunInquiry(s));
     s.phone().setAuthentication(true, "1234");
     s.sim().ClearReceived();
     s.host().Clear();

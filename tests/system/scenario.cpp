@@ -5,7 +5,6 @@
 
 #include "channel/module_ids.h"
 #include "module_simulator.h"
-#include "support/link_support.h"
 
 namespace kztest {
 
@@ -21,25 +20,18 @@ uint16_t Be16(const std::vector<uint8_t>& m, size_t at) {
 
 }  // namespace
 
-std::string HexAddress(const kzsim::Address& a) {
+template <size_t N>
+std::string Hex(const std::array<uint8_t, N>& bytes) {
     std::string s;
     char b[3];
-    for (uint8_t x : a) {
+    for (uint8_t x : bytes) {
         std::snprintf(b, sizeof b, "%02x", x);
         s += b;
     }
     return s;
 }
-
-std::string HexKey(const std::array<uint8_t, 16>& key) {
-    std::string s;
-    char b[3];
-    for (uint8_t x : key) {
-        std::snprintf(b, sizeof b, "%02x", x);
-        s += b;
-    }
-    return s;
-}
+std::string HexAddress(const kzsim::Address& a) { return Hex(a); }
+std::string HexKey(const std::array<uint8_t, 16>& key) { return Hex(key); }
 
 Scenario::Scenario(kzsim::Options options) : lib_(options) {}
 
@@ -154,22 +146,6 @@ std::string Scenario::Dump() const {
         out += " " + std::to_string(n.code) + "/" + std::to_string(n.param);
     out += "\nmodule received:";
     for (const auto& m : lib_.sim().Received()) out += " " + std::to_string(m.id);
-    const kzsim::LinkStats st = lib_.sim().Stats();
-    out += "\nmodule link: bad frames " + std::to_string(st.badFramesIn) + ", repeated " +
-           std::to_string(st.duplicatesIn) + ", resends " + std::to_string(st.resends) +
-           ", peer resets " + std::to_string(st.peerResets);
-    // The last frames on the line: time, direction, seq/ack, channel and id.
-    const auto wire = lib_.sim().Wire();
-    constexpr size_t kLastFrames = 40;
-    out += "\nlast frames:";
-    for (size_t i = wire.size() > kLastFrames ? wire.size() - kLastFrames : 0; i < wire.size(); ++i) {
-        const ParsedFrame p = ParseFrame(wire[i].bytes);
-        char line[96];
-        std::snprintf(line, sizeof line, "\n  %6u %s %s seq %u ack %u ch %u id %u", wire[i].tickMs,
-                      wire[i].fromHost ? "host  " : "module", p.valid ? "" : "(bad)", p.seq(),
-                      p.ack(), p.channel(), p.reliable() ? p.id() : 0);
-        out += line;
-    }
     return out;
 }
 
