@@ -5,7 +5,7 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 DEBIAN_PACKAGES := cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev pkg-config tshark
 
 .PHONY: all deps configure build test demo bench clean install test-asan test-tsan soak fuzz-deps fuzz-build fuzz-smoke fuzz \
-	win32-deps test-win32
+	win32-deps test-win32 mutation test-ratio
 
 all: build
 
@@ -139,5 +139,19 @@ test-win32: configure build-win32/CMakeCache.txt
 	cmake --build build-win32 -j$(JOBS)
 	ctest --test-dir build-win32 --output-on-failure
 
+# Mutation testing of src/ (not part of CI; see docs/testing.md): MUTANTS
+# faults sampled with SEED, each built in a scratch copy of the tree under
+# build-mutation/ against its folder's suite, then ALSO on its survivors.
+MUTANTS ?= 200
+SEED ?= 17
+ALSO ?= test_system
+mutation: | deps
+	nice -n 19 python3 tools/mutation/mutate.py --mutants $(MUTANTS) --seed $(SEED) \
+	  --also "$(ALSO)" --jobs $(JOBS) --workdir build-mutation
+
+# Non-blank lines of tests/ against src/, sim/, tools/ and include/.
+test-ratio:
+	@tools/mutation/test_ratio.sh
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-win32
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-win32 build-mutation

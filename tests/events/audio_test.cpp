@@ -3,6 +3,7 @@
 #include <cstring>
 #include <random>
 
+#include "channel/module_ids.h"
 #include "channel/requests.h"
 #include "events/audio.h"
 #include "events/calls.h"
@@ -84,7 +85,7 @@ protected:
     }
     std::vector<uint8_t> VendorPduIds() {
         std::vector<uint8_t> out;
-        for (auto& m : Sent(289)) out.push_back(m.bytes[15] == 0x31 ? m.bytes[19] : m.bytes[15]);
+        for (auto& m : Sent(kz::msgid::kAvrcpVendor)) out.push_back(m.bytes[15] == 0x31 ? m.bytes[19] : m.bytes[15]);
         return out;
     }
 };
@@ -257,7 +258,7 @@ TEST_F(AudioTest, MediaOpen_StatusOk_SendsPlayPressedAndReleased) {
     EXPECT_TRUE(recorder.Ids().empty());
     Feed(OnMediaOpenCfm, Msg(258, {0}));
     Feed(OnMediaOpenedInd, Msg(275, {}));
-    auto sent = Sent(288);
+    auto sent = Sent(kz::msgid::kAvrcpPassThrough);
     ASSERT_EQ(sent.size(), 4u);
     EXPECT_EQ(sent[0].bytes[9], 0);
     EXPECT_EQ(sent[0].bytes[10], 0x44);

@@ -200,7 +200,7 @@ TEST_F(ConnectionTest, ConnectCfm_ReportsThePhonesRecordAndPostsItsSlot) {
 
 TEST_F(ConnectionTest, ModuleReady_ForgetsRequestsTheOldModuleNeverConfirmed) {
     g_bCfmForTheLastREQ = 0;
-    g_vCmdList.push_back(new CmdRecord{});
+    g_vCmdList.push_back(std::make_unique<CmdRecord>());
     Feed(OnModuleReady, Msg(48, {0, 1, 2, 3, 4}));
     EXPECT_EQ(g_bCfmForTheLastREQ, 1);
     EXPECT_EQ(CmdListSize(), 0u);
