@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "channel/command_queue.h"
-#include "channel/module_ids.h"
 #include "channel/requests.h"
 #include "events/audio.h"
 #include "events/calls.h"
