@@ -2,7 +2,6 @@
 // package, used by the example host both ways, which then runs against
 // `kztarn simulate` until the module reports ready.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,31 +20,6 @@ int Shell(const std::string& command) {
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
-
-// `kztarn simulate` in the background, from the installed tree.
-class Simulator {
-public:
-    Simulator(const std::string& program, const std::string& pathFile) {
-        pid_ = fork();
-        if (pid_ == 0) {
-            freopen("/dev/null", "r", stdin);
-            freopen("/dev/null", "w", stdout);
-            execl(program.c_str(), program.c_str(), "simulate", "--quiet", "--path-file", pathFile.c_str(),
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        kztest::PollUntil([&] { return static_cast<bool>(std::ifstream(pathFile) >> path_); }, 2000);
-    }
-    ~Simulator() {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    int pid_ = -1;
-    std::string path_;
-};
 
 TEST(Install_ExampleHost, BuildsBothWaysAndSeesTheDeviceReady) {
     // The example is built as a user would, without sanitizers, and cannot
@@ -78,9 +52,11 @@ TEST(Install_ExampleHost, BuildsBothWaysAndSeesTheDeviceReady) {
         // A module per host: a module whose link is up waits for the host,
         // and a starting host waits for the module.
         std::remove(dir.File("sim-path").c_str());
-        Simulator sim(prefix + "/bin/kztarn", dir.File("sim-path"));
-        ASSERT_FALSE(sim.path().empty());
-        const std::string env = "KZ_TARN_COM3=" + sim.path() + " KZ_TARN_ROOT=" + dir.File("root") + " ";
+        PtyProcess sim(prefix + "/bin/kztarn", {"simulate", "--quiet", "--path-file", dir.File("sim-path")});
+        std::string port;
+        ASSERT_TRUE(kztest::PollUntil([&] { return static_cast<bool>(std::ifstream(dir.File("sim-path")) >> port); },
+                                      5000));
+        const std::string env = "KZ_TARN_COM3=" + port + " KZ_TARN_ROOT=" + dir.File("root") + " ";
         EXPECT_EQ(Shell(env + dir.File(host) + " --until-ready 10 >" + dir.File("host.out") + " 2>&1"), 0)
             << host << ": " << std::ifstream(dir.File("host.out")).rdbuf();
         std::stringstream out;
