@@ -10,7 +10,6 @@ namespace kz {
 
 namespace {
 
-constexpr unsigned char kDelete = 0x7F;
 // Room for a conversion to UTF-8: at most four bytes per byte, and a few for
 // the closing bytes of a character set with shift states.
 constexpr size_t kUtf8BytesPerByte = 4;
@@ -65,20 +64,15 @@ bool IsUtf8Name(std::string_view charset) {
 
 }  // namespace
 
-bool IsControlByte(char ch) {
-    auto c = static_cast<unsigned char>(ch);
-    return c < 0x20 || c == kDelete;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Upper(x) == Upper(y); });
-}
-
+// Only where the first byte matches is the rest compared.
 bool ContainsNoCase(std::string_view text, std::string_view part) {
-    return std::search(text.begin(), text.end(), part.begin(), part.end(),
-                       [](char x, char y) { return Upper(x) == Upper(y); }) != text.end() ||
-           part.empty();
+    if (part.empty()) return true;
+    const char first = Upper(part[0]);
+    for (size_t i = 0; i + part.size() <= text.size(); ++i) {
+        if (Upper(text[i]) == first && EqualsNoCase(text.substr(i + 1, part.size() - 1), part.substr(1)))
+            return true;
+    }
+    return false;
 }
 
 std::string ToUtf8(std::string_view bytes, std::string_view charset) {

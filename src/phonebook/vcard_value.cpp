@@ -125,11 +125,13 @@ size_t DecodeQuotedPrintable(const char* in, char* out, size_t length) {
 }
 
 std::string DecodeName(std::string_view params, std::string_view value, bool structured) {
-    std::string bytes(value);
+    std::string bytes;
     if (ContainsNoCase(params, kQuotedPrintable)) {
-        std::string decoded(value.size() + 1, '\0');
-        decoded.resize(DecodeQuotedPrintable(value.data(), decoded.data(), value.size()));
-        bytes = decoded.c_str();   // a broken escape's 0 byte ends the text
+        bytes.resize(value.size() + 1);
+        DecodeQuotedPrintable(value.data(), bytes.data(), value.size());   // NUL-terminated
+        bytes.resize(std::strlen(bytes.c_str()));   // a broken escape's 0 byte ends the text
+    } else {
+        bytes.assign(value);
     }
     // Converted before the components are split: in some character sets a
     // backslash byte is part of a character.
