@@ -64,13 +64,16 @@ bool IsUtf8Name(std::string_view charset) {
 
 }  // namespace
 
-// Only where the first byte matches is the rest compared.
+// Only where the first byte matches (in either case) is the rest compared.
 bool ContainsNoCase(std::string_view text, std::string_view part) {
     if (part.empty()) return true;
-    const char first = Upper(part[0]);
-    for (size_t i = 0; i + part.size() <= text.size(); ++i) {
-        if (Upper(text[i]) == first && EqualsNoCase(text.substr(i + 1, part.size() - 1), part.substr(1)))
-            return true;
+    if (part.size() > text.size()) return false;
+    const char upper = Upper(part[0]);
+    const char lower = upper >= 'A' && upper <= 'Z' ? char(upper - 'A' + 'a') : upper;
+    const std::string_view rest = part.substr(1);
+    const char* const last = text.data() + (text.size() - part.size());
+    for (const char* p = text.data(); p <= last; ++p) {
+        if ((*p == upper || *p == lower) && EqualsNoCase({p + 1, rest.size()}, rest)) return true;
     }
     return false;
 }

@@ -138,6 +138,7 @@ std::string DecodeName(std::string_view params, std::string_view value, bool str
     std::string text = ToUtf8(bytes, ParamValue(params, kCharsetKey));
     KZ_TRACE("szTemBuff = %.*s", int(value.size()), value.data());
     std::string name;
+    name.reserve(text.size() + 1);   // components and their spaces never make it longer
     for (size_t from = 0;;) {
         size_t end = structured ? ComponentEnd(text, from) : text.size();
         AppendComponent(name, std::string_view(text).substr(from, end - from));
