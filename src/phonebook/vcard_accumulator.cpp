@@ -35,10 +35,17 @@ size_t ValueRunEnd(std::string_view text, size_t from) {
     return from + span;
 }
 
+// The bytes that end a run of parameters: one table look-up per byte.
+struct ParamStops {
+    bool stop[256] = {};
+    constexpr ParamStops() { stop[uint8_t('\r')] = stop[uint8_t('\n')] = stop[uint8_t(':')] = true; }
+};
+constexpr ParamStops kParamStops;
+
 // The first line end or ':' at or after from (or the text's end).
 size_t ParamRunEnd(std::string_view text, size_t from) {
     size_t end = from;
-    while (end < text.size() && !IsLineEnd(text[end]) && text[end] != ':') ++end;
+    while (end < text.size() && !kParamStops.stop[static_cast<uint8_t>(text[end])]) ++end;
     return end;
 }
 

@@ -46,14 +46,15 @@ std::string ValidUtf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     while (!text.empty()) {
-        size_t n = CharLength(text);
-        if (n == 0) {
+        // Well-formed characters are copied as one run up to the next bad byte.
+        size_t run = 0;
+        for (size_t n; run < text.size() && (n = CharLength(text.substr(run))) != 0;) run += n;
+        out.append(text.substr(0, run));
+        text.remove_prefix(run);
+        if (!text.empty()) {
             out += kUtf8Replacement;
-            n = 1;
-        } else {
-            out.append(text.substr(0, n));
+            text.remove_prefix(1);
         }
-        text.remove_prefix(n);
     }
     return out;
 }
