@@ -88,6 +88,17 @@ void AppendComponent(std::string& name, std::string_view part) {
     const size_t before = name.size();
     if (before != 0) name += ' ';
     const size_t start = name.size();
+    // Most components hold no escape and no control byte: only the spaces at
+    // either end go, and the rest is copied whole.
+    if (std::none_of(part.begin(), part.end(), [](char c) { return c == kEscape || IsControlByte(c); })) {
+        const size_t first = part.find_first_not_of(' ');
+        if (first == std::string_view::npos) {
+            name.resize(before);
+        } else {
+            name.append(part.substr(first, part.find_last_not_of(' ') + 1 - first));
+        }
+        return;
+    }
     const auto put = [&](char c) {
         bool atStart = name.size() == start;
         if (!IsControlByte(c)) {
