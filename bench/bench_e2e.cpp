@@ -362,7 +362,7 @@ int RunDownload(size_t contacts) {
         uint32_t last = 0;
         size_t pulls = 0;
         for (const auto& m : sim.Received()) {
-            if (m.id != 0x0200) continue;
+            if (m.id != kz::msgid::kPbapPull) continue;
             if (pulls++ % 50 == 0) {
                 std::fprintf(stderr, "pull %zu at %u ms (+%u)\n", pulls, m.tickMs, m.tickMs - last);
                 last = m.tickMs;

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "bench_util.h"
-#include "link/bcsp_codec.h"
 #include "link/bcsp_link.h"
+#include "link/bcsp_packet.h"
 #include "link/serial_port.h"
 
 namespace {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "channel/module_ids.h"
+#include "channel/module_message.h"
 #include "kz_platform.h"
 #include "phone.h"
 #include "vcard_writer.h"
@@ -95,22 +97,13 @@ inline std::string VCardText(const std::vector<kzsim::Contact>& contacts,
     return text;
 }
 
-// Phonebook data indications (IND 529): length in words, 0x55, class 2, id
-// 0x0211, text length big-endian at bytes 6-7, text from byte 8.
+// Phonebook data indications: text length big-endian at bytes 6-7, text from byte 8.
 inline std::vector<std::vector<uint8_t>> VCardIndications(const std::string& text, size_t chunk) {
-    constexpr uint16_t kPbapDataInd = 0x0211;
-    constexpr uint8_t kMarker = 0x55;
     constexpr uint8_t kClassInd = 2;
     std::vector<std::vector<uint8_t>> out;
     for (const std::string& piece : kzsim::CutText(text, chunk)) {
         std::vector<uint8_t> m(8 + piece.size() + (piece.size() & 1), 0);
-        const size_t words = m.size() / 2;
-        m[0] = static_cast<uint8_t>(words & 0xFF);
-        m[1] = static_cast<uint8_t>(words >> 8);
-        m[2] = kMarker;
-        m[3] = kClassInd;
-        m[4] = static_cast<uint8_t>(kPbapDataInd & 0xFF);
-        m[5] = static_cast<uint8_t>(kPbapDataInd >> 8);
+        kz::msg::WriteHead(m.data(), m.size(), kClassInd, kz::msgid::kPbapData);
         m[6] = static_cast<uint8_t>(piece.size() >> 8);
         m[7] = static_cast<uint8_t>(piece.size() & 0xFF);
         std::copy(piece.begin(), piece.end(), m.begin() + 8);

@@ -12,7 +12,7 @@
 #include "KZ_Tarn.h"
 #include "channel/command_queue.h"
 #include "kz_platform.h"
-#include "link/bcsp_codec.h"
+#include "link/bcsp_packet.h"
 #include "link/bcsp_protocol.h"
 #include "support/test_support.h"
 

@@ -21,12 +21,14 @@
 
 #include "frame_collector.h"
 #include "line_model.h"
-#include "message_ids.h"
+#include "channel/module_ids.h"
 #include "phone.h"
 #include "sim_link.h"
 #include "sim_protocol.h"
 
 namespace kzsim {
+
+namespace msgid = kz::msgid;
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -157,14 +159,14 @@ struct ModuleSimulator::Impl : Outbox {
 
     bool IsResponse(const std::vector<uint8_t>& m) const {
         return m.size() == kResSize && m[3] == kClassReq2 &&
-               (IsIndicationId(MessageId(m)) || sentIndications.count(MessageId(m)) != 0);
+               (msgid::TakesRes(MessageId(m)) || sentIndications.count(MessageId(m)) != 0);
     }
 
     void ModuleReadyLocked() {
         const uint8_t* v = options.version;
         const std::vector<uint8_t> params{0, v[0], v[1], v[2], v[3]};
-        sentIndications.insert(kIndModuleReady);
-        QueueLocked(BuildModuleMessage(kIndModuleReady, kClassReq2, params));
+        sentIndications.insert(msgid::kModuleReady);
+        QueueLocked(BuildModuleMessage(msgid::kModuleReady, kClassReq2, params));
     }
 
     // ---- the thread ----
@@ -286,7 +288,7 @@ void ModuleSimulator::Impl::HandleMessage(const ReceivedMessage& m) {
         return;
     }
     const bool handled = phone.OnRequest(m.id, m.bytes);
-    if (!handled && !IsIndicationReply(m.id)) {
+    if (!handled && !msgid::TakesReply(m.id)) {
         Confirm(m.id, 0, {});
     }
 }

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 
-#include "message_ids.h"
+#include "channel/module_ids.h"
 #include "phone_state.h"
 
 namespace kzsim {
+
+namespace msgid = kz::msgid;
 namespace {
 
 constexpr uint8_t kStatusOk = 0;
@@ -63,26 +65,26 @@ void Phone::State::ResetRuntime() {
 
 bool Phone::State::Handle(uint16_t id, const Bytes& m, Outbox& out) {
     switch (id) {
-    case kReqRemoteName: RemoteName(m, out); return true;
-    case kReqInquiry: Inquiry(out); return true;
-    case kReqConnectProfile: Connect(m, out); return true;
-    case kReqDisconnectProfile: Disconnect(m, out); return true;
-    case kReqAudioToHandsfree:
-    case kReqAudioToPhone: AudioTransfer(id, out); return true;
-    case kReqSdpQuery: SdpQuery(out); return true;
-    case kReqAnswer: Answer(m, out); return true;
-    case kReqDial: Dial(m, out); return true;
-    case kReqCurrentCalls: CurrentCalls(out); return true;
-    case kReqCallHold: CallHold(m, out); return true;
-    case kReqMediaOpen:
-    case kReqMediaClose: MediaOpen(id, out); return true;
-    case kReqAvrcpPassThrough: PassThrough(m, out); return true;
-    case kReqAvrcpVendor: Vendor(m, out); return true;
-    case kReqPbapPull: Pull(m, out); return true;
-    case kIndLinkKeyRequest: LinkKeyReply(m, out); return true;
-    case kIndPinRequest: PinReply(m, out); return true;
-    case kIndAuthorise: AuthoriseReply(m, out); return true;
-    case kIndPbapData: Continue(m, out); return true;
+    case msgid::kRemoteName: RemoteName(m, out); return true;
+    case msgid::kInquiry: Inquiry(out); return true;
+    case msgid::kConnectProfile: Connect(m, out); return true;
+    case msgid::kDisconnectProfile: Disconnect(m, out); return true;
+    case msgid::kAudioToHandsfree:
+    case msgid::kAudioToPhone: AudioTransfer(id, out); return true;
+    case msgid::kSdpQuery: SdpQuery(out); return true;
+    case msgid::kAnswer: Answer(m, out); return true;
+    case msgid::kDial: Dial(m, out); return true;
+    case msgid::kCurrentCalls: CurrentCalls(out); return true;
+    case msgid::kCallHold: CallHold(m, out); return true;
+    case msgid::kMediaOpen:
+    case msgid::kMediaClose: MediaOpen(id, out); return true;
+    case msgid::kAvrcpPassThrough: PassThrough(m, out); return true;
+    case msgid::kAvrcpVendor: Vendor(m, out); return true;
+    case msgid::kPbapPull: Pull(m, out); return true;
+    case msgid::kLinkKeyRequest: LinkKeyReply(m, out); return true;
+    case msgid::kPinRequest: PinReply(m, out); return true;
+    case msgid::kAuthorise: AuthoriseReply(m, out); return true;
+    case msgid::kPbapData: Continue(m, out); return true;
     default: return false;
     }
 }
@@ -106,7 +108,7 @@ void Phone::State::Connect(const Bytes& m, Outbox& out) {
         linkKey.reset();
     }
     if (target != address || !IsProfile(profile)) {
-        out.Confirm(kReqConnectProfile, kStatusPageTimeout,
+        out.Confirm(msgid::kConnectProfile, kStatusPageTimeout,
                     [&] { Bytes b(target.begin(), target.end()); b.push_back(profile); return b; }());
         return;
     }
@@ -114,7 +116,7 @@ void Phone::State::Connect(const Bytes& m, Outbox& out) {
         !IsConnected(Profile::Hfp)) {
         // The module asks the host for a stored key first, then for a PIN.
         step = SecurityStep::LinkKey;
-        out.Indication(kIndLinkKeyRequest, AddressBytes());
+        out.Indication(msgid::kLinkKeyRequest, AddressBytes());
         return;
     }
     ConfirmConnect(static_cast<Profile>(profile), kStatusOk, out);
@@ -126,7 +128,7 @@ void Phone::State::ConfirmConnect(Profile p, uint8_t status, Outbox& out) {
     if (status == kStatusOk && it != connectStatus.end()) status = it->second;
     Bytes extra = AddressBytes();
     extra.push_back(profile);
-    out.Confirm(kReqConnectProfile, status, extra);
+    out.Confirm(msgid::kConnectProfile, status, extra);
     if (status != kStatusOk) return;
     connected[profile] = true;
     if (p == Profile::Hfp) {
@@ -145,7 +147,7 @@ void Phone::State::Disconnect(const Bytes& m, Outbox& out) {
         mediaOpen = playing = false;
     }
     if (profile == static_cast<uint8_t>(Profile::Pbap)) pbap = PbapTransfer{};
-    out.Confirm(kReqDisconnectProfile, was ? kStatusOk : kStatusNotConnected, Bytes{profile});
+    out.Confirm(msgid::kDisconnectProfile, was ? kStatusOk : kStatusNotConnected, Bytes{profile});
 }
 
 void Phone::State::Connected(Profile p, Outbox& out) {
@@ -153,14 +155,14 @@ void Phone::State::Connected(Profile p, Outbox& out) {
     Bytes params{kStatusOk};
     params.insert(params.end(), address.begin(), address.end());
     params.push_back(static_cast<uint8_t>(p));
-    out.Indication(kIndProfileConnected, params);
+    out.Indication(msgid::kProfileConnected, params);
 }
 
 void Phone::State::Dropped(Profile p, uint8_t status, Outbox& out) {
     connected[static_cast<uint8_t>(p)] = false;
     if (p == Profile::A2dp) mediaOpen = playing = false;
     if (p == Profile::Pbap) pbap = PbapTransfer{};
-    out.Indication(kIndProfileDisconnected, Bytes{status, static_cast<uint8_t>(p)});
+    out.Indication(msgid::kProfileDisconnected, Bytes{status, static_cast<uint8_t>(p)});
 }
 
 // ---------------------------------------------------------------- security
@@ -184,7 +186,7 @@ void Phone::State::SendPinRequest(Outbox& out) {
     Bytes params = AddressBytes();
     PutBe16(params, name.size());
     Append(params, name);
-    out.Indication(kIndPinRequest, params);
+    out.Indication(msgid::kPinRequest, params);
 }
 
 void Phone::State::PinReply(const Bytes& m, Outbox& out) {
@@ -218,7 +220,7 @@ void Phone::State::SendPairingResult(uint8_t status, const std::array<uint8_t, 1
     params.push_back(0);   // bytes 13-14: key type and length, not read
     params.push_back(static_cast<uint8_t>(kKeySize));
     params.insert(params.end(), key.begin(), key.end());
-    out.Indication(kIndPairingResult, params);
+    out.Indication(msgid::kPairingResult, params);
 }
 
 void Phone::State::AuthoriseReply(const Bytes& m, Outbox& out) {
@@ -233,9 +235,9 @@ void Phone::State::AuthoriseReply(const Bytes& m, Outbox& out) {
 
 void Phone::State::Inquiry(Outbox& out) {
     for (const RemoteDevice& d : nearby) {
-        out.Indication(kIndInquiryResult, Bytes(d.address.begin(), d.address.end()));
+        out.Indication(msgid::kInquiryResult, Bytes(d.address.begin(), d.address.end()));
     }
-    out.Confirm(kReqInquiry, kStatusOk, {});
+    out.Confirm(msgid::kInquiry, kStatusOk, {});
 }
 
 void Phone::State::RemoteName(const Bytes& m, Outbox& out) {
@@ -247,12 +249,12 @@ void Phone::State::RemoteName(const Bytes& m, Outbox& out) {
     }
     Bytes extra(a.begin(), a.end());
     if (!found) {
-        out.Confirm(kReqRemoteName, kStatusPageTimeout, extra);
+        out.Confirm(msgid::kRemoteName, kStatusPageTimeout, extra);
         return;
     }
     PutBe16(extra, found->size());
     Append(extra, *found);
-    out.Confirm(kReqRemoteName, kStatusOk, extra);
+    out.Confirm(msgid::kRemoteName, kStatusOk, extra);
 }
 
 // ---------------------------------------------------------------- Phone API
@@ -316,7 +318,7 @@ void Phone::connectProfile(Profile p) {
             s.pendingService = kServiceHfp;
             Bytes params = s.AddressBytes();
             params.push_back(kServiceHfp);
-            out.Indication(kIndAuthorise, params);
+            out.Indication(msgid::kAuthorise, params);
             return;
         }
         s.Connected(p, out);
@@ -327,7 +329,7 @@ void Phone::disconnectProfile(Profile p, uint8_t status) {
 }
 
 void Phone::requestLinkKey() {
-    Do([](State& s, Outbox& out) { out.Indication(kIndLinkKeyRequest, s.AddressBytes()); });
+    Do([](State& s, Outbox& out) { out.Indication(msgid::kLinkKeyRequest, s.AddressBytes()); });
 }
 void Phone::requestPin() {
     Do([](State& s, Outbox& out) { s.SendPinRequest(out); });
@@ -336,7 +338,7 @@ void Phone::requestAuthorisation(uint8_t service) {
     Do([service](State& s, Outbox& out) {
         Bytes params = s.AddressBytes();
         params.push_back(service);
-        out.Indication(kIndAuthorise, params);
+        out.Indication(msgid::kAuthorise, params);
     });
 }
 void Phone::pairingResult(uint8_t status, const std::array<uint8_t, 16>& key) {

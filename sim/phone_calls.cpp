@@ -1,8 +1,10 @@
 // The phone model: calls, HFP indicators and call audio.
-#include "message_ids.h"
+#include "channel/module_ids.h"
 #include "phone_state.h"
 
 namespace kzsim {
+
+namespace msgid = kz::msgid;
 namespace {
 
 constexpr uint8_t kStatusOk = 0;
@@ -56,7 +58,7 @@ Bytes NumberParams(const std::string& number) {
 }  // namespace
 
 void Phone::State::Indicator(uint8_t which, uint8_t value, Outbox& out) {
-    out.Indication(kIndHfpIndicator, Bytes{which, value});
+    out.Indication(msgid::kHfpIndicator, Bytes{which, value});
 }
 
 void Phone::State::Ring(const std::string& number, Outbox& out) {
@@ -86,7 +88,7 @@ void Phone::State::BecomeActive(const std::string& number, Outbox& out) {
     if (wasActive) {
         Indicator(kIndicatorHeld, static_cast<uint8_t>(held), out);
     } else if (audioInCar) {
-        out.Indication(kIndCallAudioOn, Bytes{kStatusOk});
+        out.Indication(msgid::kCallAudioOn, Bytes{kStatusOk});
     }
 }
 
@@ -108,7 +110,7 @@ void Phone::State::EndCall(Outbox& out) {
     callActive = false;
     activeNumber.clear();
     if (audioInCar) {
-        out.Indication(kIndCallAudioOff, Bytes{kStatusOk});
+        out.Indication(msgid::kCallAudioOff, Bytes{kStatusOk});
     }
     Indicator(kIndicatorCall, 0, out);
 }
@@ -120,11 +122,11 @@ void Phone::State::Dial(const Bytes& m, Outbox& out) {
         number.push_back(static_cast<char>(m[kDialNumberAt + i]));
     }
     if (!IsConnected(Profile::Hfp) || callSetup != kSetupNone) {
-        out.Confirm(kReqDial, kStatusRefused, {});
+        out.Confirm(msgid::kDial, kStatusRefused, {});
         return;
     }
     dialled = number;
-    out.Confirm(kReqDial, kStatusOk, {});
+    out.Confirm(msgid::kDial, kStatusOk, {});
     setupNumber = number;
     callSetup = kSetupOutgoing;
     Indicator(kIndicatorSetup, kSetupOutgoing, out);
@@ -137,10 +139,10 @@ void Phone::State::Dial(const Bytes& m, Outbox& out) {
 
 void Phone::State::Answer(const Bytes& m, Outbox& out) {
     if (!IsConnected(Profile::Hfp)) {
-        out.Confirm(kReqAnswer, kStatusRefused, {});
+        out.Confirm(msgid::kAnswer, kStatusRefused, {});
         return;
     }
-    out.Confirm(kReqAnswer, kStatusOk, {});
+    out.Confirm(msgid::kAnswer, kStatusOk, {});
     if (ByteAt(m, kAnswerAt) == 0) {
         EndCall(out);
     } else if (callSetup == kSetupIncoming) {
@@ -153,24 +155,24 @@ void Phone::State::Answer(const Bytes& m, Outbox& out) {
 // or waiting call (the phone's caller-id lines).
 void Phone::State::CurrentCalls(Outbox& out) {
     const bool anyCall = callActive || callSetup != kSetupNone;
-    out.Confirm(kReqCurrentCalls, anyCall ? kCallInfoPresent : kStatusOk, {});
+    out.Confirm(msgid::kCurrentCalls, anyCall ? kCallInfoPresent : kStatusOk, {});
     uint8_t index = kFirstCallIndex;
     if (callActive) {
-        out.Indication(kIndCurrentCall, CurrentCallParams(index++, kCallStateActive, activeNumber));
+        out.Indication(msgid::kCurrentCall, CurrentCallParams(index++, kCallStateActive, activeNumber));
     }
     if (held != 0) {
-        out.Indication(kIndCurrentCall, CurrentCallParams(index, kCallStateHeld, heldNumber));
+        out.Indication(msgid::kCurrentCall, CurrentCallParams(index, kCallStateHeld, heldNumber));
     }
     if (callSetup == kSetupIncoming && !callActive && !setupNumberSent && !setupNumber.empty()) {
         setupNumberSent = true;
-        out.Indication(kIndCallSetupNumber, NumberParams(setupNumber));
+        out.Indication(msgid::kCallSetupNumber, NumberParams(setupNumber));
     } else if (callSetup == kSetupIncoming && callActive && !waitingNumber.empty()) {
-        out.Indication(kIndWaitingNumber, NumberParams(waitingNumber));
+        out.Indication(msgid::kWaitingNumber, NumberParams(waitingNumber));
     }
 }
 
 void Phone::State::CallHold(const Bytes& m, Outbox& out) {
-    out.Confirm(kReqCallHold, kStatusOk, {});
+    out.Confirm(msgid::kCallHold, kStatusOk, {});
     const uint8_t code = ByteAt(m, kHoldCodeAt);
     const bool waiting = callActive && callSetup == kSetupIncoming;
     if (code == kHoldReleaseOther) {
@@ -213,7 +215,7 @@ void Phone::State::AudioTransfer(uint16_t id, Outbox& out) {
         out.Confirm(id, kStatusRefused, {});
         return;
     }
-    audioInCar = (id == kReqAudioToHandsfree);
+    audioInCar = (id == msgid::kAudioToHandsfree);
     out.Confirm(id, kStatusOk, {});
 }
 
@@ -268,13 +270,13 @@ void Phone::indicator(uint8_t which, uint8_t value) {
 void Phone::callAudio(bool inCar) {
     Do([inCar](State& s, Outbox& out) {
         s.audioInCar = inCar;
-        out.Indication(inCar ? kIndCallAudioOn : kIndCallAudioOff, Bytes{kStatusOk});
+        out.Indication(inCar ? msgid::kCallAudioOn : msgid::kCallAudioOff, Bytes{kStatusOk});
     });
 }
 // IND 277 byte 6 says whether the microphone is on (1) or muted (0); the host
 // reports it as is (notification 87: 1 unmuted, 0 muted).
 void Phone::micMute(bool muted) {
-    Do([muted](State&, Outbox& out) { out.Indication(kIndMicMute, Bytes{muted ? uint8_t{0} : uint8_t{1}}); });
+    Do([muted](State&, Outbox& out) { out.Indication(msgid::kMicMute, Bytes{muted ? uint8_t{0} : uint8_t{1}}); });
 }
 bool Phone::callActive() const {
     std::lock_guard<std::mutex> lock(mutex_);

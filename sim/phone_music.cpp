@@ -2,10 +2,12 @@
 // vendor-dependent commands (notifications, element attributes).
 #include <algorithm>
 
-#include "message_ids.h"
+#include "channel/module_ids.h"
 #include "phone_state.h"
 
 namespace kzsim {
+
+namespace msgid = kz::msgid;
 namespace {
 
 constexpr uint8_t kStatusOk = 0;
@@ -63,7 +65,7 @@ void PutAttribute(Bytes& b, uint8_t id, const std::string& value) {
 }  // namespace
 
 void Phone::State::MediaOpen(uint16_t id, Outbox& out) {
-    if (id == kReqMediaClose) {
+    if (id == msgid::kMediaClose) {
         mediaOpen = playing = false;
         out.Confirm(id, kStatusOk, {});
         return;
@@ -77,18 +79,18 @@ void Phone::State::MediaOpen(uint16_t id, Outbox& out) {
 }
 
 void Phone::State::SdpQuery(Outbox& out) {
-    out.Confirm(kReqSdpQuery, kStatusOk, {});
+    out.Confirm(msgid::kSdpQuery, kStatusOk, {});
     Bytes params{kServiceAvrcp};
     PutBe16(params, avrcpVersion);
-    out.Indication(kIndSdpRecord, params);
+    out.Indication(msgid::kSdpRecord, params);
 }
 
 void Phone::State::PassThrough(const Bytes& m, Outbox& out) {
     if (!IsConnected(Profile::A2dp) && !IsConnected(Profile::Avrcp)) {
-        out.Confirm(kReqAvrcpPassThrough, kStatusRefused, {});
+        out.Confirm(msgid::kAvrcpPassThrough, kStatusRefused, {});
         return;
     }
-    out.Confirm(kReqAvrcpPassThrough, kStatusOk, {});
+    out.Confirm(msgid::kAvrcpPassThrough, kStatusOk, {});
     if (ByteAt(m, kPassStateAt) != kReleased) {
         return;   // the phone acts when the button is released
     }
@@ -113,10 +115,10 @@ void Phone::State::PassThrough(const Bytes& m, Outbox& out) {
 
 void Phone::State::Vendor(const Bytes& m, Outbox& out) {
     if (avrcpVersion < kAvrcpMetadataVersion) {
-        out.Confirm(kReqAvrcpVendor, kStatusNotImplemented, {});
+        out.Confirm(msgid::kAvrcpVendor, kStatusNotImplemented, {});
         return;
     }
-    out.Confirm(kReqAvrcpVendor, kStatusOk, {});
+    out.Confirm(msgid::kAvrcpVendor, kStatusOk, {});
     const uint8_t pdu = ByteAt(m, kPduAt);
     if (pdu == kPduRegisterNotification) {
         const uint8_t event = ByteAt(m, kPduEventAt);
@@ -136,14 +138,14 @@ void Phone::State::StartStream(Outbox& out) {
     if (playing) return;
     playing = true;
     mediaOpen = true;
-    out.Indication(kIndStreamStarted, Bytes{kStatusOk});
+    out.Indication(msgid::kStreamStarted, Bytes{kStatusOk});
     if (notifyPlayStatus) SendPlayStatus(false, out);
 }
 
 void Phone::State::SuspendStream(Outbox& out) {
     if (!playing) return;
     playing = false;
-    out.Indication(kIndStreamSuspended, Bytes{kStatusOk});
+    out.Indication(msgid::kStreamSuspended, Bytes{kStatusOk});
     if (notifyPlayStatus) SendPlayStatus(false, out);
 }
 
@@ -162,11 +164,11 @@ void Phone::State::SendDepend(uint8_t type, const Bytes& pdu, Outbox& out) {
         const size_t n = std::min(step, pdu.size() - at);
         Bytes header{type};
         PutBe16(header, pdu.size());
-        out.Indication(kIndDependHeader, header);
+        out.Indication(msgid::kDependHeader, header);
         Bytes data{0, static_cast<uint8_t>(n)};
         data.insert(data.end(), pdu.begin() + static_cast<long>(at),
                     pdu.begin() + static_cast<long>(at + n));
-        out.Indication(kIndDependData, data);
+        out.Indication(msgid::kDependData, data);
     }
 }
 
@@ -218,13 +220,13 @@ void Phone::setAttributeFragment(size_t bytes) {
 void Phone::openMedia() {
     Do([](State& s, Outbox& out) {
         s.mediaOpen = true;
-        out.Indication(kIndMediaOpened, Bytes{kStatusOk});
+        out.Indication(msgid::kMediaOpened, Bytes{kStatusOk});
     });
 }
 void Phone::closeMedia() {
     Do([](State& s, Outbox& out) {
         s.mediaOpen = s.playing = false;
-        out.Indication(kIndMediaClosed, Bytes{kStatusOk});
+        out.Indication(msgid::kMediaClosed, Bytes{kStatusOk});
     });
 }
 void Phone::play() {

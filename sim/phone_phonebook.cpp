@@ -2,11 +2,13 @@
 // complete).
 #include <algorithm>
 
-#include "message_ids.h"
+#include "channel/module_ids.h"
 #include "phone_state.h"
 #include "vcard_writer.h"
 
 namespace kzsim {
+
+namespace msgid = kz::msgid;
 namespace {
 
 constexpr uint8_t kStatusOk = 0;
@@ -55,17 +57,17 @@ void Phone::State::Pull(const Bytes& m, Outbox& out) {
     const size_t count = GetBe16(m, kPullCountAt);
     const size_t start = GetBe16(m, kPullStartAt);
     if (!IsConnected(Profile::Pbap)) {
-        out.Confirm(kReqPbapPull, kStatusRefused, Bytes{0, 0});
+        out.Confirm(msgid::kPbapPull, kStatusRefused, Bytes{0, 0});
         return;
     }
     if (!ValidType(rawType)) {
-        out.Confirm(kReqPbapPull, kStatusBadType, Bytes{0, 0});
+        out.Confirm(msgid::kPbapPull, kStatusBadType, Bytes{0, 0});
         return;
     }
     const ListType type = static_cast<ListType>(rawType);
     Bytes size;
     PutBe16(size, ListSize(type));
-    out.Confirm(kReqPbapPull, kStatusOk, size);
+    out.Confirm(msgid::kPbapPull, kStatusOk, size);
 
     if (count == 0) {
         // A phone whose list changes after it reported the size.
@@ -77,7 +79,7 @@ void Phone::State::Pull(const Bytes& m, Outbox& out) {
             else if (type == ListType::Phonebook) drop(contacts);
             else drop(callLists[type]);
         }
-        out.Indication(kIndPbapComplete, Bytes{kStatusOk});
+        out.Indication(msgid::kPbapComplete, Bytes{kStatusOk});
         return;
     }
     std::string text;
@@ -92,7 +94,7 @@ void Phone::State::Pull(const Bytes& m, Outbox& out) {
 void Phone::State::SendNextChunk(Outbox& out) {
     if (pbap.chunks.empty()) {
         pbap.waitingForContinue = false;
-        out.Indication(kIndPbapComplete, Bytes{kStatusOk});
+        out.Indication(msgid::kPbapComplete, Bytes{kStatusOk});
         return;
     }
     const std::string chunk = std::move(pbap.chunks.front());
@@ -101,7 +103,7 @@ void Phone::State::SendNextChunk(Outbox& out) {
     PutBe16(params, chunk.size());
     Append(params, chunk);
     pbap.waitingForContinue = true;
-    out.Indication(kIndPbapData, params);
+    out.Indication(msgid::kPbapData, params);
 }
 
 void Phone::State::Continue(const Bytes& m, Outbox& out) {

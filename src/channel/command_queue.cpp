@@ -5,24 +5,24 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "channel/module_message.h"
-#include "frame/sync_objects.h"
-#include "frame/trace.h"
-#include "link/bcsp_codec.h"
+#include "core/sync_objects.h"
+#include "core/trace.h"
 #include "link/bcsp_link.h"
+#include "link/bcsp_packet.h"
 
 namespace kz {
 
-std::list<CmdRecord*> g_vCmdList;
-std::atomic<uint8_t> g_bCfmForTheLastREQ{1};
+std::list<std::unique_ptr<CmdRecord>> g_vCmdList;
 
 namespace {
 
-std::atomic<SubmitTap> g_submitTap{nullptr};
+std::atomic<SubmitTap> submitTap{nullptr};
 // When the request now awaiting its confirmation went out.
-std::atomic<uint32_t> g_nRequestSentTick{0};
-std::atomic<uint32_t> g_nConfirmationTimeoutMs{kConfirmationTimeoutMs};
+std::atomic<uint32_t> requestSentTick{0};
+std::atomic<uint32_t> confirmationTimeoutMs{kConfirmationTimeoutMs};
 
 constexpr uint32_t kLengthMask = 0xFF;   // the packet builder takes 8 bits
 
@@ -46,35 +46,46 @@ void SendRequest(const uint8_t header[4], const uint8_t* payload, uint32_t lengt
 // "MUTEX_LIST_SEND", so a concurrent clear never frees it under us). A
 // record queued longer ago than the link's delivery bound is dropped for
 // good: the user gave up on it.
-CmdRecord* PopFront() {
+std::unique_ptr<CmdRecord> PopFront() {
     NamedLock list(g_hMutexListSend, "MUTEX_LIST_SEND");
     const uint32_t now = KzGetTickCount();
     while (!g_vCmdList.empty()) {
-        CmdRecord* r = g_vCmdList.front();
+        std::unique_ptr<CmdRecord> r = std::move(g_vCmdList.front());
         g_vCmdList.pop_front();
         if (!DeliveryExpired(r->queuedTick, DeliveryBoundMs(), now)) return r;
         KZ_TRACE("queued request %02x-%02x dropped for good: waited past its bound\n", r->payload[5],
                  r->payload[4]);
         ++g_LinkCounters.droppedForGood;
-        delete r;
     }
     return nullptr;
 }
 
 // Caller holds "MUTEX_SEND".
-void SendRecord(CmdRecord* r) {
+void SendRecord(std::unique_ptr<CmdRecord> r) {
     g_bCfmForTheLastREQ = 0;
-    g_nRequestSentTick = KzGetTickCount();
+    requestSentTick = KzGetTickCount();
     KZ_TRACE("SendNextCmd... -------------Send Req Cmd...: %02x-%02x\r", r->payload[5],
              r->payload[4]);
     SendRequest(r->header, r->payload, r->length, r->queuedTick);
-    delete r;
 }
 
 void SendNextLocked();
 
-CmdRecord* MakeRecord(const uint8_t header[4], const uint8_t* payload, uint32_t length) {
-    auto* r = new (std::nothrow) CmdRecord;
+// Caller holds "MUTEX_LIST_SEND". A list node that cannot be had loses the
+// request, as when the record itself cannot be made.
+bool PushWithoutThrowing(std::unique_ptr<CmdRecord> r, bool front) {
+    try {
+        if (front) g_vCmdList.push_front(std::move(r));
+        else g_vCmdList.push_back(std::move(r));
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+std::unique_ptr<CmdRecord> MakeRecord(const uint8_t header[4], const uint8_t* payload,
+                                      uint32_t length) {
+    std::unique_ptr<CmdRecord> r(new (std::nothrow) CmdRecord);
     if (r == nullptr) return nullptr;
     std::memset(r->payload, 0, sizeof r->payload);
     std::memcpy(r->header, header, sizeof r->header);
@@ -86,20 +97,19 @@ CmdRecord* MakeRecord(const uint8_t header[4], const uint8_t* payload, uint32_t 
 
 // Caller holds "MUTEX_SEND". False when the record cannot be made.
 bool Append(const uint8_t header[4], const uint8_t* payload, uint32_t length) {
-    CmdRecord* r = MakeRecord(header, payload, length);
+    std::unique_ptr<CmdRecord> r = MakeRecord(header, payload, length);
     if (r == nullptr) return false;
     NamedLock list(g_hMutexListSend, "MUTEX_LIST_SEND");
-    g_vCmdList.push_back(r);
-    return true;
+    return PushWithoutThrowing(std::move(r), /*front=*/false);
 }
 
 }  // namespace
 
-void SetSubmitTapForTest(SubmitTap tap) { g_submitTap = tap; }
+void SetSubmitTapForTest(SubmitTap tap) { submitTap = tap; }
 
 void SubmitPacket(const uint8_t header[4], const uint8_t* payload, uint32_t length, uint32_t mode) {
     if (header == nullptr || (payload == nullptr && length != 0)) return;
-    if (SubmitTap tap = g_submitTap.load()) {
+    if (SubmitTap tap = submitTap.load()) {
         tap(header, payload, length, mode);
         return;
     }
@@ -123,7 +133,7 @@ void SubmitPacket(const uint8_t header[4], const uint8_t* payload, uint32_t leng
         // thread, woken by the packet, then sees a request awaiting its
         // confirmation and watches for it.
         g_bCfmForTheLastREQ = 0;
-        g_nRequestSentTick = KzGetTickCount();
+        requestSentTick = KzGetTickCount();
         SendRequest(header, payload, length);
         return;
     }
@@ -133,7 +143,7 @@ void SubmitPacket(const uint8_t header[4], const uint8_t* payload, uint32_t leng
     }
     // Requests left waiting while the channel became free go first.
     if (channelFree) {
-        if (CmdRecord* r = PopFront()) SendRecord(r);
+        if (std::unique_ptr<CmdRecord> r = PopFront()) SendRecord(std::move(r));
     }
 }
 
@@ -150,8 +160,8 @@ void SendNextCmdIf(bool whileConfirmed) {
 namespace {
 void SendNextLocked() {
     KZ_TRACE("SendNextCmd... g_vCmdList size = %d", static_cast<int>(CmdListSize()));
-    if (CmdRecord* r = PopFront()) {
-        SendRecord(r);
+    if (std::unique_ptr<CmdRecord> r = PopFront()) {
+        SendRecord(std::move(r));
     } else {
         g_bCfmForTheLastREQ = 1;
     }
@@ -160,32 +170,35 @@ void SendNextLocked() {
 
 void ReturnToQueueFront(const uint8_t header[4], const uint8_t* payload, uint32_t length,
                         uint32_t queuedTick) {
-    CmdRecord* r = MakeRecord(header, payload, length);
-    if (r == nullptr) {
-        KZ_TRACE("ReturnToQueueFront: no memory, request dropped\n");
-        return;
-    }
-    r->queuedTick = queuedTick;
+    std::unique_ptr<CmdRecord> r = MakeRecord(header, payload, length);
+    if (r != nullptr) r->queuedTick = queuedTick;
     NamedLock list(g_hMutexListSend, "MUTEX_LIST_SEND");
-    g_vCmdList.push_front(r);
+    if (r == nullptr || !PushWithoutThrowing(std::move(r), /*front=*/true))
+        KZ_TRACE("ReturnToQueueFront: no memory, request dropped\n");
 }
 
 void AwaitConfirmationAgain() {
     g_bCfmForTheLastREQ = 0;
-    g_nRequestSentTick = KzGetTickCount();
+    requestSentTick = KzGetTickCount();
 }
 
 void SetConfirmationTimeoutForTest(uint32_t ms) {
-    g_nConfirmationTimeoutMs = ms != 0 ? ms : kConfirmationTimeoutMs;
+    confirmationTimeoutMs = ms != 0 ? ms : kConfirmationTimeoutMs;
 }
 
-uint32_t ConfirmationTimeoutMs() { return g_nConfirmationTimeoutMs; }
+uint32_t ConfirmationTimeoutMs() { return confirmationTimeoutMs; }
+
+uint32_t ConfirmationPollMs() {
+    constexpr uint32_t kMinPollMs = 50, kMaxPollMs = 1000, kPollsPerTimeout = 4;
+    const uint32_t ms = ConfirmationTimeoutMs() / kPollsPerTimeout;
+    return ms < kMinPollMs ? kMinPollMs : ms > kMaxPollMs ? kMaxPollMs : ms;
+}
 
 bool PassOverUnconfirmed() {
     NamedLock send(g_hMutexSend, "MUTEX_SEND");
     if (g_bCfmForTheLastREQ.load() || ubcsp_config.awaiting_ack.load()) return false;
-    if (KzGetTickCount() - g_nRequestSentTick.load() < g_nConfirmationTimeoutMs.load()) return false;
-    KZ_TRACE("No confirmation for %u ms, passing over the request\n", g_nConfirmationTimeoutMs.load());
+    if (KzGetTickCount() - requestSentTick.load() < confirmationTimeoutMs.load()) return false;
+    KZ_TRACE("No confirmation for %u ms, passing over the request\n", confirmationTimeoutMs.load());
     ++g_LinkCounters.unconfirmedPassedOver;
     SendNextLocked();
     return true;
@@ -193,7 +206,6 @@ bool PassOverUnconfirmed() {
 
 void ClearCmdList() {
     NamedLock list(g_hMutexListSend, "MUTEX_LIST_SEND");
-    for (CmdRecord* r : g_vCmdList) delete r;
     g_vCmdList.clear();
 }
 
@@ -205,8 +217,8 @@ size_t CmdListSize() {
 void ResetCommandQueue() {
     ClearCmdList();
     g_bCfmForTheLastREQ = 1;
-    g_submitTap = nullptr;
-    g_nConfirmationTimeoutMs = kConfirmationTimeoutMs;
+    submitTap = nullptr;
+    confirmationTimeoutMs = kConfirmationTimeoutMs;
 }
 
 }  // namespace kz

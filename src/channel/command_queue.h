@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <memory>
+
+#include "link/bcsp_link.h"   // g_bCfmForTheLastREQ
 
 namespace kz {
 
@@ -14,8 +17,7 @@ struct CmdRecord {
     uint32_t queuedTick;   // the link's delivery bound counts from here
 };
 
-extern std::list<CmdRecord*> g_vCmdList;           // guarded by "MUTEX_LIST_SEND"
-extern std::atomic<uint8_t> g_bCfmForTheLastREQ;    // true at load
+extern std::list<std::unique_ptr<CmdRecord>> g_vCmdList;   // guarded by "MUTEX_LIST_SEND"
 
 inline constexpr uint32_t kSubmitQueued = 0;       // paced through the queue
 inline constexpr uint32_t kSubmitReply = 1;        // RES and IND replies
@@ -29,7 +31,7 @@ void SendNextCmd();
 // (true) and the send thread's release after a give-up (false) must not act
 // on a flag that a request submitted meanwhile has changed.
 void SendNextCmdIf(bool whileConfirmed);
-// Frees every queued record (close, module ready). Takes "MUTEX_LIST_SEND"
+// Empties the queue (close, module ready). Takes "MUTEX_LIST_SEND"
 // (SendNextCmd takes the front record out under it before sending), so a
 // clear on another thread never frees a record that is being sent.
 void ClearCmdList();
@@ -59,6 +61,9 @@ void SetSubmitTapForTest(SubmitTap tap);
 inline constexpr uint32_t kConfirmationTimeoutMs = 60000;
 void SetConfirmationTimeoutForTest(uint32_t ms);   // 0: back to the default
 uint32_t ConfirmationTimeoutMs();
+// How often the send thread looks at a request awaiting its confirmation: a
+// quarter of the timeout, within 50 ms .. 1 s.
+uint32_t ConfirmationPollMs();
 // Send thread, while a request awaits its confirmation: passes over it (the
 // next queued request goes out, or the channel counts as free) once it has
 // waited longer than the timeout with its packet no longer in flight. True

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "link/bcsp_protocol.h"
+
 namespace kz::msg {
 
 inline constexpr uint8_t kMarker = 0x55;
@@ -23,11 +25,13 @@ inline void WriteHead(uint8_t* m, size_t bytes, uint8_t cls, uint16_t id) {
     m[5] = static_cast<uint8_t>(id >> 8);
 }
 
-// BCSP header template for an n-byte module message on channel 13.
-inline void ModuleHeaderTemplate(uint8_t hdr[4], size_t n) {
-    hdr[0] = 0xC0;
-    hdr[1] = static_cast<uint8_t>(((n & 0x0F) << 4) | 13);
-    hdr[2] = static_cast<uint8_t>(n >> 4);
+// BCSP header template for an n-byte module message: reliable, with CRC, on
+// the module channel; the link fills in the numbers and the checksum.
+inline void ModuleHeaderTemplate(uint8_t hdr[4], size_t n, uint8_t channel = bcsp::kChannelModule) {
+    hdr[0] = bcsp::kReliable | bcsp::kCrcPresent;
+    hdr[1] = static_cast<uint8_t>(((n & bcsp::kLengthLowMask) << bcsp::kLengthLowShift) |
+                                  (channel & bcsp::kChannelMask));
+    hdr[2] = static_cast<uint8_t>(n >> bcsp::kLengthLowBits);
     hdr[3] = 0;
 }
 

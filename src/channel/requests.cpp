@@ -9,10 +9,9 @@
 #include <cstring>
 
 #include "channel/command_queue.h"
+#include "channel/module_ids.h"
 #include "channel/module_message.h"
-#include "events/connection.h"
-#include "frame/trace.h"
-#include "settings/settings.h"
+#include "core/trace.h"
 
 namespace kz {
 
@@ -22,49 +21,11 @@ char g_CallSetupNum[56] = {};
 
 namespace {
 
-// Message ids, as the module numbers them.
-namespace id {
-inline constexpr uint16_t kResetAtCommand = 0x0001;
-inline constexpr uint16_t kSetNibbleMask = 0x0003;
-inline constexpr uint16_t kSetMicGain = 0x0004;
-inline constexpr uint16_t kSetLevel = 0x0005;
-inline constexpr uint16_t kSetOption6 = 0x0006;
-inline constexpr uint16_t kRemoteName = 0x0008;
-inline constexpr uint16_t kSetLocalName = 0x0009;
-inline constexpr uint16_t kInquiry = 0x000A;
-inline constexpr uint16_t kSetVisibleMode = 0x000B;
-inline constexpr uint16_t kConnectProfile = 0x000C;
-inline constexpr uint16_t kDisconnectProfile = 0x000D;
-inline constexpr uint16_t kAudioToHandsfree = 0x000E;
-inline constexpr uint16_t kAudioToPhone = 0x000F;
-inline constexpr uint16_t kEnterDutMode = 0x0014;
-inline constexpr uint16_t kSetMicVolume = 0x0017;
-inline constexpr uint16_t kSetOption26 = 0x001A;
-inline constexpr uint16_t kSdpQuery = 0x001E;
-inline constexpr uint16_t kSetMicMode = 0x0021;
-inline constexpr uint16_t kLinkKeyReply = 0x003C;
-inline constexpr uint16_t kPinCodeReply = 0x003D;
-inline constexpr uint16_t kAuthoriseReply = 0x003F;
-inline constexpr uint16_t kAnswer = 0x0050;
-inline constexpr uint16_t kDial = 0x0052;
-inline constexpr uint16_t kDtmf = 0x0056;
-inline constexpr uint16_t kCurrentCalls = 0x0058;
-inline constexpr uint16_t kCallHold = 0x005A;
-inline constexpr uint16_t kReply160 = 0x00A0;
-inline constexpr uint16_t kReply161 = 0x00A1;
-inline constexpr uint16_t kMediaOpen = 0x0102;
-inline constexpr uint16_t kAvrcpPassThrough = 0x0120;
-inline constexpr uint16_t kAvrcpVendor = 0x0121;
-inline constexpr uint16_t kReply291 = 0x0123;
-inline constexpr uint16_t kPbapPull = 0x0200;
-inline constexpr uint16_t kPbapContinue = 0x0211;
-}  // namespace id
-
 inline constexpr uint8_t kClass1 = 1;
 inline constexpr uint8_t kClass2 = 2;
 
 // The AT-command reset travels on channel 0 instead of the module channel.
-inline constexpr uint8_t kAtResetChannel = 0;
+inline constexpr uint8_t kAtResetChannel = bcsp::kChannelAck;
 
 inline constexpr size_t kAddressLen = 6;
 inline constexpr size_t kLinkKeyLen = 16;
@@ -118,12 +79,7 @@ void PutBe16(uint8_t* p, uint16_t v) {
     p[1] = static_cast<uint8_t>(v & 0xFF);
 }
 
-void HeaderTemplate(uint8_t hdr[4], size_t bytes, uint8_t channel) {
-    msg::ModuleHeaderTemplate(hdr, bytes);
-    hdr[1] = static_cast<uint8_t>((hdr[1] & 0xF0) | channel);
-}
-
-// Writes the head, attaches the channel-13 template and submits.
+// Writes the head, attaches the module-channel template and submits.
 void Send(uint8_t* m, size_t bytes, uint8_t cls, uint16_t msgId, uint32_t mode) {
     msg::WriteHead(m, bytes, cls, msgId);
     uint8_t hdr[4];
@@ -162,16 +118,16 @@ size_t CutUtf8(const char* text, size_t limit) {
 
 void REQ_RESET_AT_COMMAND() {
     std::array<uint8_t, 6> m{};
-    msg::WriteHead(m.data(), m.size(), kClass2, id::kResetAtCommand);
+    msg::WriteHead(m.data(), m.size(), kClass2, msgid::kResetAtCommand);
     uint8_t hdr[4];
-    HeaderTemplate(hdr, m.size(), kAtResetChannel);
+    msg::ModuleHeaderTemplate(hdr, m.size(), kAtResetChannel);
     SubmitPacket(hdr, m.data(), static_cast<uint32_t>(m.size()), kSubmitAtReset);
 }
 
 void REQ_SET_NIBBLE_MASK(uint16_t mask) {
     std::array<uint8_t, 8> m{};
     PutBe16(&m[kP0], mask);
-    Send(m.data(), m.size(), kClass2, id::kSetNibbleMask, kSubmitQueued);
+    Send(m.data(), m.size(), kClass2, msgid::kSetNibbleMask, kSubmitQueued);
 }
 
 void REQ_SET_MIC_GAIN(uint16_t gain) {
@@ -179,21 +135,21 @@ void REQ_SET_MIC_GAIN(uint16_t gain) {
     m[kP0] = kMicGainMarker;
     m[kP0 + 1] = static_cast<uint8_t>(gain & 0xFF);
     g_nMicGain = gain;
-    Send(m.data(), m.size(), kClass2, id::kSetMicGain, kSubmitQueued);
+    Send(m.data(), m.size(), kClass2, msgid::kSetMicGain, kSubmitQueued);
 }
 
 void REQ_SET_LEVEL(uint8_t type, uint8_t level) {
     std::array<uint8_t, 10> m{};
     m[kP0] = type;
     m[kP0 + 2] = level;
-    Send(m.data(), m.size(), kClass1, id::kSetLevel, kSubmitQueued);
+    Send(m.data(), m.size(), kClass1, msgid::kSetLevel, kSubmitQueued);
 }
 
-void REQ_SET_OPTION_6(uint8_t value) { SendByte(kClass1, id::kSetOption6, value); }
+void REQ_SET_OPTION_6(uint8_t value) { SendByte(kClass1, msgid::kSetOption6, value); }
 
 void REQ_REMOTE_NAME(const uint8_t address[6]) {
     if (!address) return;
-    SendAddress(id::kRemoteName, address);
+    SendAddress(msgid::kRemoteName, address);
 }
 
 void REQ_SET_LOCAL_NAME(const char* name) {
@@ -203,54 +159,52 @@ void REQ_SET_LOCAL_NAME(const char* name) {
     std::array<uint8_t, kNameOffset + kNameLimit + 1> m{};
     m[kP0 + 1] = static_cast<uint8_t>(padded);
     std::memcpy(&m[kNameOffset], name, len);
-    Send(m.data(), kNameOffset + padded, kClass2, id::kSetLocalName, kSubmitQueued);
+    Send(m.data(), kNameOffset + padded, kClass2, msgid::kSetLocalName, kSubmitQueued);
 }
 
 void REQ_INQUIRY() {
     std::array<uint8_t, 12> m{};
     m[kP0 + 4] = kInquiryLength;
     m[kP0 + 5] = kInquiryMaxResponses;
-    Send(m.data(), m.size(), kClass2, id::kInquiry, kSubmitQueued);
+    Send(m.data(), m.size(), kClass2, msgid::kInquiry, kSubmitQueued);
 }
 
 void REQ_SET_VISIBLE_MODE(bool visible) {
     std::array<uint8_t, 14> m{};
     if (visible) std::copy(kVisibleScan.begin(), kVisibleScan.end(), &m[kP0]);
-    Send(m.data(), m.size(), kClass2, id::kSetVisibleMode, kSubmitQueued);
+    Send(m.data(), m.size(), kClass2, msgid::kSetVisibleMode, kSubmitQueued);
 }
 
-void REQ_CONNECT_PROFILE(uint8_t profile) {
+void SendConnectProfile(uint8_t profile, const uint8_t address[6]) {
     std::array<uint8_t, 16> m{};
     m[kP0] = profile;
-    std::memcpy(&m[kP0 + 1], g_abCurrAddr, kAddressLen);
+    std::memcpy(&m[kP0 + 1], address, kAddressLen);
     m[kP0 + 7] = kConnectFlags;
-    // The housekeeping timer watches this until the PBAP connect is answered.
-    if (profile == kProfilePbap) g_bPbapConnectDone = 0;
-    Send(m.data(), m.size(), kClass1, id::kConnectProfile, kSubmitQueued);
+    Send(m.data(), m.size(), kClass1, msgid::kConnectProfile, kSubmitQueued);
 }
 
-void REQ_DISCONNECT_PROFILE(uint8_t profile) { SendByte(kClass1, id::kDisconnectProfile, profile); }
+void REQ_DISCONNECT_PROFILE(uint8_t profile) { SendByte(kClass1, msgid::kDisconnectProfile, profile); }
 
-void REQ_AUDIO_TO_HANDSFREE() { SendByte(kClass1, id::kAudioToHandsfree, kAudioTransferOn); }
+void REQ_AUDIO_TO_HANDSFREE() { SendByte(kClass1, msgid::kAudioToHandsfree, kAudioTransferOn); }
 
-void REQ_AUDIO_TO_PHONE() { SendByte(kClass1, id::kAudioToPhone, kAudioTransferOn); }
+void REQ_AUDIO_TO_PHONE() { SendByte(kClass1, msgid::kAudioToPhone, kAudioTransferOn); }
 
-void REQ_ENTER_DUT_MODE() { SendHeadOnly(id::kEnterDutMode); }
+void REQ_ENTER_DUT_MODE() { SendHeadOnly(msgid::kEnterDutMode); }
 
 void REQ_SET_MIC_VOLUME(uint16_t volume) {
     std::array<uint8_t, 8> m{};
     PutBe16(&m[kP0], volume);
     g_nMicVolume = volume;
-    Send(m.data(), m.size(), kClass2, id::kSetMicVolume, kSubmitQueued);
+    Send(m.data(), m.size(), kClass2, msgid::kSetMicVolume, kSubmitQueued);
 }
 
-void REQ_SET_OPTION_26(uint8_t value) { SendByte(kClass1, id::kSetOption26, value); }
+void REQ_SET_OPTION_26(uint8_t value) { SendByte(kClass1, msgid::kSetOption26, value); }
 
-void REQ_SDP_QUERY() { SendAddress(id::kSdpQuery, g_abCurrAddr); }
+void SendSdpQuery(const uint8_t address[6]) { SendAddress(msgid::kSdpQuery, address); }
 
 void REQ_SET_MIC_MODE(int32_t mode) {
     // The module's flag means "internal microphone", which is mode 0.
-    SendByte(kClass1, id::kSetMicMode, mode == 0 ? 1 : 0);
+    SendByte(kClass1, msgid::kSetMicMode, mode == 0 ? 1 : 0);
 }
 
 void REQ_LINK_KEY_REPLY(const uint8_t address[6], const uint8_t* key) {
@@ -261,16 +215,16 @@ void REQ_LINK_KEY_REPLY(const uint8_t address[6], const uint8_t* key) {
         m[kP0 + 7] = kLinkKeyLen;
         std::memcpy(&m[kP0 + 8], key, kLinkKeyLen);
     }
-    Send(m.data(), m.size(), kClass2, id::kLinkKeyReply, kSubmitReply);
+    Send(m.data(), m.size(), kClass2, msgid::kLinkKeyRequest, kSubmitReply);
 }
 
-void REQ_PIN_CODE_REPLY(const uint8_t address[6]) {
+void SendPinCodeReply(const uint8_t address[6], const uint8_t pin[4]) {
     if (!address) return;
     std::array<uint8_t, 18> m{};
     std::memcpy(&m[kP0], address, kAddressLen);
     m[kP0 + 7] = kPinLen;
-    GetPinBytes(&m[kP0 + 8]);
-    Send(m.data(), m.size(), kClass2, id::kPinCodeReply, kSubmitReply);
+    std::memcpy(&m[kP0 + 8], pin, kPinLen);
+    Send(m.data(), m.size(), kClass2, msgid::kPinRequest, kSubmitReply);
 }
 
 void REQ_AUTHORISE_REPLY(const uint8_t address[6], uint8_t service, bool accept) {
@@ -279,10 +233,10 @@ void REQ_AUTHORISE_REPLY(const uint8_t address[6], uint8_t service, bool accept)
     std::memcpy(&m[kP0], address, kAddressLen);
     m[kP0 + 6] = service;
     m[kP0 + 7] = accept ? 1 : 0;
-    Send(m.data(), m.size(), kClass2, id::kAuthoriseReply, kSubmitReply);
+    Send(m.data(), m.size(), kClass2, msgid::kAuthorise, kSubmitReply);
 }
 
-void REQ_ANSWER(uint8_t answer) { SendByte(kClass1, id::kAnswer, answer); }
+void REQ_ANSWER(uint8_t answer) { SendByte(kClass1, msgid::kAnswer, answer); }
 
 bool REQ_DIAL(const char* number) {
     if (!number) return false;
@@ -297,32 +251,32 @@ bool REQ_DIAL(const char* number) {
     std::memcpy(&m[kDialOffset], number, n);
     std::memcpy(g_CallSetupNum, number, n);
     g_CallSetupNum[n] = '\0';
-    Send(m.data(), RoundUpEven(kDialOffset + n), kClass2, id::kDial, kSubmitQueued);
+    Send(m.data(), RoundUpEven(kDialOffset + n), kClass2, msgid::kDial, kSubmitQueued);
     return true;
 }
 
-void REQ_DTMF(uint8_t character) { SendByte(kClass1, id::kDtmf, character); }
+void REQ_DTMF(uint8_t character) { SendByte(kClass1, msgid::kDtmf, character); }
 
-void REQ_CURRENT_CALLS() { SendHeadOnly(id::kCurrentCalls); }
+void REQ_CURRENT_CALLS() { SendHeadOnly(msgid::kCurrentCalls); }
 
 void REQ_CALL_HOLD(uint8_t code) {
     std::array<uint8_t, 10> m{};
     m[kP0] = code;
-    Send(m.data(), m.size(), kClass1, id::kCallHold, kSubmitQueued);
+    Send(m.data(), m.size(), kClass1, msgid::kCallHold, kSubmitQueued);
 }
 
-void REQ_REPLY_160() { SendByte(kClass1, id::kReply160, 0); }
+void REQ_REPLY_160() { SendByte(kClass1, msgid::kInd160, 0); }
 
-void REQ_REPLY_161() { SendByte(kClass1, id::kReply161, 0); }
+void REQ_REPLY_161() { SendByte(kClass1, msgid::kInd161, 0); }
 
-void REQ_MEDIA_OPEN() { SendHeadOnly(id::kMediaOpen); }
+void REQ_MEDIA_OPEN() { SendHeadOnly(msgid::kMediaOpen); }
 
 void REQ_AVRCP_PASS_THROUGH(uint8_t operation, uint8_t state) {
     std::array<uint8_t, 14> m{};
     m[kP0] = kAvcPanelSubunit;
     m[kP0 + 3] = state;
     m[kP0 + 4] = operation;
-    Send(m.data(), m.size(), kClass1, id::kAvrcpPassThrough, kSubmitQueued);
+    Send(m.data(), m.size(), kClass1, msgid::kAvrcpPassThrough, kSubmitQueued);
 }
 
 void REQ_AVRCP_VENDOR(uint8_t ctype, const uint8_t* pdu, uint8_t n) {
@@ -334,10 +288,10 @@ void REQ_AVRCP_VENDOR(uint8_t ctype, const uint8_t* pdu, uint8_t n) {
     std::copy(kBtSigCompanyId.begin(), kBtSigCompanyId.end(), &m[kP0 + 4]);
     m[kP0 + 8] = n;
     std::memcpy(&m[kPduOffset], pdu, n);
-    Send(m.data(), bytes, kClass2, id::kAvrcpVendor, kSubmitQueued);
+    Send(m.data(), bytes, kClass2, msgid::kAvrcpVendor, kSubmitQueued);
 }
 
-void REQ_REPLY_291() { SendByte(kClass2, id::kReply291, 0); }
+void REQ_REPLY_291() { SendByte(kClass2, msgid::kReply291, 0); }
 
 void REQ_PBAP_PULL(uint16_t type, uint16_t count, uint16_t start) {
     std::array<uint8_t, 20> m{};
@@ -345,11 +299,11 @@ void REQ_PBAP_PULL(uint16_t type, uint16_t count, uint16_t start) {
     std::copy(kPullFilter.begin(), kPullFilter.end(), &m[kP0 + 2]);
     PutBe16(&m[kP0 + 10], count);
     PutBe16(&m[kP0 + 12], start);
-    Send(m.data(), m.size(), kClass2, id::kPbapPull, kSubmitQueued);
+    Send(m.data(), m.size(), kClass2, msgid::kPbapPull, kSubmitQueued);
 }
 
 void REQ_PBAP_CONTINUE(bool accept) {
-    SendByte(kClass1, id::kPbapContinue, accept ? 1 : 0, kSubmitReply);
+    SendByte(kClass1, msgid::kPbapData, accept ? 1 : 0, kSubmitReply);
 }
 
 void SendRes(uint16_t indId) {

@@ -26,18 +26,20 @@ void REQ_REMOTE_NAME(const uint8_t address[6]);       // id 8
 void REQ_SET_LOCAL_NAME(const char* name);            // id 9
 void REQ_INQUIRY();                                   // id 10
 void REQ_SET_VISIBLE_MODE(bool visible);              // id 11
-void REQ_CONNECT_PROFILE(uint8_t profile);            // id 12, to g_abCurrAddr; 5 clears g_bPbapConnectDone
+// id 12. REQ_CONNECT_PROFILE (events/connection.h) sends it to the current device.
+void SendConnectProfile(uint8_t profile, const uint8_t address[6]);
 void REQ_DISCONNECT_PROFILE(uint8_t profile);         // id 13
 void REQ_AUDIO_TO_HANDSFREE();                        // id 14
 void REQ_AUDIO_TO_PHONE();                            // id 15
 void REQ_ENTER_DUT_MODE();                            // id 20
 void REQ_SET_MIC_VOLUME(uint16_t volume);             // id 23, remembers g_nMicVolume
 void REQ_SET_OPTION_26(uint8_t value);                // id 26
-void REQ_SDP_QUERY();                                 // id 30, g_abCurrAddr
+void SendSdpQuery(const uint8_t address[6]);         // id 30; REQ_SDP_QUERY: the current device
 void REQ_SET_MIC_MODE(int32_t mode);                  // id 33
 // id 60, at once. key null: reject (bytes 12..29 zero); else length 16 + key.
 void REQ_LINK_KEY_REPLY(const uint8_t address[6], const uint8_t* key);
-void REQ_PIN_CODE_REPLY(const uint8_t address[6]);    // id 61, at once, current PIN
+// id 61, at once; REQ_PIN_CODE_REPLY (events/inquiry.h) sends the stored PIN.
+void SendPinCodeReply(const uint8_t address[6], const uint8_t pin[4]);
 void REQ_AUTHORISE_REPLY(const uint8_t address[6], uint8_t service, bool accept); // id 63
 void REQ_ANSWER(uint8_t answer);                      // id 80: 1 answer, 0 hang up
 // id 82. Refuses (returns false, sends nothing) a number that does not fit

@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "channel/inbound_view.h"
 #include "channel/requests.h"
+#include "core/trace.h"
 #include "events/calls.h"
 #include "events/connection.h"
-#include "events/inbound_view.h"
 #include "events/notify.h"
-#include "frame/trace.h"
 
 namespace kz {
 

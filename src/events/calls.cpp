@@ -5,13 +5,13 @@
 
 #include <cstring>
 
+#include "channel/inbound_view.h"
+#include "channel/module_ids.h"
 #include "channel/requests.h"
+#include "core/sync_objects.h"
+#include "core/trace.h"
 #include "events/connection.h"
-#include "events/inbound_view.h"
 #include "events/notify.h"
-#include "frame/control_window.h"
-#include "frame/sync_objects.h"
-#include "frame/trace.h"
 #include "phonebook/download.h"
 #include "settings/settings.h"
 
@@ -56,10 +56,6 @@ constexpr uint32_t kStateIncoming = 4;
 constexpr int32_t kAutoAnswerTicks = 5;
 constexpr uint16_t kMicVolumeFull = 15;
 constexpr uint16_t kMicVolumeMuted = 0;
-constexpr uint16_t kIdAudioToCar = 14;
-constexpr uint16_t kIdAudioToPhone = 15;
-constexpr uint16_t kIdCallAudioUp = 52;
-constexpr uint16_t kIdCallAudioDown = 53;
 
 uint16_t MessageId(const InboundView& m) {
     return static_cast<uint16_t>(m.at(4) | (m.at(5) << 8));
@@ -236,12 +232,12 @@ void OnAudioTransferCfm(const uint8_t* msg, size_t len) {
     InboundView m(msg, len);
     if (m.at(kStatusOffset) != 0) return;
     uint16_t id = MessageId(m);
-    if (id == kIdAudioToCar) {
+    if (id == msgid::kAudioToHandsfree) {
         NotifyHost(KZ_NOTIFY_CALL_AUDIO, 1, nullptr, 0);
         PostNavigStatus(KZ_NAVIG_STATE_W, KZ_NAVIG_AUDIO_IN_CAR_L);
         REQ_SET_MIC_VOLUME(kMicVolumeFull);
         StartGainRestoreTimer();
-    } else if (id == kIdAudioToPhone) {
+    } else if (id == msgid::kAudioToPhone) {
         NotifyHost(KZ_NOTIFY_CALL_AUDIO, 0, nullptr, 0);
         PostNavigStatus(KZ_NAVIG_STATE_W, KZ_NAVIG_AUDIO_ON_PHONE_L);
     }
@@ -251,11 +247,11 @@ void OnCallAudioInd(const uint8_t* msg, size_t len) {
     InboundView m(msg, len);
     if (m.at(kStatusOffset) != 0) return;
     uint16_t id = MessageId(m);
-    if (id == kIdCallAudioUp) {
+    if (id == msgid::kCallAudioOn) {
         NotifyHost(KZ_NOTIFY_CALL_AUDIO, 1, nullptr, 0);
         REQ_SET_MIC_VOLUME(kMicVolumeFull);
         StartGainRestoreTimer();
-    } else if (id == kIdCallAudioDown) {
+    } else if (id == msgid::kCallAudioOff) {
         NotifyHost(KZ_NOTIFY_CALL_AUDIO, 0, nullptr, 0);
     }
 }

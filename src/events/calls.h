@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "KZ_Tarn.h"
+#include "kz_platform.h"
 
 namespace kz {
 
@@ -36,6 +37,14 @@ void OnAfterCall();
 // Dial confirmation with a refusal (receive thread): the dialled number was
 // never a call's, so no later call may be reported with it.
 void ForgetDialledNumber();
+
+// The module loses the microphone gain when call audio comes to the car or
+// the microphone is unmuted: a one-second timer on the control window sets
+// it again. Restarting the timer kills the running one first.
+extern std::atomic<uintptr_t> g_nGainTimerID;
+void StartGainRestoreTimer();
+void GainRestoreTimerProc(KzHwnd, uint32_t, uintptr_t, uint32_t);
+void ResetGainRestoreTimer();
 
 void ResetCallState();
 

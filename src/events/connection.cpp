@@ -9,14 +9,14 @@
 #include <cstring>
 
 #include "channel/command_queue.h"
+#include "channel/inbound_view.h"
 #include "channel/requests.h"
+#include "core/sync_objects.h"
+#include "core/trace.h"
 #include "events/audio.h"
 #include "events/calls.h"
-#include "events/inbound_view.h"
 #include "events/inquiry.h"
 #include "events/notify.h"
-#include "frame/sync_objects.h"
-#include "frame/trace.h"
 #include "phonebook/download.h"
 #include "settings/registry.h"
 
@@ -162,6 +162,13 @@ void OnHfpConnectedByPhone() {
 }  // namespace
 
 // ---------------------------------------------------------------- helpers
+
+void REQ_CONNECT_PROFILE(uint8_t profile) {
+    if (profile == kProfilePbap) g_bPbapConnectDone = 0;
+    SendConnectProfile(profile, g_abCurrAddr);
+}
+
+void REQ_SDP_QUERY() { SendSdpQuery(g_abCurrAddr); }
 
 void SetConnecting(bool on) {
     KZ_TRACE(on ? "!!!!!!!!!!!!!!!!!!!!!set connecting true" : "!!!!!!!!!!!!!!!!!!!!!set connecting false");

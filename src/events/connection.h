@@ -35,6 +35,10 @@ inline constexpr int32_t kPendingDisconnect = 1;
 inline constexpr int32_t kPendingInquiry = 2;
 
 void SetConnecting(bool on);
+// id 12 to the current device; a PBAP connect clears g_bPbapConnectDone,
+// which the housekeeping timer watches until the connect is answered.
+void REQ_CONNECT_PROFILE(uint8_t profile);
+void REQ_SDP_QUERY();                          // id 30, the current device
 void SendConnectedDevice();
 
 // Handlers (event thread).

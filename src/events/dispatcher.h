@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <memory>
 
 namespace kz {
 
@@ -13,7 +14,7 @@ struct InboundRecord {
     uint8_t abData[1024];
 };
 
-extern std::list<InboundRecord*> g_lstInbound;   // guarded by "MUTEX_LIST"
+extern std::list<std::unique_ptr<InboundRecord>> g_lstInbound;   // guarded by "MUTEX_LIST"
 extern uint8_t g_abRecvMsg[1024];                // receive thread only
 extern std::atomic<uint8_t> g_bMediaOpen;
 extern std::atomic<uint8_t> g_bDutMode;

@@ -3,15 +3,17 @@
 #include "events/inquiry.h"
 
 #include <cstring>
+#include <memory>
 
+#include "channel/inbound_view.h"
 #include "channel/requests.h"
+#include "core/sync_objects.h"
+#include "core/trace.h"
 #include "events/connection.h"
-#include "events/inbound_view.h"
 #include "events/notify.h"
-#include "frame/sync_objects.h"
-#include "frame/trace.h"
 #include "phonebook/download.h"
 #include "settings/registry.h"
+#include "settings/settings.h"
 
 namespace kz {
 
@@ -37,9 +39,9 @@ constexpr uint8_t kNoIdByte = 0xFF;
 // than that could never be chosen.
 constexpr size_t kMaxInquiryResults = 256;
 
-PairedDeviceRecord* NewInquiryRecord(const uint8_t address[6]) {
-    auto* rec = new PairedDeviceRecord;
-    std::memset(rec, 0, sizeof *rec);
+std::unique_ptr<PairedDeviceRecord> NewInquiryRecord(const uint8_t address[6]) {
+    auto rec = std::make_unique<PairedDeviceRecord>();
+    std::memset(rec.get(), 0, sizeof *rec);
     std::memcpy(rec->address, address, sizeof rec->address);
     std::memset(rec->key, kNoKeyByte, sizeof rec->key);
     rec->id = kNoIdByte;
@@ -48,7 +50,6 @@ PairedDeviceRecord* NewInquiryRecord(const uint8_t address[6]) {
 }
 
 void ClearInquiryListLocked() {
-    for (PairedDeviceRecord* rec : g_vecInquiry) delete rec;
     g_vecInquiry.clear();
 }
 
@@ -84,7 +85,7 @@ void UpdateSlotKey(int slot, const uint8_t address[6], const uint8_t key[16]) {
 
 }  // namespace
 
-std::vector<PairedDeviceRecord*> g_vecInquiry;
+std::vector<std::unique_ptr<PairedDeviceRecord>> g_vecInquiry;
 std::mutex g_InquiryMutex;
 std::atomic<int32_t> g_nNameReqIndex{0};
 std::atomic<uint8_t> g_bInquiryRunning{0};
@@ -198,10 +199,9 @@ void OnRemoteName(const uint8_t* msg, size_t len) {
         int32_t index = g_nNameReqIndex;
         if (g_vecInquiry.empty() || !g_bInquiryWanted) return;
         if (index < 0 || static_cast<size_t>(index) >= g_vecInquiry.size()) return;
-        PairedDeviceRecord* rec = g_vecInquiry[index];
+        PairedDeviceRecord* rec = g_vecInquiry[index].get();
         if (m.at(kStatusOffset) != 0) {
             // No answer: drop it; the next phone moves into this position.
-            delete rec;
             g_vecInquiry.erase(g_vecInquiry.begin() + index);
         } else {
             std::memset(&info, 0, sizeof info);
@@ -248,6 +248,12 @@ void OnLinkKeyRequest(const uint8_t* msg, size_t len) {
         // No key: the module pairs anew and asks for the PIN.
         REQ_LINK_KEY_REPLY(address, nullptr);
     }
+}
+
+void REQ_PIN_CODE_REPLY(const uint8_t address[6]) {
+    uint8_t pin[4];
+    GetPinBytes(pin);
+    SendPinCodeReply(address, pin);
 }
 
 void OnPinRequest(const uint8_t* msg, size_t len) {

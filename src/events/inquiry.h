@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -13,7 +14,7 @@ namespace kz {
 // Inquiry results in discovery order; every access holds g_InquiryMutex
 // (results arrive on the receive thread, the naming pass runs on the event
 // thread, pairing reads it on the caller's thread).
-extern std::vector<PairedDeviceRecord*> g_vecInquiry;
+extern std::vector<std::unique_ptr<PairedDeviceRecord>> g_vecInquiry;
 extern std::mutex g_InquiryMutex;
 extern std::atomic<int32_t> g_nNameReqIndex;
 extern std::atomic<uint8_t> g_bInquiryRunning;
@@ -27,6 +28,7 @@ void RequestNextName();                                   // event thread
 void OnRemoteName(const uint8_t* msg, size_t len);        // event thread
 void OnLinkKeyRequest(const uint8_t* msg, size_t len);    // receive thread
 void OnPinRequest(const uint8_t* msg, size_t len);        // receive thread
+void REQ_PIN_CODE_REPLY(const uint8_t address[6]);        // id 61, at once, the stored PIN
 void OnAuthoriseRequest(const uint8_t* msg, size_t len);  // receive thread
 void OnPairingResult(const uint8_t* msg, size_t len);     // event thread
 // Copies inquiry result n's address; false when n is outside the list.

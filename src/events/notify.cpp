@@ -42,11 +42,11 @@ inline constexpr std::array<KindMapping, 4> kKindMap = {{
 // The asynchronous form posts the record's address: keep recent records alive
 // in a ring so the receiver reads a valid one (no sender uses this form).
 inline constexpr size_t kAsyncRing = 64;
-std::array<BtNotifyRecord, kAsyncRing> g_asyncRecords{};
-std::atomic<size_t> g_asyncNext{0};
+std::array<BtNotifyRecord, kAsyncRing> asyncRecords{};
+std::atomic<size_t> asyncNext{0};
 
 // The status-bar window of now-playing records, looked up at the first send.
-std::atomic<KzHwnd> g_hNowPlayingWnd{nullptr};
+std::atomic<KzHwnd> nowPlayingWnd{nullptr};
 
 KzHwnd FindInforbar() { return KzFindWindow(KZ_WND_INFORBAR, KZ_WND_INFORBAR); }
 
@@ -70,11 +70,11 @@ uint32_t PlayStateField(int32_t state) {
 }
 
 KzHwnd NowPlayingWindow() {
-    KzHwnd wnd = g_hNowPlayingWnd.load();
+    KzHwnd wnd = nowPlayingWnd.load();
     // Kept once found; a window that has gone away is looked up again.
     if (wnd && KzIsWindow(wnd)) return wnd;
     wnd = FindInforbar();
-    g_hNowPlayingWnd = wnd;
+    nowPlayingWnd = wnd;
     return wnd;
 }
 
@@ -85,7 +85,7 @@ intptr_t NotifyHost(uint32_t nCode, uint32_t nParam, const void* pData, uint32_t
     if (!wnd) return 0;
     BtNotifyRecord rec{nCode, nParam, pData, nLen};
     if (bSync) return KzSendMessage(wnd, KZ_MSG_NOTIFY, reinterpret_cast<KzWParam>(&rec), 0);
-    BtNotifyRecord& kept = g_asyncRecords[g_asyncNext.fetch_add(1) % kAsyncRing];
+    BtNotifyRecord& kept = asyncRecords[asyncNext.fetch_add(1) % kAsyncRing];
     kept = rec;
     return KzPostMessage(wnd, KZ_MSG_NOTIFY, reinterpret_cast<KzWParam>(&kept), 0);
 }
@@ -129,6 +129,6 @@ void SendNowPlaying(uint32_t flags) {
     SendCopyData(wnd, KZ_INFORBAR_NOW_PLAYING, kNowPlayingDwData, &rec, sizeof rec);
 }
 
-void ResetNotifyState() { g_hNowPlayingWnd = nullptr; }
+void ResetNotifyState() { nowPlayingWnd = nullptr; }
 
 }  // namespace kz

@@ -9,13 +9,13 @@
 
 #include "KZ_Tarn.h"
 #include "channel/requests.h"
+#include "core/trace.h"
 #include "events/audio.h"
 #include "events/calls.h"
 #include "events/connection.h"
 #include "events/dispatcher.h"
 #include "events/notify.h"
 #include "frame/lifecycle.h"
-#include "frame/trace.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
 
@@ -26,8 +26,6 @@ namespace {
 inline constexpr int32_t kMediaOpenTicks = 4;
 inline constexpr int32_t kPbapNoticeTicks = 3;
 
-inline constexpr uintptr_t kGainTimerId = 300;
-inline constexpr uint32_t kGainTimerPeriodMs = 1000;
 
 // Message 2126: which call key.
 inline constexpr KzWParam kCallKeyAnswer = 1;
@@ -169,7 +167,6 @@ std::atomic<int32_t> g_nMediaOpenTicks{kMediaOpenTicks};
 std::atomic<int32_t> g_nPbapWaitTicks{kPbapNoticeTicks};
 std::atomic<int32_t> g_nPbapDoneTicks{kPbapNoticeTicks};
 std::atomic<uint8_t> g_bPbapNoticeSent{0};
-std::atomic<uintptr_t> g_nGainTimerID{0};
 
 KzLResult ControlWndProc(KzHwnd, uint32_t msg, KzWParam wParam, KzLParam lParam) {
     switch (msg) {
@@ -189,23 +186,7 @@ void HousekeepingTimerProc(KzHwnd, uint32_t, uintptr_t, uint32_t) {
     PbapNoticeTick();
 }
 
-void StartGainRestoreTimer() {
-    // A running timer is replaced. On the window the same id would do that by
-    // itself; without the window (not started) each call makes a new thread
-    // timer, and the one no longer remembered would fire for good.
-    if (uintptr_t running = g_nGainTimerID.exchange(0)) KzKillTimer(g_hBTWnd.load(), running);
-    g_nGainTimerID =
-        KzSetTimer(g_hBTWnd.load(), kGainTimerId, kGainTimerPeriodMs, GainRestoreTimerProc);
-}
-
-void GainRestoreTimerProc(KzHwnd, uint32_t, uintptr_t, uint32_t) {
-    KzKillTimer(g_hBTWnd.load(), g_nGainTimerID.exchange(0));
-    SetMicrophoneGain(g_nMicGain);
-}
-
 void ResetControlWindowState() {
-    uintptr_t timer = g_nGainTimerID.exchange(0);
-    if (timer) KzKillTimer(g_hBTWnd.load(), timer);
     g_nMediaOpenTicks = kMediaOpenTicks;
     g_nPbapWaitTicks = kPbapNoticeTicks;
     g_nPbapDoneTicks = kPbapNoticeTicks;

@@ -4,11 +4,12 @@
 
 #include "KZ_Tarn.h"
 #include "channel/command_queue.h"
+#include "core/sync_objects.h"
+#include "core/trace.h"
 #include "events/dispatcher.h"
 #include "events/inquiry.h"
 #include "frame/control_window.h"
-#include "frame/sync_objects.h"
-#include "frame/trace.h"
+#include "frame/library_state.h"
 #include "link/bcsp_link.h"
 #include "link/send_window.h"
 #include "link/serial_port.h"
@@ -18,7 +19,6 @@
 namespace kz {
 
 std::atomic<uint32_t> g_nTimerID{0};
-std::atomic<KzHwnd> g_hBTWnd{nullptr};
 std::atomic<KzHandle> g_hRecvThread{nullptr};
 std::atomic<KzHandle> g_hEventThread{nullptr};
 std::atomic<KzHandle> g_hSendThread{nullptr};
@@ -101,6 +101,7 @@ extern "C" KZ_TARN_API int KZ_BT_DeviceInit(void) {
     CreateStorageDirectories();
     CreateControlWindow();
     CreateSyncObjects();
+    ConnectLayers();
     // A packet whose retransmission the last close cut off.
     WindowRestart();
     ResetFramer();

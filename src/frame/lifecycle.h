@@ -3,12 +3,12 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/sync_objects.h"   // g_hBTWnd
 #include "kz_platform.h"
 
 namespace kz {
 
 extern std::atomic<uint32_t> g_nTimerID;
-extern std::atomic<KzHwnd> g_hBTWnd;
 
 // Worker threads; null while the thread does not exist.
 extern std::atomic<KzHandle> g_hRecvThread;

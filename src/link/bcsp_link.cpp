@@ -6,10 +6,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "channel/command_queue.h"
-#include "events/dispatcher.h"
-#include "frame/sync_objects.h"
-#include "frame/trace.h"
+#include "core/sync_objects.h"
+#include "core/trace.h"
+#include "link/link_handlers.h"
 #include "link/send_window.h"
 #include "link/serial_port.h"
 
@@ -17,10 +16,6 @@ namespace kz {
 
 using namespace bcsp;
 
-UbcspConfig ubcsp_config;
-std::atomic<uint8_t> g_bModuleReadyPending{0};
-std::mutex g_LinkStateMutex;
-LinkCounters g_LinkCounters;
 
 namespace {
 
@@ -96,7 +91,8 @@ void SendLinkMsg(uint8_t index) {
     if (index > kConfResp) return;
     uint8_t header[kHeaderSize];
     for (size_t i = 0; i < kHeaderSize; ++i) header[i] = kLinkMsgHeaderTemplate[i];
-    SubmitPacket(header, kLinkMsgPayloads[index], sizeof kLinkMsgPayloads[index], kSubmitLink);
+    NamedLock send(g_hMutexSend, "MUTEX_SEND");
+    BcspSendPacket(header, kLinkMsgPayloads[index], sizeof kLinkMsgPayloads[index]);
 }
 
 uint8_t BcspReceive(const uint8_t* frame, size_t length) {
@@ -130,14 +126,10 @@ void BcspActivity(uint8_t flags) {
             KZ_TRACE("Init succes , send next REQ packet");
             SignalEvent(g_hModuleReadyEvent);
         }
-        if (g_bCfmForTheLastREQ.load()) SendNextCmdIf(true);
+        if (g_bCfmForTheLastREQ.load()) linkup::ReleaseNext(true);
     }
     const uint8_t delivered = BCSP_ACT_RECEIVED | BCSP_ACT_RELIABLE;
-    if ((flags & delivered) == delivered) {
-        const size_t length = g_RxPacket.length;
-        const uint16_t id = length >= 6 ? static_cast<uint16_t>(g_RxPayloadBuf[4] | (g_RxPayloadBuf[5] << 8)) : 0;
-        DispatchModuleMessage(id, g_RxPayloadBuf, length);
-    }
+    if ((flags & delivered) == delivered) linkup::Deliver(g_RxPayloadBuf, g_RxPacket.length);
 }
 
 // ------------------------------------------------------------ receive thread
@@ -148,10 +140,10 @@ namespace {
 // frame was handled.
 bool ReceivePass() {
     PollUart();
-    if (!g_bRxFrameReady) return false;
-    const uint16_t length = g_nRxFrameLength;
-    g_bRxFrameReady = 0;
-    BcspActivity(BcspReceive(g_RxFrameBuf, length));
+    Framer& framer = g_Link.framer;
+    if (!framer.ready()) return false;
+    framer.Take();
+    BcspActivity(BcspReceive(framer.frame(), framer.frameLength()));
     return true;
 }
 
@@ -174,11 +166,12 @@ constexpr uint32_t kBitsPerByte = 11;   // 8E1: start, 8 data, parity, stop
 // less than a millisecond). 0 outside a frame, before its header, or once
 // it is all there.
 uint32_t RestOfFrameMs() {
-    const size_t have = g_nRxWriteIndex;   // the opening 0xC0 included
-    if (g_nRxFramingState != kFramerInFrame || have < 1 + kHeaderSize || g_SerialPort.baudRate == 0) return 0;
+    const Framer& framer = g_Link.framer;
+    const size_t have = framer.writeIndex;   // the opening 0xC0 included
+    if (framer.state != kFramerInFrame || have < 1 + kHeaderSize || g_SerialPort.baudRate == 0) return 0;
     uint8_t header[kHeaderSize];
     size_t decoded = 0;
-    SlipDecode(g_RxFrameBuf + 1, header, true, have - 1, kHeaderSize, &decoded);
+    SlipDecode(framer.buffer + 1, header, true, have - 1, kHeaderSize, &decoded);
     if (decoded < kHeaderSize || HeaderChecksum(header[0], header[1], header[2]) != header[3]) return 0;
     size_t whole = 1 + kHeaderSize + HeaderPayloadLength(header) + (HeaderCrcPresent(header) ? 2 : 0) + 1;
     whole = std::min<size_t>(whole, kFrameBufferSize);   // the framer gives up there
@@ -247,26 +240,19 @@ void GiveUpOutstanding() {
     const PacketKind kind = WindowGiveUp();
     if (!g_bCfmForTheLastREQ.load()) {
         // Pass over the request that the module never acknowledged.
-        if (kind == PacketKind::kRequest) SendNextCmdIf(false);
+        if (kind == PacketKind::kRequest) linkup::ReleaseNext(false);
     } else {
         // Requests that waited only for this packet's acknowledgement go.
-        SendNextCmdIf(true);
+        linkup::ReleaseNext(true);
     }
 }
 
 namespace {
 
-// How often the send thread looks at a request that awaits its confirmation.
-uint32_t ConfirmationPollMs() {
-    constexpr uint32_t kMinPollMs = 50, kMaxPollMs = 1000, kPollsPerTimeout = 4;
-    const uint32_t ms = ConfirmationTimeoutMs() / kPollsPerTimeout;
-    return ms < kMinPollMs ? kMinPollMs : ms > kMaxPollMs ? kMaxPollMs : ms;
-}
-
 // Idle (no request outstanding, nothing in the window within its bound) the
 // send thread sleeps until a packet goes out.
 uint32_t SendThreadWaitMs() {
-    uint32_t wait = g_bCfmForTheLastREQ.load() ? KZ_INFINITE : ConfirmationPollMs();
+    uint32_t wait = g_bCfmForTheLastREQ.load() ? KZ_INFINITE : linkup::ConfirmationPollMs();
     if (WindowNeedsTimer() && wait > kResendTimeoutMs) wait = kResendTimeoutMs;
     return wait;
 }
@@ -277,42 +263,17 @@ uint32_t SendThreadProc(void*) {
     uint32_t resendCount = 0;
     while (g_bRunning) {
         // A request dropped for good is never confirmed: the queue goes on.
-        if (WindowDropExpired()) SendNextCmdIf(false);
+        if (WindowDropExpired()) linkup::ReleaseNext(false);
         const uint32_t r = KzWaitForSingleObject(g_hResendEvent.load(), SendThreadWaitMs());
         if (!g_bRunning) break;
         if (r == KZ_WAIT_TIMEOUT) {
             WindowOfferInDoubt();
-            PassOverUnconfirmed();
+            linkup::CheckConfirmation();
             continue;
         }
         RetransmissionCycle(resendCount);
     }
     return 0;
-}
-
-void ResetLinkState() {
-    {
-        std::lock_guard<std::mutex> state(g_LinkStateMutex);
-        ubcsp_config.link_establishment_state = kShy;
-        ubcsp_config.sequence_number = 0;
-        ubcsp_config.ack_number = 0;
-        ubcsp_config.send_ack = false;
-        ubcsp_config.send_packet = nullptr;
-        ubcsp_config.receive_packet = nullptr;
-        ubcsp_config.awaiting_ack = 0;
-    }
-    WindowReset();
-    g_bModuleReadyPending = 0;
-    g_RxPacket = BcspPacket{};
-    g_nTxPacketLen = 0;
-    g_LinkCounters.retransmitted = 0;
-    g_LinkCounters.givenUp = 0;
-    g_LinkCounters.rejectedFrames = 0;
-    g_LinkCounters.unconfirmedPassedOver = 0;
-    g_LinkCounters.recovered = 0;
-    g_LinkCounters.offeredAgain = 0;
-    g_LinkCounters.droppedForGood = 0;
-    ResetFramer();
 }
 
 }  // namespace kz

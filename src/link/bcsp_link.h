@@ -6,29 +6,15 @@
 #include <cstdint>
 #include <mutex>
 
-#include "link/bcsp_codec.h"
+#include "link/bcsp_packet.h"
+#include "link/link_state.h"
 
 namespace kz {
-
-enum LinkState : uint8_t { kShy = 0, kCurious = 1, kGarrulous = 2 };
-
-struct UbcspConfig {
-    std::atomic<uint8_t> link_establishment_state{kShy};
-    std::atomic<uint8_t> sequence_number{0};
-    std::atomic<uint8_t> ack_number{0};
-    std::atomic<bool> send_ack{false};
-    std::atomic<BcspPacket*> send_packet{nullptr};
-    std::atomic<BcspPacket*> receive_packet{nullptr};
-    std::atomic<int8_t> awaiting_ack{0};
-};
-extern UbcspConfig ubcsp_config;
 
 inline constexpr uint8_t BCSP_ACT_ACKED = 0x01;
 inline constexpr uint8_t BCSP_ACT_RECEIVED = 0x02;
 inline constexpr uint8_t BCSP_ACT_PEER_RESET = 0x04;
 inline constexpr uint8_t BCSP_ACT_RELIABLE = 0x08;
-
-extern std::atomic<uint8_t> g_bModuleReadyPending;
 
 uint8_t BcspReceive(const uint8_t* frame, size_t length);
 void BcspActivity(uint8_t flags);
@@ -51,32 +37,8 @@ void GiveUpOutstanding();
 uint32_t RecvThreadProc(void*);
 uint32_t SendThreadProc(void*);
 
-// Serialises the updates of sequence_number, ack_number, awaiting_ack and
-// send_packet between the packet builder (which holds "MUTEX_SEND"), the
-// receive thread and the send thread. Taken after "MUTEX_SEND", never while
-// "MUTEX_UART" is held, and nothing else is taken while it is held.
-extern std::mutex g_LinkStateMutex;
-
 // The send thread's resend counter (kept between waits).
 inline constexpr uint32_t kResendTimeoutMs = 250;
 inline constexpr uint32_t kResendGiveUpCount = 3;
-
-// What the link went through, for tests, figures and the console: frames the
-// send thread wrote again, reliable packets given up after three
-// transmissions, received frames rejected by validation, and requests passed
-// over after waiting for their confirmation too long (command_queue.h).
-struct LinkCounters {
-    std::atomic<uint32_t> retransmitted{0};
-    std::atomic<uint32_t> givenUp{0};
-    std::atomic<uint32_t> rejectedFrames{0};
-    std::atomic<uint32_t> unconfirmedPassedOver{0};   // requests whose confirmation never came
-    std::atomic<uint32_t> recovered{0};   // given-up packets sent again: the module never had them
-    std::atomic<uint32_t> offeredAgain{0};   // packets in doubt written again while the line was idle
-    std::atomic<uint32_t> droppedForGood{0};   // not delivered within the bound (send_window.h)
-};
-extern LinkCounters g_LinkCounters;
-
-// Resets ubcsp_config, descriptors, framer and counters (tests; start-up).
-void ResetLinkState();
 
 }  // namespace kz

@@ -1,10 +1,10 @@
-// BCSP packets against the link state: numbering and writing a packet, the
-// pure acknowledgement, and the validation half of the receive step.
+// BCSP packets against the link state (see bcsp_packet.h).
+#include "link/bcsp_packet.h"
+
 #include <cstring>
 
-#include "frame/sync_objects.h"
-#include "frame/trace.h"
-#include "link/bcsp_codec.h"
+#include "core/sync_objects.h"
+#include "core/trace.h"
 #include "link/bcsp_link.h"
 #include "link/send_window.h"
 #include "link/serial_port.h"
@@ -14,19 +14,14 @@ namespace kz {
 
 using namespace bcsp;
 
-uint8_t g_TxPacketBuf[kFrameBufferSize] = {};
-uint16_t g_nTxPacketLen = 0;
-BcspPacket g_RxPacket{};
-uint8_t g_RxPayloadBuf[kRxPayloadSize] = {};
-
 namespace {
 
-std::atomic<UartTap> g_uartTap{nullptr};
+std::atomic<UartTap> uartTap{nullptr};
 
 // Caller holds "MUTEX_UART".
 void WritePort(const uint8_t* bytes, uint16_t count) {
     WireTraceFrame(WireDir::kToModule, bytes, count);
-    if (UartTap tap = g_uartTap.load()) {
+    if (UartTap tap = uartTap.load()) {
         tap(bytes, count);
         return;
     }
@@ -35,7 +30,7 @@ void WritePort(const uint8_t* bytes, uint16_t count) {
 
 }  // namespace
 
-void SetUartTapForTest(UartTap tap) { g_uartTap = tap; }
+void SetUartTapForTest(UartTap tap) { uartTap = tap; }
 
 void UartTransmit(const uint8_t* bytes, uint16_t count) {
     NamedLock uart(g_hMutexUart, "MUTEX_UART");

@@ -24,8 +24,12 @@ inline constexpr uint8_t kAckShift = 3;
 inline constexpr uint8_t kAckMask = 0x38;
 inline constexpr uint8_t kCrcPresent = 0x40;
 inline constexpr uint8_t kReliable = 0x80;
-// Header byte 1
+// Header byte 1: channel, then the low 4 bits of the 12-bit payload length;
+// byte 2: the high 8 bits.
 inline constexpr uint8_t kChannelMask = 0x0F;
+inline constexpr uint8_t kLengthLowBits = 4;
+inline constexpr uint8_t kLengthLowShift = 4;
+inline constexpr size_t kLengthLowMask = 0x0F;
 
 inline constexpr uint8_t kChannelAck = 0;       // pure ack (unreliable); AT reset (reliable)
 inline constexpr uint8_t kChannelLink = 1;      // link establishment
@@ -41,7 +45,7 @@ constexpr bool HeaderChecksumOk(const uint8_t* h) {
     return static_cast<uint8_t>(h[0] + h[1] + h[2] + h[3]) == 0xFF;
 }
 constexpr uint16_t HeaderPayloadLength(const uint8_t* h) {
-    return static_cast<uint16_t>((h[2] << 4) | (h[1] >> 4));
+    return static_cast<uint16_t>((h[2] << kLengthLowBits) | (h[1] >> kLengthLowShift));
 }
 constexpr uint8_t HeaderChannel(const uint8_t* h) { return h[1] & kChannelMask; }
 constexpr bool HeaderReliable(const uint8_t* h) { return (h[0] & kReliable) != 0; }

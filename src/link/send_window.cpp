@@ -10,11 +10,12 @@
 #include <optional>
 #include <vector>
 
-#include "channel/command_queue.h"
-#include "frame/sync_objects.h"
-#include "frame/trace.h"
-#include "link/bcsp_codec.h"
+#include "core/sync_objects.h"
+#include "core/trace.h"
 #include "link/bcsp_link.h"
+#include "link/bcsp_packet.h"
+#include "link/link_handlers.h"
+#include "link/link_state.h"
 
 namespace kz {
 
@@ -22,45 +23,28 @@ using namespace bcsp;
 
 namespace {
 
-struct TxPacket {
-    uint8_t header[kHeaderSize] = {};   // template: sequence and ack bits clear
-    uint8_t payload[0xFF] = {};
-    uint8_t length = 0;
-    PacketKind kind = PacketKind::kOther;
-    uint32_t since = 0;      // tick its delivery bound counts from
-    uint32_t boundMs = 0;    // the delivery bound when it was made
-};
-
 struct Frame {
     uint8_t bytes[kFrameBufferSize];
     size_t length = 0;
 };
 
-// Everything below changes under g_LinkStateMutex.
-std::optional<TxPacket> g_outstanding;   // on the line, awaiting its acknowledgement
-std::deque<TxPacket> g_held;             // waiting for the window, in order
-// Packets given up since the module last said which number it expects,
-// numbered sequence_number - size() up to sequence_number - 1: the module may
-// expect any of these numbers (or sequence_number).
-std::deque<TxPacket> g_inDoubt;
-// The module expects g_resendAs: it never had the packets in doubt from there.
-bool g_resendDue = false;
-uint8_t g_resendAs = 0;
-BcspPacket g_TxPacket{};   // descriptor of the outstanding packet (send_packet)
-
-// Work for WindowAfterReceive, checked without a lock on every frame.
-std::atomic<bool> g_work{false};
-// A request was dropped for good: the command queue must go on.
-std::atomic<bool> g_requestDropped{false};
-std::atomic<uint32_t> g_boundMs{kDeliveryBoundMs};
-// When the link last came up, and when the module last acknowledged one of
-// our packets.
-std::atomic<uint32_t> g_upTick{0};
-std::atomic<uint32_t> g_progressTick{0};
+// The window's state is the link's (link/link_state.h); the plain fields
+// change under g_LinkStateMutex.
+SendWindowState& window = g_Link.window;
+std::optional<TxPacket>& outstanding = window.outstanding;
+std::deque<TxPacket>& held = window.held;
+std::deque<TxPacket>& inDoubt = window.inDoubt;
+bool& resendDue = window.resendDue;
+uint8_t& resendAs = window.resendAs;
+std::atomic<bool>& work = window.work;
+std::atomic<bool>& requestDropped = window.requestDropped;
+std::atomic<uint32_t>& boundMs = window.boundMs;
+std::atomic<uint32_t>& upTick = window.upTick;
+std::atomic<uint32_t>& progressTick = window.progressTick;
 
 bool Before(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) < 0; }
 
-void Progress() { g_progressTick = KzGetTickCount(); }
+void Progress() { progressTick = KzGetTickCount(); }
 
 uint8_t Next(uint8_t n) { return static_cast<uint8_t>((n + 1) & kSeqMask); }
 uint8_t Behind(uint8_t from, uint8_t to) { return static_cast<uint8_t>((to - from) & kSeqMask); }
@@ -74,7 +58,7 @@ TxPacket Copy(const uint8_t header[4], const uint8_t* payload, uint8_t length, P
     p.length = length;
     p.kind = kind;
     p.since = since;
-    p.boundMs = g_boundMs.load();
+    p.boundMs = boundMs.load();
     return p;
 }
 
@@ -84,19 +68,19 @@ bool Expired(const TxPacket& p, uint32_t now) { return DeliveryExpired(p.since, 
 // passed over) lets the command queue go on.
 void DropForGood(const TxPacket& p, const char* why, bool passedOver = false) {
     ++g_LinkCounters.droppedForGood;
-    if (p.kind == PacketKind::kRequest && !passedOver) g_requestDropped = true;
+    if (p.kind == PacketKind::kRequest && !passedOver) requestDropped = true;
     KZ_TRACE("reliable packet %02x-%02x dropped for good: %s", p.length > 5 ? p.payload[5] : 0,
              p.length > 4 ? p.payload[4] : 0, why);
 }
 
 // A new number's acknowledgement (and an offer's number) must stay clear of
 // every number the module may expect: at most kMaxInDoubt in doubt.
-bool CanNumber() { return g_inDoubt.size() < kMaxInDoubt; }
+bool CanNumber() { return inDoubt.size() < kMaxInDoubt; }
 
 // The module's position is known again: nothing is in doubt.
 void Settle() {
-    g_inDoubt.clear();
-    g_resendDue = false;
+    inDoubt.clear();
+    resendDue = false;
 }
 
 // The frame of p numbered seq, carrying the current acknowledgement: never
@@ -112,23 +96,23 @@ void BuildNumbered(const TxPacket& p, uint8_t seq, Frame& out) {
 
 // p goes on the line as the outstanding packet.
 void MakeOutstanding(const TxPacket& p, Frame& out) {
-    g_outstanding = p;
-    BuildNumbered(*g_outstanding, ubcsp_config.sequence_number, out);
+    outstanding = p;
+    BuildNumbered(*outstanding, ubcsp_config.sequence_number, out);
     // Channel and CRC flag are the template's own.
-    const uint8_t* h = g_outstanding->header;
-    g_TxPacket = BcspPacket{HeaderChannel(h), 1, static_cast<uint8_t>(HeaderCrcPresent(h) ? 1 : 0),
-                            p.length, g_outstanding->payload};
-    ubcsp_config.send_packet = &g_TxPacket;
+    const uint8_t* h = outstanding->header;
+    g_Link.txDescriptor = BcspPacket{HeaderChannel(h), 1, static_cast<uint8_t>(HeaderCrcPresent(h) ? 1 : 0),
+                            p.length, outstanding->payload};
+    ubcsp_config.send_packet = &g_Link.txDescriptor;
     ubcsp_config.awaiting_ack = 1;
 }
 
 // The next held packet within its bound, when the window is free.
 bool TakeHeld(Frame& out) {
-    if (g_outstanding || !CanNumber()) return false;
+    if (outstanding || !CanNumber()) return false;
     const uint32_t now = KzGetTickCount();
-    while (!g_held.empty()) {
-        const TxPacket p = g_held.front();
-        g_held.pop_front();
+    while (!held.empty()) {
+        const TxPacket p = held.front();
+        held.pop_front();
         if (Expired(p, now)) {
             DropForGood(p, "not delivered within its bound");
             continue;
@@ -145,24 +129,24 @@ bool IsRequest(const TxPacket& p) { return p.kind == PacketKind::kRequest; }
 bool WaitingWithinBound() {
     const uint32_t now = KzGetTickCount();
     const auto live = [now](const TxPacket& p) { return !Expired(p, now); };
-    return std::any_of(g_inDoubt.begin(), g_inDoubt.end(), live) || std::any_of(g_held.begin(), g_held.end(), live);
+    return std::any_of(inDoubt.begin(), inDoubt.end(), live) || std::any_of(held.begin(), held.end(), live);
 }
 
 // Every held request after the first goes to `requeue`, in order.
 void TakeLaterRequests(std::vector<TxPacket>& requeue) {
-    auto it = std::find_if(g_held.begin(), g_held.end(), IsRequest);
-    if (it == g_held.end()) return;
-    for (++it; it != g_held.end();) {
+    auto it = std::find_if(held.begin(), held.end(), IsRequest);
+    if (it == held.end()) return;
+    for (++it; it != held.end();) {
         if (!IsRequest(*it)) {
             ++it;
             continue;
         }
         requeue.push_back(*it);
-        it = g_held.erase(it);
+        it = held.erase(it);
     }
 }
 
-// The module expects g_resendAs: it never had the packets in doubt from that
+// The module expects resendAs: it never had the packets in doubt from that
 // number on, nor anything numbered after them (it drops packets out of
 // sequence). Those packets go again, in their order, starting with that
 // number; the outstanding and held ones follow. A request among them had
@@ -170,30 +154,30 @@ void TakeLaterRequests(std::vector<TxPacket>& requeue) {
 // request goes back to the command queue (`requeue`), and the request sent
 // again awaits its confirmation once more (`request`).
 bool ResendInDoubt(Frame& out, std::vector<TxPacket>& requeue, bool& request) {
-    g_resendDue = false;
-    const size_t missing = Behind(g_resendAs, ubcsp_config.sequence_number);
-    if (missing == 0 || missing > g_inDoubt.size()) return TakeHeld(out);   // settled meanwhile
-    if (g_outstanding) {
-        g_held.push_front(*g_outstanding);
-        g_outstanding.reset();
+    resendDue = false;
+    const size_t missing = Behind(resendAs, ubcsp_config.sequence_number);
+    if (missing == 0 || missing > inDoubt.size()) return TakeHeld(out);   // settled meanwhile
+    if (outstanding) {
+        held.push_front(*outstanding);
+        outstanding.reset();
     }
     // Those past their bound are not sent again; their numbers go to the next ones.
     const uint32_t now = KzGetTickCount();
     std::vector<TxPacket> again;
-    for (auto it = g_inDoubt.end() - static_cast<std::ptrdiff_t>(missing); it != g_inDoubt.end(); ++it) {
+    for (auto it = inDoubt.end() - static_cast<std::ptrdiff_t>(missing); it != inDoubt.end(); ++it) {
         if (Expired(*it, now))
             DropForGood(*it, "the module never had it, and its bound has passed", true);
         else
             again.push_back(*it);
     }
-    g_held.insert(g_held.begin(), again.begin(), again.end());
+    held.insert(held.begin(), again.begin(), again.end());
     g_LinkCounters.recovered += static_cast<uint32_t>(again.size());
-    ubcsp_config.sequence_number = g_resendAs;
+    ubcsp_config.sequence_number = resendAs;
     Settle();
     request = std::any_of(again.begin(), again.end(), IsRequest);
     if (request) TakeLaterRequests(requeue);
     KZ_TRACE("module never had %u given-up packet(s): %u sent again from %u", unsigned(missing),
-             unsigned(again.size()), g_resendAs);
+             unsigned(again.size()), resendAs);
     return TakeHeld(out);
 }
 
@@ -209,13 +193,13 @@ void WindowSend(const uint8_t header[4], const uint8_t* payload, uint8_t length,
     Frame f;
     {
         std::lock_guard<std::mutex> state(g_LinkStateMutex);
-        g_held.push_back(Copy(header, payload, length, kind, since));
-        if (g_held.size() > kMaxHeld) {
-            DropForGood(g_held.front(), "too many packets waiting for the window");
-            g_held.pop_front();
+        held.push_back(Copy(header, payload, length, kind, since));
+        if (held.size() > kMaxHeld) {
+            DropForGood(held.front(), "too many packets waiting for the window");
+            held.pop_front();
         }
         if (!TakeHeld(f)) {
-            KZ_TRACE("reliable packet waits for the window (%u waiting)", unsigned(g_held.size()));
+            KZ_TRACE("reliable packet waits for the window (%u waiting)", unsigned(held.size()));
             return;
         }
     }
@@ -225,37 +209,37 @@ void WindowSend(const uint8_t header[4], const uint8_t* payload, uint8_t length,
 uint8_t WindowTakeAck(uint8_t ack) {
     std::lock_guard<std::mutex> state(g_LinkStateMutex);
     const uint8_t seq = ubcsp_config.sequence_number;
-    if (g_outstanding && ack == Next(seq)) {
+    if (outstanding && ack == Next(seq)) {
         ubcsp_config.sequence_number = Next(seq);
-        g_outstanding.reset();
+        outstanding.reset();
         ubcsp_config.send_packet = nullptr;
         ubcsp_config.awaiting_ack = 0;
         Settle();   // the module took a packet numbered after anything in doubt
         Progress();
-        if (!g_held.empty()) g_work = true;
+        if (!held.empty()) work = true;
         SignalEvent(g_hAckEvent);
         return BCSP_ACT_ACKED;
     }
-    if (!g_inDoubt.empty()) {
+    if (!inDoubt.empty()) {
         const uint8_t behind = Behind(ack, seq);
         if (behind == 0) {
             Settle();   // it has every packet in doubt
             Progress();
-            if (!g_held.empty()) g_work = true;   // they may be numbered again
+            if (!held.empty()) work = true;   // they may be numbered again
             // With nothing else on the line that is the acknowledgement of
             // the last packet sent: what waited for it may go.
-            if (!g_outstanding) return BCSP_ACT_ACKED;
-        } else if (behind <= g_inDoubt.size()) {
-            g_resendDue = true;
-            g_resendAs = ack;
-            g_work = true;
+            if (!outstanding) return BCSP_ACT_ACKED;
+        } else if (behind <= inDoubt.size()) {
+            resendDue = true;
+            resendAs = ack;
+            work = true;
         }
     }
     return 0;
 }
 
 void WindowAfterReceive() {
-    if (!g_work.load()) return;
+    if (!work.load()) return;
     NamedLock send(g_hMutexSend, "MUTEX_SEND");
     Frame f;
     bool write = false;
@@ -263,12 +247,12 @@ void WindowAfterReceive() {
     bool request = false;
     {
         std::lock_guard<std::mutex> state(g_LinkStateMutex);
-        g_work = false;
-        write = g_resendDue ? ResendInDoubt(f, requeue, request) : TakeHeld(f);
+        work = false;
+        write = resendDue ? ResendInDoubt(f, requeue, request) : TakeHeld(f);
     }
     for (auto it = requeue.rbegin(); it != requeue.rend(); ++it)
-        ReturnToQueueFront(it->header, it->payload, it->length, it->since);
-    if (request) AwaitConfirmationAgain();
+        linkup::Requeue(it->header, it->payload, it->length, it->since);
+    if (request) linkup::AwaitConfirmationAgain();
     if (write) Write(f);
 }
 
@@ -279,10 +263,10 @@ namespace {
 PacketKind PutInDoubt() {
     ubcsp_config.awaiting_ack = 0;
     ubcsp_config.send_packet = nullptr;
-    if (!g_outstanding) return PacketKind::kOther;
-    const PacketKind kind = g_outstanding->kind;
-    g_inDoubt.push_back(*g_outstanding);   // at most kMaxInDoubt: numbered only below it
-    g_outstanding.reset();
+    if (!outstanding) return PacketKind::kOther;
+    const PacketKind kind = outstanding->kind;
+    inDoubt.push_back(*outstanding);   // at most kMaxInDoubt: numbered only below it
+    outstanding.reset();
     ubcsp_config.sequence_number = Next(ubcsp_config.sequence_number);
     return kind;
 }
@@ -294,8 +278,8 @@ bool WindowRetransmit() {
     Frame f;
     {
         std::lock_guard<std::mutex> state(g_LinkStateMutex);
-        if (!g_outstanding) return false;
-        BuildNumbered(*g_outstanding, ubcsp_config.sequence_number, f);
+        if (!outstanding) return false;
+        BuildNumbered(*outstanding, ubcsp_config.sequence_number, f);
     }
     BcspWriteReliableFrame(f.bytes, static_cast<uint16_t>(f.length));
     return true;
@@ -306,14 +290,14 @@ bool WindowOfferInDoubt() {
     Frame f;
     {
         std::lock_guard<std::mutex> state(g_LinkStateMutex);
-        if (g_outstanding || g_inDoubt.empty()) return false;
+        if (outstanding || inDoubt.empty()) return false;
         // The oldest packet in doubt, under its own number.
-        uint8_t number = static_cast<uint8_t>((ubcsp_config.sequence_number - g_inDoubt.size()) & kSeqMask);
-        if (Expired(g_inDoubt.front(), KzGetTickCount())) {
+        uint8_t number = static_cast<uint8_t>((ubcsp_config.sequence_number - inDoubt.size()) & kSeqMask);
+        if (Expired(inDoubt.front(), KzGetTickCount())) {
             if (!WaitingWithinBound()) return false;   // nothing left to settle it for
             number = static_cast<uint8_t>((number - 1) & kSeqMask);   // one it had: a repeat
         }
-        BuildNumbered(g_inDoubt.front(), number, f);
+        BuildNumbered(inDoubt.front(), number, f);
     }
     ++g_LinkCounters.offeredAgain;
     BcspWriteReliableFrame(f.bytes, static_cast<uint16_t>(f.length));
@@ -323,20 +307,20 @@ bool WindowOfferInDoubt() {
 bool WindowDropExpired() {
     std::lock_guard<std::mutex> state(g_LinkStateMutex);
     const uint32_t now = KzGetTickCount();
-    for (auto it = g_held.begin(); it != g_held.end();) {
+    for (auto it = held.begin(); it != held.end();) {
         if (!Expired(*it, now)) {
             ++it;
             continue;
         }
         DropForGood(*it, "not delivered within its bound");
-        it = g_held.erase(it);
+        it = held.erase(it);
     }
-    return g_requestDropped.exchange(false);
+    return requestDropped.exchange(false);
 }
 
 bool WindowNeedsTimer() {
     std::lock_guard<std::mutex> state(g_LinkStateMutex);
-    return !g_held.empty() || (!g_inDoubt.empty() && WaitingWithinBound());
+    return !held.empty() || (!inDoubt.empty() && WaitingWithinBound());
 }
 
 PacketKind WindowGiveUp() {
@@ -355,52 +339,52 @@ PacketKind WindowGiveUp() {
 
 void WindowCancel() {
     std::lock_guard<std::mutex> state(g_LinkStateMutex);
-    if (!g_outstanding) return;
+    if (!outstanding) return;
     PutInDoubt();
-    if (!g_held.empty()) g_work = true;
+    if (!held.empty()) work = true;
     SignalEvent(g_hAckEvent);
     SignalEvent(g_hResendEvent);   // the send thread now offers it at intervals
 }
 
 void WindowRestart() {
     std::lock_guard<std::mutex> state(g_LinkStateMutex);
-    g_held.clear();
+    held.clear();
     PutInDoubt();
-    g_work = false;
+    work = false;
 }
 
 void WindowReset() {
     std::lock_guard<std::mutex> state(g_LinkStateMutex);
-    g_outstanding.reset();
-    g_held.clear();
+    outstanding.reset();
+    held.clear();
     Settle();
-    g_work = false;
-    g_requestDropped = false;
+    work = false;
+    requestDropped = false;
     ubcsp_config.send_packet = nullptr;
 }
 
 bool DeliveryExpired(uint32_t since, uint32_t boundMs, uint32_t now) {
     uint32_t from = since;
     const bool madeWhileUp =
-        ubcsp_config.link_establishment_state.load() == kGarrulous && !Before(since, g_upTick.load());
-    if (madeWhileUp && Before(from, g_progressTick.load())) from = g_progressTick.load();
+        ubcsp_config.link_establishment_state.load() == kGarrulous && !Before(since, upTick.load());
+    if (madeWhileUp && Before(from, progressTick.load())) from = progressTick.load();
     return now - from > boundMs;
 }
 
-void WindowLinkUp() { g_upTick = KzGetTickCount(); }
+void WindowLinkUp() { upTick = KzGetTickCount(); }
 
-void SetDeliveryBoundForTest(uint32_t ms) { g_boundMs = ms != 0 ? ms : kDeliveryBoundMs; }
+void SetDeliveryBoundForTest(uint32_t ms) { boundMs = ms != 0 ? ms : kDeliveryBoundMs; }
 
-uint32_t DeliveryBoundMs() { return g_boundMs; }
+uint32_t DeliveryBoundMs() { return boundMs; }
 
 size_t WindowHeldCount() {
     std::lock_guard<std::mutex> state(g_LinkStateMutex);
-    return g_held.size();
+    return held.size();
 }
 
 bool WindowInDoubt() {
     std::lock_guard<std::mutex> state(g_LinkStateMutex);
-    return !g_inDoubt.empty();
+    return !inDoubt.empty();
 }
 
 }  // namespace kz

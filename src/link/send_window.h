@@ -34,8 +34,13 @@
 // Locks: every function that writes takes "MUTEX_SEND" (or runs under it);
 // the window's fields change under g_LinkStateMutex.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <optional>
+
+#include "link/bcsp_protocol.h"
 
 namespace kz {
 
@@ -57,6 +62,39 @@ void WindowLinkUp();
 // A burst of indications makes a RES each; 256 of 255 bytes stay below 70 KB.
 inline constexpr size_t kMaxHeld = 256;
 inline constexpr size_t kMaxInDoubt = 6;
+
+// A reliable packet as the window keeps it.
+struct TxPacket {
+    uint8_t header[bcsp::kHeaderSize] = {};   // template: sequence and ack bits clear
+    uint8_t payload[0xFF] = {};
+    uint8_t length = 0;
+    PacketKind kind = PacketKind::kOther;
+    uint32_t since = 0;      // tick its delivery bound counts from
+    uint32_t boundMs = 0;    // the delivery bound when it was made
+};
+
+// The window's state, part of the link's (link/link_state.h). The plain
+// fields change under g_LinkStateMutex.
+struct SendWindowState {
+    std::optional<TxPacket> outstanding;   // on the line, awaiting its acknowledgement
+    std::deque<TxPacket> held;             // waiting for the window, in order
+    // Packets given up since the module last said which number it expects,
+    // numbered sequence_number - size() up to sequence_number - 1: the module
+    // may expect any of these numbers (or sequence_number).
+    std::deque<TxPacket> inDoubt;
+    // The module expects resendAs: it never had the packets in doubt from there.
+    bool resendDue = false;
+    uint8_t resendAs = 0;
+    // Work for WindowAfterReceive, checked without a lock on every frame.
+    std::atomic<bool> work{false};
+    // A request was dropped for good: the command queue must go on.
+    std::atomic<bool> requestDropped{false};
+    std::atomic<uint32_t> boundMs{kDeliveryBoundMs};
+    // When the link last came up, and when the module last acknowledged one
+    // of our packets.
+    std::atomic<uint32_t> upTick{0};
+    std::atomic<uint32_t> progressTick{0};
+};
 
 // Under "MUTEX_SEND". A reliable packet: numbered and written now when the
 // window is free, else kept in order. `header` is the template (numbers

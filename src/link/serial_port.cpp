@@ -1,12 +1,13 @@
-// The module's serial port (one global object) and the receive framer that
-// collects one 0xC0-delimited frame per poll.
+// The module's serial port (one global object) and the poll that feeds the
+// receive framer from it.
 #include "link/serial_port.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 
-#include "frame/sync_objects.h"
+#include "core/sync_objects.h"
+#include "link/link_state.h"
 #include "link/wire_trace.h"
 
 namespace kz {
@@ -14,12 +15,6 @@ namespace kz {
 using namespace bcsp;
 
 SerialPort g_SerialPort;
-
-uint8_t g_RxFrameBuf[kFrameBufferSize] = {};
-uint16_t g_nRxWriteIndex = 0;
-uint32_t g_nRxFramingState = kFramerHunting;
-uint8_t g_bRxFrameReady = 0;
-uint16_t g_nRxFrameLength = 0;
 
 namespace {
 constexpr uint32_t kDriverQueueSize = 10240;
@@ -164,39 +159,22 @@ int OpenModulePort(int portNumber, uint32_t baud) {
 
 // ---------------------------------------------------------------- framer
 
-void ResetFramer() {
-    g_nRxWriteIndex = 0;
-    g_nRxFramingState = kFramerHunting;
-    g_bRxFrameReady = 0;
-    g_nRxFrameLength = 0;
-}
+void ResetFramer() { g_Link.framer.Reset(); }
 
-// At most one frame per call. A byte between frames that is not 0xC0 purges
-// the port; a frame that reaches 1024 bytes without its end is dropped.
+// A frame not yet taken stops all reading; a failed read leaves the rest for
+// the next pass instead of spinning.
 void PollUart() {
+    Framer& framer = g_Link.framer;
     uint16_t n = g_SerialPort.BytesWaiting();
-    while (n != 0) {
-        if (g_bRxFrameReady) return;
-        if (g_nRxWriteIndex >= kFrameBufferSize) {
-            g_nRxWriteIndex = 0;
-            g_nRxFramingState = kFramerHunting;
-        }
-        // A failed read leaves the rest for the next pass instead of spinning.
-        if (!g_SerialPort.Read(&g_RxFrameBuf[g_nRxWriteIndex], 1)) return;
-        const uint8_t byte = g_RxFrameBuf[g_nRxWriteIndex++];
-        if (g_nRxFramingState == kFramerInFrame) {
-            if (byte == kSlipEnd) {
-                g_nRxFrameLength = g_nRxWriteIndex;
-                WireTraceFrame(WireDir::kFromModule, g_RxFrameBuf, g_nRxFrameLength);
-                g_bRxFrameReady = 1;
-                g_nRxWriteIndex = 0;
-                g_nRxFramingState = kFramerHunting;
-            }
-        } else if (g_RxFrameBuf[0] == kSlipEnd) {
-            g_nRxFramingState = kFramerInFrame;
-        } else {
-            g_SerialPort.Purge();
-            g_nRxWriteIndex = 0;
+    while (n != 0 && !framer.ready()) {
+        uint8_t byte = 0;
+        if (!g_SerialPort.Read(&byte, 1)) return;
+        switch (framer.Feed(byte)) {
+            case Framer::Step::kFrame:
+                WireTraceFrame(WireDir::kFromModule, framer.frame(), framer.frameLength());
+                break;
+            case Framer::Step::kStray: g_SerialPort.Purge(); break;
+            case Framer::Step::kNeedMore: break;
         }
         n = g_SerialPort.BytesWaiting();
     }

@@ -67,15 +67,9 @@ extern SerialPort g_SerialPort;
 // "COM%d:" at the given baud rate, then purge. 1 on success.
 int OpenModulePort(int portNumber, uint32_t baud);
 
-// Receive framer (receive thread only).
-extern uint8_t g_RxFrameBuf[bcsp::kFrameBufferSize];
-extern uint16_t g_nRxWriteIndex;
-extern uint32_t g_nRxFramingState;   // 0 hunting, 2 inside a frame
-extern uint8_t g_bRxFrameReady;
-extern uint16_t g_nRxFrameLength;
-inline constexpr uint32_t kFramerHunting = 0;
-inline constexpr uint32_t kFramerInFrame = 2;
-
+// Feeds the link's framer (link/framer.h) from the port, receive thread only:
+// at most one frame per call; a byte between frames that is not 0xC0 purges
+// the port.
 void PollUart();
 void ResetFramer();
 

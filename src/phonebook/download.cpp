@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
+#include "channel/inbound_view.h"
 #include "channel/requests.h"
+#include "core/trace.h"
 #include "events/calls.h"
 #include "events/connection.h"
-#include "events/inbound_view.h"
 #include "events/inquiry.h"
 #include "events/notify.h"
-#include "frame/trace.h"
 #include "phonebook/phonebook_store.h"
 #include "phonebook/vcard_parser.h"
 
@@ -26,7 +26,7 @@ namespace {
 
 // Position at which the outstanding batch started: a batch after which the
 // position has not moved brought no entry.
-std::atomic<uint16_t> g_nBatchStart{0};
+std::atomic<uint16_t> batchStart{0};
 
 constexpr size_t kStatusOffset = 6;
 constexpr size_t kSizeOffset = 7;    // list size, big-endian
@@ -123,7 +123,7 @@ void BatchComplete() {
     if (!ValidType(type)) return;
     int32_t position = PositionOf(type);
     int32_t count = g_anPhoneBookCount[type - 1];
-    if (position == g_nBatchStart && position < count) {
+    if (position == batchStart && position < count) {
         // Asking again would bring nothing again.
         KZ_TRACE("batch brought no entry, list %u ends at %d", type, position);
         ListFinished(type, false);
@@ -176,7 +176,7 @@ void RequestPhoneBook(uint8_t type, uint16_t count, uint16_t start) {
     }
     if (count != 0) {
         KZ_TRACE("Enter download phonebook");
-        g_nBatchStart = start;
+        batchStart = start;
         startDownload = 1;
     }
     g_nCurrReqPhoneBookType = type;
@@ -269,7 +269,7 @@ void ResetDownloadState() {
     uPhoneBookPauseIndex = 0;
     g_bPhoneBookDone = 0;
     g_nPhoneBookSize = 0;
-    g_nBatchStart = 0;
+    batchStart = 0;
     ClearVCardBuffer();
 }
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <optional>
 
+#include "core/trace.h"
 #include "events/notify.h"
-#include "frame/trace.h"
 #include "phonebook/phonebook_files.h"
 #include "settings/registry.h"
 

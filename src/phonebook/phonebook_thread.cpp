@@ -8,29 +8,29 @@
 #include <mutex>
 #include <thread>
 
-#include "frame/trace.h"
+#include "core/trace.h"
 #include "phonebook/phonebook_store.h"
 
 namespace kz {
 
 namespace {
 
-std::mutex g_threadMutex;      // guards everything below
-KzHandle g_fileThread = nullptr;
-std::thread::id g_fileThreadId;   // set by the thread itself
-bool g_threadRunning = false;
-bool g_syncWaiting = false;
-bool g_loadWaiting = false;
+std::mutex threadMutex;      // guards everything below
+KzHandle fileThread = nullptr;
+std::thread::id fileThreadId;   // set by the thread itself
+bool threadRunning = false;
+bool syncWaiting = false;
+bool loadWaiting = false;
 
 // Takes the next waiting request; false when none waits.
 bool TakeWaiting(uint8_t& syncMode) {
-    if (g_syncWaiting) {
-        g_syncWaiting = false;
+    if (syncWaiting) {
+        syncWaiting = false;
         syncMode = 1;
         return true;
     }
-    if (g_loadWaiting) {
-        g_loadWaiting = false;
+    if (loadWaiting) {
+        loadWaiting = false;
         syncMode = 0;
         return true;
     }
@@ -40,35 +40,35 @@ bool TakeWaiting(uint8_t& syncMode) {
 uint32_t PhoneBookFileThreadProc(void* arg) {
     auto syncMode = static_cast<uint8_t>(reinterpret_cast<uintptr_t>(arg));
     {
-        std::lock_guard<std::mutex> lock(g_threadMutex);
-        g_fileThreadId = std::this_thread::get_id();
+        std::lock_guard<std::mutex> lock(threadMutex);
+        fileThreadId = std::this_thread::get_id();
     }
     for (;;) {
         uint32_t result = syncMode ? SyncPhoneBookFiles() : LoadPhoneBookFiles();
         KZ_TRACE("phonebook file work (%s) ended with %d", syncMode ? "sync" : "load", int(result));
-        std::lock_guard<std::mutex> lock(g_threadMutex);
+        std::lock_guard<std::mutex> lock(threadMutex);
         if (!TakeWaiting(syncMode)) {
-            g_threadRunning = false;
-            g_fileThreadId = std::thread::id();
+            threadRunning = false;
+            fileThreadId = std::thread::id();
             return result;
         }
     }
 }
 
 void StartFileThread(uint8_t syncMode) {
-    std::lock_guard<std::mutex> lock(g_threadMutex);
+    std::lock_guard<std::mutex> lock(threadMutex);
     g_bPhoneBookSyncMode = syncMode;
-    if (g_threadRunning) {
+    if (threadRunning) {
         KZ_TRACE("phonebook file thread busy, request waits");
-        (syncMode ? g_syncWaiting : g_loadWaiting) = true;
+        (syncMode ? syncWaiting : loadWaiting) = true;
         return;
     }
-    if (g_fileThread) {   // it has ended already
-        KzWaitForSingleObject(g_fileThread, KZ_INFINITE);
-        KzCloseHandle(g_fileThread);
+    if (fileThread) {   // it has ended already
+        KzWaitForSingleObject(fileThread, KZ_INFINITE);
+        KzCloseHandle(fileThread);
     }
-    g_fileThread = KzCreateThread(PhoneBookFileThreadProc, reinterpret_cast<void*>(uintptr_t{syncMode}));
-    g_threadRunning = g_fileThread != nullptr;
+    fileThread = KzCreateThread(PhoneBookFileThreadProc, reinterpret_cast<void*>(uintptr_t{syncMode}));
+    threadRunning = fileThread != nullptr;
 }
 
 }  // namespace
@@ -80,11 +80,11 @@ void JoinPhoneBookThread() {
     KzHandle running = nullptr;
     bool own = false;
     {
-        std::lock_guard<std::mutex> lock(g_threadMutex);
-        g_syncWaiting = false;
-        g_loadWaiting = false;
-        std::swap(running, g_fileThread);
-        own = g_fileThreadId == std::this_thread::get_id();
+        std::lock_guard<std::mutex> lock(threadMutex);
+        syncWaiting = false;
+        loadWaiting = false;
+        std::swap(running, fileThread);
+        own = fileThreadId == std::this_thread::get_id();
     }
     if (!running) return;
     // Asked from within its own work, it ends on return: only the handle goes.

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "frame/trace.h"
+#include "core/trace.h"
 #include "phonebook/vcard_text.h"
 
 namespace kz {

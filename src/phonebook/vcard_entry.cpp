@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "frame/trace.h"
+#include "core/trace.h"
 #include "phonebook/vcard_text.h"
 
 namespace kz {

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/trace.h"
 #include "events/notify.h"
-#include "frame/trace.h"
 #include "phonebook/download.h"
 #include "phonebook/phonebook_store.h"
 #include "phonebook/vcard_accumulator.h"
@@ -25,7 +25,7 @@ namespace {
 constexpr size_t kCountOffset = 6;   // text byte count, big-endian
 constexpr size_t kTextOffset = 8;
 
-std::mutex g_bufferMutex;
+std::mutex bufferMutex;
 VCardAccumulator g_accumulator(g_szVCardBuffer, kVCardBufferSize, &g_nVCardBufferLen);
 
 // The text of an indication; an announced count beyond the message is cut to it.
@@ -100,7 +100,7 @@ void HandleBlock(std::string_view block) {
 void ParseVCardChunk(const uint8_t* msg, size_t len) {
     std::vector<std::string> blocks;
     {
-        std::lock_guard<std::mutex> lock(g_bufferMutex);
+        std::lock_guard<std::mutex> lock(bufferMutex);
         g_accumulator.Feed(ChunkText(msg, len), blocks);
     }
     KZ_TRACE("szPhoneBookBuff.size = %zu", blocks.size());
@@ -108,7 +108,7 @@ void ParseVCardChunk(const uint8_t* msg, size_t len) {
 }
 
 void ClearVCardBuffer() {
-    std::lock_guard<std::mutex> lock(g_bufferMutex);
+    std::lock_guard<std::mutex> lock(bufferMutex);
     g_accumulator.Clear();
 }
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "frame/trace.h"
+#include "core/trace.h"
 
 namespace kz {
 

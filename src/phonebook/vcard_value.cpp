@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "frame/trace.h"
+#include "core/trace.h"
 #include "phonebook/vcard_entry.h"
 #include "phonebook/vcard_parser.h"
 #include "phonebook/vcard_text.h"

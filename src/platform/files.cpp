@@ -23,12 +23,12 @@ constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 constexpr long kNoFailure = -1;
 
 // Test seam: bytes a write may still put out before it fails (-1: no failure).
-std::atomic<long> g_failAfterBytes{kNoFailure};
+std::atomic<long> writeFailureAfter{kNoFailure};
 
 // Writes all bytes to fd, honouring the injected failure. True on success.
 bool WriteAll(int fd, const void* data, size_t length) {
     const auto* p = static_cast<const uint8_t*>(data);
-    long failAfter = g_failAfterBytes.load();
+    long failAfter = writeFailureAfter.load();
     size_t allowed = length;
     if (failAfter >= 0 && static_cast<size_t>(failAfter) < length) allowed = static_cast<size_t>(failAfter);
     size_t done = 0;
@@ -112,7 +112,7 @@ using namespace kz::platform;
 extern "C" {
 
 KZ_PLATFORM_API void KzInjectWriteFailure(long failAfterBytes) {
-    g_failAfterBytes = failAfterBytes < 0 ? kNoFailure : failAfterBytes;
+    writeFailureAfter = failAfterBytes < 0 ? kNoFailure : failAfterBytes;
 }
 
 KZ_PLATFORM_API FILE* KzFopen(const char* unitPath, const char* mode) {

@@ -13,8 +13,8 @@ namespace kz {
 
 namespace {
 
-std::vector<uint8_t> g_FirmwareImage;
-bool g_bFirmwareLoaded = false;
+std::vector<uint8_t> firmwareImage;
+bool firmwareLoaded = false;
 
 bool PathExists(const char* path) {
     std::string p = path;
@@ -63,24 +63,24 @@ void LoadFirmwareImage() {
         // A partly read image is no image: the previous one is dropped too,
         // as the load replaced it before reading.
         Report("Read DFU file fail!\n");
-        g_FirmwareImage.clear();
-        g_bFirmwareLoaded = false;
+        firmwareImage.clear();
+        firmwareLoaded = false;
         return;
     }
-    g_FirmwareImage.swap(image);
-    g_bFirmwareLoaded = true;
+    firmwareImage.swap(image);
+    firmwareLoaded = true;
 }
 
 void OnFirmwareCfm(const uint8_t*, size_t) { LoadFirmwareImage(); }
 
 const uint8_t* LoadedFirmwareImage(size_t* size) {
-    if (size) *size = g_bFirmwareLoaded ? g_FirmwareImage.size() : 0;
-    return g_bFirmwareLoaded ? g_FirmwareImage.data() : nullptr;
+    if (size) *size = firmwareLoaded ? firmwareImage.size() : 0;
+    return firmwareLoaded ? firmwareImage.data() : nullptr;
 }
 
 void ResetServiceState() {
-    std::vector<uint8_t>().swap(g_FirmwareImage);
-    g_bFirmwareLoaded = false;
+    std::vector<uint8_t>().swap(firmwareImage);
+    firmwareLoaded = false;
 }
 
 }  // namespace kz

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "core/trace.h"
 #include "events/notify.h"
-#include "frame/trace.h"
 #include "kz_platform.h"
 
 namespace kz {

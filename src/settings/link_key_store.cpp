@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/trace.h"
+#include "core/trace.h"
 #include "kz_platform.h"
 #include "settings/registry.h"
 #include "settings/registry_internal.h"
@@ -16,11 +16,11 @@ namespace kz {
 namespace {
 
 // The list: readers (the receive thread's link-key reply) take copies under
-// g_LinkKeyMutex. g_LinkKeyFileMutex keeps one list change and its file write
-// together, so tarn.dat follows the list in order (taken before g_LinkKeyMutex).
-std::mutex g_LinkKeyMutex;
-std::mutex g_LinkKeyFileMutex;
-std::vector<LinkKeyEntry> g_vecLinkKeys;
+// linkKeyMutex. linkKeyFileMutex keeps one list change and its file write
+// together, so tarn.dat follows the list in order (taken before linkKeyMutex).
+std::mutex linkKeyMutex;
+std::mutex linkKeyFileMutex;
+std::vector<LinkKeyEntry> linkKeys;
 
 enum class FileChange { None, Append, Rewrite };
 
@@ -62,16 +62,16 @@ std::vector<LinkKeyEntry> ReadLinkKeyFile() {
 
 // Updates the list; says what the file needs.
 FileChange UpdateList(const LinkKeyEntry& entry, std::vector<LinkKeyEntry>* all) {
-    std::lock_guard<std::mutex> lock(g_LinkKeyMutex);
-    for (LinkKeyEntry& e : g_vecLinkKeys) {
+    std::lock_guard<std::mutex> lock(linkKeyMutex);
+    for (LinkKeyEntry& e : linkKeys) {
         if (std::memcmp(e.address, entry.address, kAddressBytes) != 0) continue;
         if (std::memcmp(e.key, entry.key, kKeyBytes) == 0) return FileChange::None;
         std::memcpy(e.key, entry.key, kKeyBytes);
-        *all = g_vecLinkKeys;
+        *all = linkKeys;
         return FileChange::Rewrite;
     }
-    g_vecLinkKeys.push_back(entry);
-    *all = g_vecLinkKeys;
+    linkKeys.push_back(entry);
+    *all = linkKeys;
     return FileChange::Append;
 }
 
@@ -95,8 +95,8 @@ bool RewriteLinkKeyFile(const std::vector<LinkKeyEntry>& all) {
 }  // namespace
 
 bool FindLinkKey(const uint8_t address[6], uint8_t key[16]) {
-    std::lock_guard<std::mutex> lock(g_LinkKeyMutex);
-    for (const LinkKeyEntry& e : g_vecLinkKeys) {
+    std::lock_guard<std::mutex> lock(linkKeyMutex);
+    for (const LinkKeyEntry& e : linkKeys) {
         if (std::memcmp(e.address, address, kAddressBytes) != 0) continue;
         std::memcpy(key, e.key, kKeyBytes);
         return true;
@@ -105,19 +105,19 @@ bool FindLinkKey(const uint8_t address[6], uint8_t key[16]) {
 }
 
 std::vector<LinkKeyEntry> LinkKeySnapshot() {
-    std::lock_guard<std::mutex> lock(g_LinkKeyMutex);
-    return g_vecLinkKeys;
+    std::lock_guard<std::mutex> lock(linkKeyMutex);
+    return linkKeys;
 }
 
 void ReloadLinkKeys() {
-    std::lock_guard<std::mutex> fileLock(g_LinkKeyFileMutex);
+    std::lock_guard<std::mutex> fileLock(linkKeyFileMutex);
     std::vector<LinkKeyEntry> fresh = ReadLinkKeyFile();
-    std::lock_guard<std::mutex> lock(g_LinkKeyMutex);
-    g_vecLinkKeys.swap(fresh);
+    std::lock_guard<std::mutex> lock(linkKeyMutex);
+    linkKeys.swap(fresh);
 }
 
 void StoreLinkKey(const LinkKeyEntry& entry) {
-    std::lock_guard<std::mutex> fileLock(g_LinkKeyFileMutex);
+    std::lock_guard<std::mutex> fileLock(linkKeyFileMutex);
     std::vector<LinkKeyEntry> all;
     FileChange change = UpdateList(entry, &all);
     if (change == FileChange::None) return;
@@ -136,9 +136,9 @@ void StoreLinkKey(const LinkKeyEntry& entry) {
 }
 
 void ResetLinkKeyState() {
-    std::lock_guard<std::mutex> fileLock(g_LinkKeyFileMutex);
-    std::lock_guard<std::mutex> lock(g_LinkKeyMutex);
-    g_vecLinkKeys.clear();
+    std::lock_guard<std::mutex> fileLock(linkKeyFileMutex);
+    std::lock_guard<std::mutex> lock(linkKeyMutex);
+    linkKeys.clear();
 }
 
 }  // namespace kz

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <mutex>
 
+#include "core/trace.h"
 #include "events/connection.h"
 #include "events/inquiry.h"
 #include "events/notify.h"
-#include "frame/trace.h"
 #include "kz_platform.h"
 #include "settings/ini_file.h"
 #include "settings/registry_internal.h"
@@ -34,12 +34,12 @@ constexpr uint32_t kDeviceDeletedParam = 1;
 
 using SlotList = std::array<PairedDeviceRecord, kSlotCount>;
 
-// The five slots; empty until the first load. Every access holds g_SlotMutex,
+// The five slots; empty until the first load. Every access holds slotMutex,
 // and so does each change together with its tarn.ini write, so the file and
 // the list change in the same order. No callback into the host runs under it.
-std::mutex g_SlotMutex;
-bool g_bSlotsLoaded = false;
-SlotList g_Slots;
+std::mutex slotMutex;
+bool slotsLoaded = false;
+SlotList slots;
 
 bool IsSlotIndex(int n) { return n >= 0 && n < kSlotCount; }
 
@@ -114,10 +114,10 @@ bool TakeCandidate(PairedDeviceRecord* out) {
     return true;
 }
 
-// First used slot holding this address, -1 when none. Holds g_SlotMutex.
+// First used slot holding this address, -1 when none. Holds slotMutex.
 int FindUsedSlot(const uint8_t address[6]) {
     for (int k = 0; k < kSlotCount; ++k) {
-        const PairedDeviceRecord& r = g_Slots[k];
+        const PairedDeviceRecord& r = slots[k];
         if (r.id != kEmptySlot && std::memcmp(r.address, address, kAddressBytes) == 0) return k;
     }
     return -1;
@@ -149,22 +149,22 @@ void DisconnectCurrentPhone() { KZ_BT_DisConnectPairedDevice(); }
 
 bool GetSlot(int slot, PairedDeviceRecord* out) {
     if (!IsSlotIndex(slot) || !out) return false;
-    std::lock_guard<std::mutex> lock(g_SlotMutex);
-    if (!g_bSlotsLoaded) return false;
-    *out = g_Slots[slot];
+    std::lock_guard<std::mutex> lock(slotMutex);
+    if (!slotsLoaded) return false;
+    *out = slots[slot];
     return true;
 }
 
 int FindSlotByAddress(const uint8_t address[6]) {
     if (!address) return -1;
-    std::lock_guard<std::mutex> lock(g_SlotMutex);
-    return g_bSlotsLoaded ? FindUsedSlot(address) : -1;
+    std::lock_guard<std::mutex> lock(slotMutex);
+    return slotsLoaded ? FindUsedSlot(address) : -1;
 }
 
 bool HasFreeSlot() {
-    std::lock_guard<std::mutex> lock(g_SlotMutex);
-    if (!g_bSlotsLoaded) return false;
-    for (const PairedDeviceRecord& r : g_Slots)
+    std::lock_guard<std::mutex> lock(slotMutex);
+    if (!slotsLoaded) return false;
+    for (const PairedDeviceRecord& r : slots)
         if (r.id == kEmptySlot) return true;
     return false;
 }
@@ -173,12 +173,12 @@ void LoadPairedDevices() {
     ReloadLinkKeys();
     std::array<LoadedSlot, kSlotCount> loaded;
     {
-        std::lock_guard<std::mutex> lock(g_SlotMutex);
+        std::lock_guard<std::mutex> lock(slotMutex);
         for (int k = 0; k < kSlotCount; ++k) {
             loaded[k] = ReadSlot(k);
-            g_Slots[k] = loaded[k].record;
+            slots[k] = loaded[k].record;
         }
-        g_bSlotsLoaded = true;
+        slotsLoaded = true;
     }
     for (const LoadedSlot& s : loaded)
         if (s.used) NotifyHost(KZ_NOTIFY_DEVICE_INFO, 0, &s.info, kDeviceInfoLen);
@@ -195,25 +195,25 @@ void LoadPairedDevices() {
 void RegisterConnectedDevice() {
     PairedDeviceRecord candidate;
     if (!TakeCandidate(&candidate)) return;
-    std::lock_guard<std::mutex> lock(g_SlotMutex);
+    std::lock_guard<std::mutex> lock(slotMutex);
     g_CurrConnectIndex = kEmptySlot;
-    if (!g_bSlotsLoaded) {
+    if (!slotsLoaded) {
         KZ_TRACE("Registry not loaded, phone not registered");
         return;
     }
     int slot = FindUsedSlot(candidate.address);
     if (slot < 0) {
         for (int k = 0; k < kSlotCount && slot < 0; ++k)
-            if (g_Slots[k].id == kEmptySlot) slot = k;
+            if (slots[k].id == kEmptySlot) slot = k;
         if (slot < 0) {
             KZ_TRACE("All five slots used, phone not registered");
             return;
         }
     }
-    int index = g_Slots[slot].id == kEmptySlot ? slot : g_Slots[slot].id;
+    int index = slots[slot].id == kEmptySlot ? slot : slots[slot].id;
     g_CurrConnectIndex = index;
-    g_Slots[slot] = candidate;
-    g_Slots[slot].id = uint8_t(index);
+    slots[slot] = candidate;
+    slots[slot].id = uint8_t(index);
 
     char address[kAddressHexChars + 1];
     FormatHex(candidate.address, kAddressBytes, address);
@@ -228,14 +228,14 @@ void WriteSlotKey(const PairedDeviceRecord& record) {
         KZ_TRACE("WriteSlotKey: no slot %d", record.id);
         return;
     }
-    std::lock_guard<std::mutex> lock(g_SlotMutex);
+    std::lock_guard<std::mutex> lock(slotMutex);
     WriteKeyHex(record.id, record.key);
 }
 
 void SetSlotKey(int slot, const uint8_t key[16]) {
     if (!IsSlotIndex(slot) || !key) return;
-    std::lock_guard<std::mutex> lock(g_SlotMutex);
-    if (g_bSlotsLoaded) std::memcpy(g_Slots[slot].key, key, kKeyBytes);
+    std::lock_guard<std::mutex> lock(slotMutex);
+    if (slotsLoaded) std::memcpy(slots[slot].key, key, kKeyBytes);
 }
 
 void DeletePairedDevice(int n) {
@@ -248,13 +248,13 @@ void DeletePairedDevice(int n) {
         return;
     }
     {
-        std::lock_guard<std::mutex> lock(g_SlotMutex);
-        if (!g_bSlotsLoaded) {
+        std::lock_guard<std::mutex> lock(slotMutex);
+        if (!slotsLoaded) {
             KZ_TRACE("Registry not loaded, slot %d not deleted", n);
             return;
         }
-        DeletePhonebookFiles(g_Slots[n].id);
-        g_Slots[n] = EmptyRecord();
+        DeletePhonebookFiles(slots[n].id);
+        slots[n] = EmptyRecord();
         WriteEmptySlot(n);
     }
     char slotText[8] = {};
@@ -277,23 +277,23 @@ void SetCurrentIndex(int index) {
 void MarkPhonebookStored() {
     int slot = g_CurrConnectIndex;
     if (!IsSlotIndex(slot)) return;
-    std::lock_guard<std::mutex> lock(g_SlotMutex);
-    if (!g_bSlotsLoaded) return;
-    g_Slots[slot].pb = 1;
+    std::lock_guard<std::mutex> lock(slotMutex);
+    if (!slotsLoaded) return;
+    slots[slot].pb = 1;
     WriteKey(slot, "pb", "1");
 }
 
 void SetSlotPhonebookFlag(int slot, uint8_t pb) {
     if (!IsSlotIndex(slot)) return;
-    std::lock_guard<std::mutex> lock(g_SlotMutex);
-    if (g_bSlotsLoaded) g_Slots[slot].pb = pb;
+    std::lock_guard<std::mutex> lock(slotMutex);
+    if (slotsLoaded) slots[slot].pb = pb;
 }
 
 void ResetRegistryState() {
     {
-        std::lock_guard<std::mutex> lock(g_SlotMutex);
-        g_bSlotsLoaded = false;
-        g_Slots.fill(EmptyRecord());
+        std::lock_guard<std::mutex> lock(slotMutex);
+        slotsLoaded = false;
+        slots.fill(EmptyRecord());
     }
     ResetLinkKeyState();
     g_CurrConnectIndex = kEmptySlot;

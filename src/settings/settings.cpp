@@ -10,9 +10,9 @@
 #include <string>
 
 #include "channel/requests.h"
+#include "core/trace.h"
 #include "events/calls.h"
 #include "events/notify.h"
-#include "frame/trace.h"
 #include "kz_platform.h"
 #include "settings/ini_file.h"
 
@@ -36,7 +36,7 @@ constexpr uint32_t kTextSource = 0;   // notification 81's nParam
 constexpr int kMicModeInternal = 0;
 constexpr int kMicModeExternal = 1;
 
-std::mutex g_PinMutex;   // g_szPinCode: caller's thread writes, receive thread reads
+std::mutex pinMutex;   // g_szPinCode: caller's thread writes, receive thread reads
 
 // Where a setting's factory default lives when BTSetting.ini does not set it.
 enum class FactoryFile { BesideProgram, FixedPath };
@@ -101,7 +101,7 @@ void WriteSetting(const char* section, const char* key, int value) {
 void KeepPin(const char* pin) {
     char reported[sizeof g_szPinCode] = {};
     {
-        std::lock_guard<std::mutex> lock(g_PinMutex);
+        std::lock_guard<std::mutex> lock(pinMutex);
         std::memset(g_szPinCode, 0, sizeof g_szPinCode);
         std::strncpy(g_szPinCode, pin, kPinLength);
         std::memcpy(reported, g_szPinCode, sizeof reported);
@@ -219,13 +219,13 @@ void SendLocalDeviceName() {
 }
 
 void GetPinBytes(uint8_t out[4]) {
-    std::lock_guard<std::mutex> lock(g_PinMutex);
+    std::lock_guard<std::mutex> lock(pinMutex);
     std::memcpy(out, g_szPinCode, kPinLength);
 }
 
 void ResetSettingsState() {
     {
-        std::lock_guard<std::mutex> lock(g_PinMutex);
+        std::lock_guard<std::mutex> lock(pinMutex);
         std::memset(g_szPinCode, 0, sizeof g_szPinCode);
     }
     g_bAutoConnect = 0;

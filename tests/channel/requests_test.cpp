@@ -11,6 +11,7 @@
 
 #include "channel/command_queue.h"
 #include "events/connection.h"
+#include "events/inquiry.h"
 #include "settings/settings.h"
 #include "support/test_support.h"
 

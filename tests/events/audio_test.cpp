@@ -4,6 +4,7 @@
 #include <cstring>
 #include <random>
 
+#include "channel/module_ids.h"
 #include "channel/requests.h"
 #include "events/audio.h"
 #include "events/calls.h"
@@ -85,7 +86,7 @@ protected:
     }
     std::vector<uint8_t> VendorPduIds() {
         std::vector<uint8_t> out;
-        for (auto& m : Sent(289)) out.push_back(m.bytes[15] == 0x31 ? m.bytes[19] : m.bytes[15]);
+        for (auto& m : Sent(kz::msgid::kAvrcpVendor)) out.push_back(m.bytes[15] == 0x31 ? m.bytes[19] : m.bytes[15]);
         return out;
     }
 };

@@ -1,11 +1,12 @@
 // Call state: the indicator/call-list table, numbers, call audio, microphone.
 #include <cstring>
 
+#include "channel/module_ids.h"
 #include "channel/requests.h"
 #include "events/calls.h"
 #include "events/connection.h"
 #include "event_test_util.h"
-#include "frame/sync_objects.h"
+#include "core/sync_objects.h"
 #include "settings/settings.h"
 
 using namespace kz;
@@ -76,7 +77,7 @@ protected:
             if (p.wParam == 2) out.push_back(p.lParam);
         return out;
     }
-    size_t Queries() { return Sent(88).size(); }
+    size_t Queries() { return Sent(kz::msgid::kCurrentCalls).size(); }
 
     KzHandle afterCall_ = nullptr;
 };
@@ -253,7 +254,7 @@ TEST_F(CallsTest, Indicators_HeldSignalBatteryAndCount) {
 
 TEST_F(CallsTest, AudioAndMicrophone_ConfirmationsReportState) {
     Feed(OnAudioTransferCfm, Msg(14, {0}));
-    auto vol = Sent(23);
+    auto vol = Sent(kz::msgid::kSetMicVolume);
     ASSERT_EQ(vol.size(), 1u);
     EXPECT_EQ(vol[0].bytes[6], 0);
     EXPECT_EQ(vol[0].bytes[7], 15);

@@ -3,8 +3,10 @@
 // disconnect confirmations and indications; then the phones that become
 // registered on the way.
 #include <cstring>
+#include <memory>
 
 #include "channel/command_queue.h"
+#include "channel/module_ids.h"
 #include "channel/requests.h"
 #include "events/audio.h"
 #include "events/calls.h"
@@ -200,7 +202,7 @@ TEST_F(ConnectionTest, ConnectCfm_ReportsThePhonesRecordAndPostsItsSlot) {
 
 TEST_F(ConnectionTest, ModuleReady_ForgetsRequestsTheOldModuleNeverConfirmed) {
     g_bCfmForTheLastREQ = 0;
-    g_vCmdList.push_back(new CmdRecord{});
+    g_vCmdList.push_back(std::make_unique<CmdRecord>());
     Feed(OnModuleReady, Msg(48, {0, 1, 2, 3, 4}));
     EXPECT_EQ(g_bCfmForTheLastREQ, 1);
     EXPECT_EQ(CmdListSize(), 0u);

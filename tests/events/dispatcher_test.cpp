@@ -7,9 +7,9 @@
 
 #include "channel/command_queue.h"
 #include "channel/module_message.h"
+#include "core/sync_objects.h"
 #include "events/connection.h"
 #include "events/dispatcher.h"
-#include "frame/sync_objects.h"
 #include "link/bcsp_link.h"
 #include "support/link_support.h"
 #include "support/test_support.h"
@@ -32,12 +32,12 @@ void Dispatch(const Bytes& m) { DispatchModuleMessage(msg::Id(m.data()), m.data(
 void FillQueue() {
     g_bCfmForTheLastREQ = 0;
     for (int i = 0; i < 2; ++i) {
-        auto* r = new CmdRecord{};
+        auto r = std::make_unique<CmdRecord>();
         msg::ModuleHeaderTemplate(r->header, 8);
         msg::WriteHead(r->payload, 8, 1, 3);
         r->length = 8;
         r->queuedTick = KzGetTickCount();
-        g_vCmdList.push_back(r);
+        g_vCmdList.push_back(std::move(r));
     }
 }
 
@@ -81,10 +81,10 @@ struct Expect {
 
 TEST_F(Dispatcher, Table_EachIdGetsItsActions) {
     const Expect table[] = {
-        {{3, 5, 6, 9, 10, 11, 16, 18, 24, 26, 30, 33, 80, 82, 84, 86, 254, 256, 257, 258, 259, 288,
-          289, 512},
+        {{3, 5, 6, 9, 10, 11, 16, 18, 24, 26, 30, 33, 80, 82, 84, 86, 90, 254, 256, 257, 258, 259,
+          288, 289, 512},
          false, 1, false, {}},
-        {{4, 8, 12, 13, 14, 15, 23, 88, 90}, false, 1, true, {}},
+        {{4, 8, 12, 13, 14, 15, 23, 88}, false, 1, true, {}},
         {{20}, false, 2, true, {}},
         {{48, 50, 51, 52, 53, 59, 113, 115, 121, 122, 273, 274, 277, 308, 310, 528}, true, 0, true, {}},
         {{49, 54, 55, 56, 58, 62, 64, 112, 114, 116, 117, 118, 119, 120, 123, 124, 125, 162, 163,
@@ -213,7 +213,7 @@ TEST_F(Dispatcher, QueuedCopy_IsZeroFilledAfterTheMessage) {
     small.resize(7);
     Dispatch(small);
     ASSERT_EQ(g_lstInbound.size(), 2u);
-    const InboundRecord* r = g_lstInbound.back();
+    const InboundRecord* r = g_lstInbound.back().get();
     EXPECT_EQ(r->nLength, 7);
     EXPECT_EQ(r->abData[6], 7);
     for (size_t i = 7; i < sizeof r->abData; ++i) ASSERT_EQ(r->abData[i], 0) << i;

@@ -2,11 +2,12 @@
 #include <cstring>
 
 #include "channel/command_queue.h"
+#include "channel/module_ids.h"
 #include "channel/requests.h"
 #include "events/connection.h"
 #include "events/inquiry.h"
 #include "event_test_util.h"
-#include "frame/sync_objects.h"
+#include "core/sync_objects.h"
 #include "phonebook/download.h"
 #include "settings/registry.h"
 
@@ -58,7 +59,7 @@ protected:
         EXPECT_TRUE(NameRequested());
         recorder.Clear();
         RequestNextName();
-        auto sent = Sent(8);
+        auto sent = Sent(kz::msgid::kRemoteName);
         if (sent.size() != 1) return {};
         return Bytes(sent[0], 6, 6);
     }

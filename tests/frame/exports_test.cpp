@@ -13,6 +13,7 @@
 #include "KZ_Tarn.h"
 #include "channel/requests.h"
 #include "events/audio.h"
+#include "events/calls.h"
 #include "events/connection.h"
 #include "events/inquiry.h"
 #include "frame/control_window.h"
@@ -39,13 +40,13 @@ protected:
         recorder.Clear();
     }
     void AddInquiryResult(const uint8_t (&address)[6]) {
-        auto* rec = new PairedDeviceRecord{};
+        auto rec = std::make_unique<PairedDeviceRecord>();
         std::memcpy(rec->address, address, 6);
         std::memset(rec->key, 0xFF, sizeof rec->key);
         rec->id = 255;
         rec->pb = 255;
         std::lock_guard<std::mutex> lock(kz::g_InquiryMutex);
-        kz::g_vecInquiry.push_back(rec);
+        kz::g_vecInquiry.push_back(std::move(rec));
     }
     kztest::TempRoot root;
     kztest::SubmitRecorder recorder;

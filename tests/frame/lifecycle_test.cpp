@@ -8,11 +8,12 @@
 
 #include "KZ_Tarn.h"
 #include "channel/command_queue.h"
+#include "channel/module_ids.h"
+#include "core/sync_objects.h"
 #include "events/calls.h"
 #include "events/dispatcher.h"
 #include "events/inquiry.h"
 #include "frame/lifecycle.h"
-#include "frame/sync_objects.h"
 #include "link/bcsp_link.h"
 #include "support/library_on_sim.h"
 
@@ -98,7 +99,7 @@ TEST(Lifecycle, CloseAfterInit_NonzeroThenMinusOne_AndInitAgainWorks) {
     lib.sim().ClearReceived();
     SubmitTestRequest(3);
     SubmitTestRequest(5);
-    EXPECT_TRUE(lib.sim().WaitForMessage(5, 3000));
+    EXPECT_TRUE(lib.sim().WaitForMessage(kz::msgid::kSetLevel, 3000));
     EXPECT_NE(lib.Close(), -1);
 }
 
@@ -110,12 +111,12 @@ TEST(Lifecycle, Close_DiscardsQueuedRequests) {
     SubmitTestRequest(3);
     SubmitTestRequest(5);
     SubmitTestRequest(6);
-    ASSERT_TRUE(lib.sim().WaitForMessage(3, 2000));
+    ASSERT_TRUE(lib.sim().WaitForMessage(kz::msgid::kSetNibbleMask, 2000));
     EXPECT_EQ(kz::CmdListSize(), 2u);
     lib.Close();
     EXPECT_EQ(kz::CmdListSize(), 0u);
     kz::SendNextCmd();   // nothing left to release
-    EXPECT_FALSE(lib.sim().WaitForMessage(5, 300));
+    EXPECT_FALSE(lib.sim().WaitForMessage(kz::msgid::kSetLevel, 300));
 }
 
 TEST(Lifecycle, Close_ReturnsAtOnceDuringTheRetransmissionWait) {

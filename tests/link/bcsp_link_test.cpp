@@ -4,8 +4,8 @@
 
 #include "channel/command_queue.h"
 #include "events/dispatcher.h"
-#include "link/bcsp_codec.h"
 #include "link/bcsp_link.h"
+#include "link/bcsp_packet.h"
 #include "support/link_support.h"
 #include "support/test_support.h"
 

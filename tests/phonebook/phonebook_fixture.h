@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "channel/module_ids.h"
 #include "channel/module_message.h"
 #include "events/connection.h"
 #include "phonebook/download.h"
@@ -20,14 +21,12 @@
 
 namespace pbtest {
 
-inline constexpr uint16_t kPullId = 512;
-inline constexpr uint16_t kDataId = 529;
 
 // Phonebook data indication carrying text (announcedLength overrides the count field).
 inline std::vector<uint8_t> DataInd(std::string_view text, int announcedLength = -1) {
     size_t bytes = 8 + text.size() + (text.size() & 1);
     std::vector<uint8_t> m(bytes, 0);
-    kz::msg::WriteHead(m.data(), bytes, 2, kDataId);
+    kz::msg::WriteHead(m.data(), bytes, 2, kz::msgid::kPbapData);
     size_t count = announcedLength < 0 ? text.size() : size_t(announcedLength);
     m[6] = uint8_t(count >> 8);
     m[7] = uint8_t(count);
@@ -51,7 +50,7 @@ inline std::string VCard30(const std::vector<std::string>& lines) { return VCard
 // Pull confirmation: status, list size.
 inline std::vector<uint8_t> PullCfm(uint8_t status, uint16_t size) {
     std::vector<uint8_t> m(10, 0);
-    kz::msg::WriteHead(m.data(), m.size(), 2, kPullId);
+    kz::msg::WriteHead(m.data(), m.size(), 2, kz::msgid::kPbapPull);
     m[6] = status;
     m[7] = uint8_t(size >> 8);
     m[8] = uint8_t(size);
@@ -76,7 +75,7 @@ inline std::ostream& operator<<(std::ostream& os, const Pull& p) {
 inline std::vector<Pull> Pulls(const kztest::SubmitRecorder& rec) {
     std::vector<Pull> pulls;
     for (const auto& m : rec.Messages())
-        if (m.id() == kPullId && m.bytes.size() >= 20)
+        if (m.id() == kz::msgid::kPbapPull && m.bytes.size() >= 20)
             pulls.push_back({unsigned(m.bytes[6] << 8 | m.bytes[7]), unsigned(m.bytes[16] << 8 | m.bytes[17]),
                              unsigned(m.bytes[18] << 8 | m.bytes[19])});
     return pulls;

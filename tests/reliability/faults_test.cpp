@@ -12,6 +12,7 @@
 #include <string>
 
 #include "KZ_Tarn.h"
+#include "channel/module_ids.h"
 #include "events/calls.h"
 #include "events/connection.h"
 #include "kz_platform.h"
@@ -59,7 +60,7 @@ TEST(SerialFault, LineHungUp_NoBusyLoopAndANewInitWorks) {
     ASSERT_TRUE(sim->Start());
     setenv("KZ_TARN_COM3", sim->DevicePath().c_str(), 1);
     KZ_BT_DeviceInit();
-    ASSERT_TRUE(sim->WaitForMessage(48, 5000));
+    ASSERT_TRUE(sim->WaitForMessage(kz::msgid::kModuleReady, 5000));
 
     const double idle = CpuShareOver(kCpuWindowMs);
     // The module goes away: its end of the line closes, the device node with it.
@@ -78,7 +79,7 @@ TEST(SerialFault, LineHungUp_NoBusyLoopAndANewInitWorks) {
     setenv("KZ_TARN_COM3", sim->DevicePath().c_str(), 1);
     KZ_BT_DeviceInit();
     EXPECT_TRUE(sim->WaitLinkUp(5000));
-    EXPECT_TRUE(sim->WaitForMessage(48, 5000));
+    EXPECT_TRUE(sim->WaitForMessage(kz::msgid::kModuleReady, 5000));
     EXPECT_TRUE(WaitLinkUpOnHost(5000));
     KZ_BT_CloseDevice();
     sim->Stop();

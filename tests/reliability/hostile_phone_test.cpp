@@ -10,6 +10,7 @@
 #include <string>
 
 #include "KZ_Tarn.h"
+#include "channel/module_ids.h"
 #include "module_simulator.h"
 #include "phone_session.h"
 #include "phonebook/phonebook_files.h"
@@ -102,7 +103,7 @@ TEST(HostilePhone, HostileVCards_DownloadEndsFilesWellFormedMemoryBounded) {
     // And the library still works.
     s.lib().sim().ClearReceived();
     SubmitTestRequest(3);
-    EXPECT_TRUE(s.lib().sim().WaitForMessage(3, 3000));
+    EXPECT_TRUE(s.lib().sim().WaitForMessage(kz::msgid::kSetNibbleMask, 3000));
 }
 
 TEST(HostilePhone, NameWithLineBreaks_DoesNotChangeTarnIniStructure) {
@@ -151,7 +152,7 @@ TEST(HostilePhone, MessagesThatLieAboutLengths_AreSurvived) {
     s.Pump(100);
     sim.ClearReceived();
     SubmitTestRequest(3);
-    EXPECT_TRUE(sim.WaitForMessage(3, 3000));
+    EXPECT_TRUE(sim.WaitForMessage(kz::msgid::kSetNibbleMask, 3000));
     EXPECT_TRUE(s.WaitQuiet(5000));
 }
 

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "channel/command_queue.h"
+#include "channel/module_ids.h"
 #include "channel/module_message.h"
 #include "events/connection.h"
 #include "link/bcsp_link.h"
@@ -19,8 +20,7 @@ namespace {
 using namespace kztest;
 
 
-constexpr uint16_t kRequestId = 3;   // a request the module confirms
-constexpr uint16_t kReadyId = 48;    // the module-ready indication, answered with a RES
+constexpr uint16_t kRequestId = kz::msgid::kSetNibbleMask;   // a request the module confirms
 constexpr uint16_t kFirst = 0x100;   // serials of requests made while the module cannot take them
 constexpr uint16_t kAfter = 0x200;   // serials of requests made once it is back
 
@@ -130,7 +130,7 @@ TEST(LinkRecovery, SevenRequestsBeforeTheFirstLinkUp_WithinTheBoundOrNever) {
         const auto got = lib.sim().Received();
         const auto early = CheckArrivals(got, made, kFirst, kAfter);
         EXPECT_EQ(early.empty(), c.arriveLate);
-        EXPECT_EQ(std::count_if(got.begin(), got.end(), [](const auto& m) { return m.id == kReadyId; }), 1);   // the RES
+        EXPECT_EQ(std::count_if(got.begin(), got.end(), [](const auto& m) { return m.id == kz::msgid::kModuleReady; }), 1);   // the RES
         EXPECT_EQ(kz::g_LinkCounters.unconfirmedPassedOver.load(), 0u);
     }
 }

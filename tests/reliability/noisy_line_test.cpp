@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "channel/command_queue.h"
+#include "channel/module_ids.h"
 #include "channel/module_message.h"
 #include "events/connection.h"
 #include "link/bcsp_link.h"
@@ -41,7 +42,7 @@ TEST(GivenUpRequest, ModuleNeverHadIt_BothArriveOnceAndInOrder) {
     EXPECT_EQ(kz::g_LinkCounters.rejectedFrames.load(), 0u);
     lib.sim().SetAcknowledge(true);
     SubmitTestRequest(5);
-    ASSERT_TRUE(lib.sim().WaitForMessage(5, 3000));
+    ASSERT_TRUE(lib.sim().WaitForMessage(kz::msgid::kSetLevel, 3000));
     std::vector<uint16_t> ids;
     for (const auto& m : lib.sim().Received()) ids.push_back(m.id);
     EXPECT_EQ(ids, (std::vector<uint16_t>{3, 5}));
@@ -60,15 +61,14 @@ TEST(GivenUpReply, IdleModuleThatNeverHadIt_GetsItOnce) {
     ASSERT_TRUE(PollUntil([&] { return lib.sim().Stats().resends == 0 && kz::CmdListSize() == 0; }, 3000));
     lib.sim().ClearReceived();
     lib.sim().SetAcknowledge(false);
-    constexpr uint16_t kIndNeedingRes = 54;
-    lib.sim().SendIndication(kIndNeedingRes, {});
+    lib.sim().SendIndication(kz::msgid::kInd54, {});
     ASSERT_TRUE(PollUntil([] { return kz::g_LinkCounters.givenUp.load() == 1; }, 3000));
     lib.sim().SetAcknowledge(true);
-    ASSERT_TRUE(lib.sim().WaitForMessage(kIndNeedingRes, 2000));
+    ASSERT_TRUE(lib.sim().WaitForMessage(kz::msgid::kInd54, 2000));
     EXPECT_TRUE(PollUntil([] { return !kz::WindowInDoubt(); }, 2000));
     KzSleep(600);   // settled: nothing more is offered
     size_t res = 0;
-    for (const auto& m : lib.sim().Received()) res += m.id == kIndNeedingRes;
+    for (const auto& m : lib.sim().Received()) res += m.id == kz::msgid::kInd54;
     EXPECT_EQ(res, 1u);
     EXPECT_GE(kz::g_LinkCounters.offeredAgain.load(), 1u);
 }
@@ -84,9 +84,9 @@ TEST(ConfirmationTimeout, UnconfirmedRequest_NextGoesOutAfterTheTimeout) {
     lib.sim().ClearReceived();
     SubmitTestRequest(3);
     SubmitTestRequest(5);
-    ASSERT_TRUE(lib.sim().WaitForMessage(3, 2000));
+    ASSERT_TRUE(lib.sim().WaitForMessage(kz::msgid::kSetNibbleMask, 2000));
     const uint32_t sent = lib.sim().NowMs();
-    ASSERT_TRUE(lib.sim().WaitForMessage(5, 3000));
+    ASSERT_TRUE(lib.sim().WaitForMessage(kz::msgid::kSetLevel, 3000));
     const auto msgs = lib.sim().Received();
     ASSERT_EQ(msgs.size(), 2u);
     // Passed over no sooner than the timeout (polled at a quarter of it).
@@ -95,9 +95,9 @@ TEST(ConfirmationTimeout, UnconfirmedRequest_NextGoesOutAfterTheTimeout) {
     EXPECT_EQ(kz::g_LinkCounters.unconfirmedPassedOver.load(), 1u);
     // A confirmed request is never passed over.
     lib.sim().SetAutoConfirm(true);
-    lib.sim().SendConfirm(5, 0);
+    lib.sim().SendConfirm(kz::msgid::kSetLevel, 0);
     SubmitTestRequest(6);
-    ASSERT_TRUE(lib.sim().WaitForMessage(6, 2000));
+    ASSERT_TRUE(lib.sim().WaitForMessage(kz::msgid::kSetOption6, 2000));
     KzSleep(2 * kTimeoutMs);
     EXPECT_EQ(kz::g_LinkCounters.unconfirmedPassedOver.load(), 1u);
 }
@@ -114,10 +114,7 @@ constexpr uint32_t kPhaseTimeoutMs = 600000;
 
 // Test requests carry their sequence number, so the module's record shows
 // loss, duplication and order.
-constexpr uint16_t kTestRequestId = 3;
-constexpr uint16_t kFinalRequestId = 5;
 constexpr uint8_t kBatteryIndicator = 6;
-constexpr uint16_t kHfpIndicatorId = 113;
 constexpr size_t kRequestsInFlight = 8;
 constexpr uint32_t kModuleResendMs = 50;
 constexpr size_t kVCardChunk = 40;
@@ -176,23 +173,23 @@ Figures RunSession(double faultRate, uint32_t seed, const Load& load, FinalState
     // Indications from the module and requests from the host at once.
     s.lib().sim().ClearReceived();
     for (size_t i = 0; i < load.indications; ++i)
-        s.lib().sim().SendIndication(kHfpIndicatorId, {kBatteryIndicator, uint8_t(i % 251)});
+        s.lib().sim().SendIndication(kz::msgid::kHfpIndicator, {kBatteryIndicator, uint8_t(i % 251)});
     for (size_t i = 0; i < load.requests; ++i) {
         s.PumpUntil([] { return kz::CmdListSize() < kRequestsInFlight; }, kPhaseMs);
-        SubmitNumbered(kTestRequestId, uint16_t(i));
+        SubmitNumbered(kz::msgid::kSetNibbleMask, uint16_t(i));
     }
     phase("traffic", s.WaitQuiet(kPhaseMs));
     for (size_t i = 0; i < load.calls; ++i) phase("call", s.TakeCall("+4930555" + std::to_string(i), kPhaseMs));
 
     // The link is not stuck: one more request goes through and is confirmed.
-    SubmitNumbered(kFinalRequestId, 0);
-    EXPECT_TRUE(s.lib().sim().WaitForMessage(kFinalRequestId, kFinalRequestMs)) << "final request";
+    SubmitNumbered(kz::msgid::kSetLevel, 0);
+    EXPECT_TRUE(s.lib().sim().WaitForMessage(kz::msgid::kSetLevel, kFinalRequestMs)) << "final request";
     EXPECT_TRUE(s.WaitQuiet(kPhaseMs)) << "final quiet";
 
     // Requests: each at most once, in order; the missing ones given up.
     std::vector<uint16_t> seqs;
     for (const auto& m : s.lib().sim().Received())
-        if (m.id == kTestRequestId && m.bytes.size() >= 8) seqs.push_back(uint16_t(m.bytes[6] | m.bytes[7] << 8));
+        if (m.id == kz::msgid::kSetNibbleMask && m.bytes.size() >= 8) seqs.push_back(uint16_t(m.bytes[6] | m.bytes[7] << 8));
     for (size_t i = 1; i < seqs.size(); ++i) EXPECT_LT(seqs[i - 1], seqs[i]) << "request order at " << i;
     f.lost = uint32_t(load.requests - seqs.size());
     f.givenUp = kz::g_LinkCounters.givenUp;

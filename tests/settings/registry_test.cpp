@@ -1,5 +1,6 @@
 // Paired-device registry and link-key store: files on disk, slots in memory,
 // notifications.
+#include "channel/module_ids.h"
 #include "settings/registry.h"
 
 #include <gtest/gtest.h>
@@ -228,7 +229,7 @@ TEST_F(RegistryTest, RegisterConnectedDevice_TakesTheChosenInquiryResult) {
     std::strcpy(found.name, "Found");
     {
         std::lock_guard<std::mutex> lock(kz::g_InquiryMutex);
-        kz::g_vecInquiry.push_back(new PairedDeviceRecord(found));
+        kz::g_vecInquiry.push_back(std::make_unique<PairedDeviceRecord>(found));
     }
     kz::g_bPairMode = 1;
     kz::g_nPairIndex = 1;   // outside the list: nothing
@@ -300,8 +301,7 @@ TEST_F(RegistryTest, DeletePairedDevice_CurrentPhoneIsDisconnectedAndForgotten) 
     kz::g_bAutoConnecting = 1;
     kz::DeletePairedDevice(1);
 
-    constexpr uint16_t kIdDisconnectProfile = 13;
-    EXPECT_EQ(sent.Ids(), (std::vector<uint16_t>{kIdDisconnectProfile, kIdDisconnectProfile}));
+    EXPECT_EQ(sent.Ids(), (std::vector<uint16_t>{kz::msgid::kDisconnectProfile, kz::msgid::kDisconnectProfile}));
     EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{KZ_NOTIFY_DEVICE_DELETED}));
     EXPECT_EQ(kz::g_CurrConnectIndex, 255);
     EXPECT_EQ(kz::g_bAutoConnecting, 0);

@@ -1,4 +1,5 @@
 // Settings: two-level reads, reports, set operations, PIN and test-mode codes.
+#include "channel/module_ids.h"
 #include "settings/settings.h"
 
 #include <gtest/gtest.h>
@@ -15,10 +16,6 @@
 namespace {
 
 constexpr char kBtSetting[] = "\\BACKUP\\KZ_Config\\BTSetting.ini";
-constexpr uint16_t kIdSetMicGain = 4;
-constexpr uint16_t kIdSetLocalName = 9;
-constexpr uint16_t kIdSetMicVolume = 23;
-constexpr uint16_t kIdSetMicMode = 33;
 
 std::string BluetoothIni() {
     char path[kz::kIniPathSize];
@@ -110,7 +107,7 @@ TEST_F(SettingsTest, Load_WithoutFilesGivesFactoryDefaults) {
 
     auto msgs = sent.Messages();
     ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].id(), kIdSetLocalName);
+    EXPECT_EQ(msgs[0].id(), kz::msgid::kSetLocalName);
     std::string payload(msgs[0].bytes.begin(), msgs[0].bytes.end());
     EXPECT_NE(payload.find("Q7MX_TARN"), std::string::npos);
 }
@@ -224,7 +221,7 @@ TEST_F(SettingsTest, SetMicrophoneGain_WritesTheCurrentModesKeyAndSends) {
     kz::SetMicrophoneGain(10);
     EXPECT_EQ(Stored("MicrophoneGian", "ExterMicrophoneGain"), "10");
     EXPECT_EQ(Stored("MicrophoneGian", "InterMicrophoneGain"), "<none>");
-    ASSERT_EQ(sent.Ids(), (std::vector<uint16_t>{kIdSetMicGain}));
+    ASSERT_EQ(sent.Ids(), (std::vector<uint16_t>{kz::msgid::kSetMicGain}));
     EXPECT_EQ(kz::g_nMicGain, 10);
 
     kz::g_nMicMode = 3;
@@ -239,9 +236,9 @@ TEST_F(SettingsTest, SetMicrophoneMode_RemutesOnlyWhenAskedAndMuted) {
         uint8_t muted;
         std::vector<uint16_t> ids;
     } cases[] = {
-        {true, 1, {kIdSetMicMode, kIdSetMicVolume}},
-        {true, 0, {kIdSetMicMode}},
-        {false, 1, {kIdSetMicMode}},
+        {true, 1, {kz::msgid::kSetMicMode, kz::msgid::kSetMicVolume}},
+        {true, 0, {kz::msgid::kSetMicMode}},
+        {false, 1, {kz::msgid::kSetMicMode}},
     };
     for (const auto& c : cases) {
         sent.Clear();

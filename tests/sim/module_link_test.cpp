@@ -5,6 +5,7 @@
 // numbers and noise are proven by the system and reliability suites.
 #include <gtest/gtest.h>
 
+#include "channel/module_ids.h"
 #include "module_simulator.h"
 #include "phone.h"
 #include "test_host.h"
@@ -53,7 +54,7 @@ TEST_F(ModuleLinkTest, Requests_ConfirmedWithSameIdAndSetStatus) {
     const auto r = host_->Reliable();
     EXPECT_EQ(r[1].packet.payload, (Bytes{0x04, 0x00, 0x55, 0x01, 0x05, 0x00, 0x00, 0x00}));
     EXPECT_EQ(r[2].packet.payload, (Bytes{0x04, 0x00, 0x55, 0x01, 0x06, 0x00, 0x09, 0x00}));
-    ASSERT_TRUE(sim_->WaitForMessage(6, kWait));
+    ASSERT_TRUE(sim_->WaitForMessage(kz::msgid::kSetOption6, kWait));
     const auto got = sim_->Received();
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].id, 5);
@@ -113,8 +114,8 @@ TEST_F(ModuleLinkTest, Retransmission_QueuedPacketsWaitForTheAcknowledgement) {
     StartSim();
     BringUp();
     host_->ackReliable = false;
-    sim_->SendIndication(113, {4, 3});
-    sim_->SendIndication(113, {6, 2});
+    sim_->SendIndication(kz::msgid::kHfpIndicator, {4, 3});
+    sim_->SendIndication(kz::msgid::kHfpIndicator, {6, 2});
     ASSERT_TRUE(host_->WaitReliable(2, kWait));
     host_->Pump(100);
     EXPECT_EQ(host_->Reliable().size(), 2u);   // the second waits
@@ -135,7 +136,7 @@ TEST_F(ModuleLinkTest, PeerReset_HostSyncWhileUpRestartsTheModuleLink) {
     ASSERT_TRUE(sim_->WaitLinkUp(kWait));
     EXPECT_EQ(sim_->Stats().peerResets, 1u);
     host_->SendNext(Request(5, 1, {1, 0}));
-    ASSERT_TRUE(sim_->WaitForMessage(5, kWait));
+    ASSERT_TRUE(sim_->WaitForMessage(kz::msgid::kSetLevel, kWait));
 }
 
 
@@ -148,7 +149,7 @@ TEST_F(ModuleLinkTest, Pacing_FrameTakesItsLineTime) {
     BringUp();
     const Bytes params(500, 0x11);
     const auto sentAt = host_->NowMs();
-    sim_->SendIndication(529, params);
+    sim_->SendIndication(kz::msgid::kPbapData, params);
     ASSERT_TRUE(host_->WaitReliable(2, kWait));
     const uint32_t elapsed = host_->Reliable()[1].atMs - sentAt;
     const uint32_t expected = static_cast<uint32_t>(host_->Reliable()[1].frame.size() * 11 * 1000 / 115200);

@@ -4,6 +4,7 @@
 
 #include "KZ_Tarn.h"
 #include "channel/command_queue.h"
+#include "channel/module_ids.h"
 #include "channel/module_message.h"
 #include "events/connection.h"
 #include "link/bcsp_link.h"
@@ -30,7 +31,7 @@ bool LibraryOnSimulator::Start(bool waitReady, uint32_t timeoutMs) {
     if (!waitReady) return true;
     // The RES of the module-ready indication, acknowledged by the module, and
     // that acknowledgement taken in by the library.
-    if (!sim_->WaitForMessage(48, timeoutMs) || !sim_->WaitOutgoingIdle(timeoutMs)) return false;
+    if (!sim_->WaitForMessage(kz::msgid::kModuleReady, timeoutMs) || !sim_->WaitOutgoingIdle(timeoutMs)) return false;
     // ... and the module-ready handler run on the event thread, which empties
     // the command queue: requests submitted before it would be dropped.
     return PollUntil(

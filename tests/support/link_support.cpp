@@ -2,8 +2,8 @@
 
 #include <mutex>
 
-#include "link/bcsp_codec.h"
 #include "link/bcsp_link.h"
+#include "link/bcsp_packet.h"
 
 namespace kztest {
 

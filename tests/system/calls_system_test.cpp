@@ -6,22 +6,13 @@
 
 #include <cstring>
 
+#include "channel/module_ids.h"
 #include "scenario.h"
 
 namespace {
 
 using namespace kztest;
 
-constexpr uint16_t kIdMicGain = 4;
-constexpr uint16_t kIdAudioToCar = 14;
-constexpr uint16_t kIdAudioToPhone = 15;
-constexpr uint16_t kIdMicVolume = 23;
-constexpr uint16_t kIdAnswer = 80;
-constexpr uint16_t kIdDial = 82;
-constexpr uint16_t kIdDtmf = 86;
-constexpr uint16_t kIdCurrentCalls = 88;
-constexpr uint16_t kIdCallHold = 90;
-constexpr uint16_t kIdPull = 512;
 constexpr size_t kParamAt = 6;
 
 constexpr uint32_t kStateActive = 0, kStateOutgoing = 2, kStateIncoming = 4;
@@ -78,13 +69,13 @@ TEST(CallsSystem, IncomingCall_AnsweredOnTheFifthTick_ThenHungUpWithTheAfterCall
     EXPECT_EQ(BarNumber(bar.back()), u"+4912345");
 
     // Nobody touches a key: the housekeeping timer answers on its fifth tick.
-    ASSERT_TRUE(s.WaitRequestWith(kIdAnswer, kParamAt, 1, 9000));
-    const auto query = s.Requests(kIdCurrentCalls);
+    ASSERT_TRUE(s.WaitRequestWith(kz::msgid::kAnswer, kParamAt, 1, 9000));
+    const auto query = s.Requests(kz::msgid::kCurrentCalls);
     ASSERT_FALSE(query.empty());
-    const uint32_t after = s.Requests(kIdAnswer).front().tickMs - query.front().tickMs;
+    const uint32_t after = s.Requests(kz::msgid::kAnswer).front().tickMs - query.front().tickMs;
     EXPECT_GE(after, 3800u);   // four whole periods at least, five at most
     EXPECT_LE(after, 7500u);   // timers run late on a loaded machine, never early
-    EXPECT_EQ(s.Requests(kIdAnswer).size(), 1u);
+    EXPECT_EQ(s.Requests(kz::msgid::kAnswer).size(), 1u);
 
     // The phone takes the call: active, audio in the car, microphone open.
     ASSERT_TRUE(s.Until([&] {
@@ -105,14 +96,14 @@ TEST(CallsSystem, IncomingCall_AnsweredOnTheFifthTick_ThenHungUpWithTheAfterCall
     ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_PHONEBOOK_STATE, 0));
     ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_CALL_AUDIO, 0));
     EXPECT_FALSE(s.phone().callActive());
-    EXPECT_EQ(s.Requests(kIdAnswer).front().bytes.at(kParamAt), 0);
+    EXPECT_EQ(s.Requests(kz::msgid::kAnswer).front().bytes.at(kParamAt), 0);
     bar = Bar(s);
     EXPECT_EQ(bar.back().kind, kKindEnded);
-    ASSERT_TRUE(s.WaitRequest(kIdPull));
-    EXPECT_EQ(Pulls(s.Requests(kIdPull)).front(), (Pull{KZ_PB_DIALED, 0, 0}));
+    ASSERT_TRUE(s.WaitRequest(kz::msgid::kPbapPull));
+    EXPECT_EQ(Pulls(s.Requests(kz::msgid::kPbapPull)).front(), (Pull{KZ_PB_DIALED, 0, 0}));
     // No second answer: the countdown ended with the call.
     ASSERT_TRUE(s.WaitQuiet());
-    for (const auto& m : s.Requests(kIdAnswer)) EXPECT_EQ(m.bytes.at(kParamAt), 0);
+    for (const auto& m : s.Requests(kz::msgid::kAnswer)) EXPECT_EQ(m.bytes.at(kParamAt), 0);
 }
 
 TEST(CallsSystem, DialledCall_OutgoingThenActive_AudioMovesBothWays_MuteAndGainRestore) {
@@ -120,8 +111,8 @@ TEST(CallsSystem, DialledCall_OutgoingThenActive_AudioMovesBothWays_MuteAndGainR
     ASSERT_NO_FATAL_FAILURE(Connect(s));
 
     KZ_BT_Dial("+4989765430");
-    ASSERT_TRUE(s.WaitRequest(kIdDial));
-    const auto dial = s.Requests(kIdDial).front().bytes;
+    ASSERT_TRUE(s.WaitRequest(kz::msgid::kDial));
+    const auto dial = s.Requests(kz::msgid::kDial).front().bytes;
     EXPECT_EQ(dial.at(kParamAt), 1);
     EXPECT_EQ(dial.at(kParamAt + 2), 11);
     EXPECT_EQ(std::string(dial.begin() + 9, dial.begin() + 20), "+4989765430");
@@ -148,8 +139,8 @@ TEST(CallsSystem, DialledCall_OutgoingThenActive_AudioMovesBothWays_MuteAndGainR
     ASSERT_TRUE(s.WaitQuiet());
 
     KZ_BT_DTMF('5');
-    ASSERT_TRUE(s.WaitRequest(kIdDtmf));
-    EXPECT_EQ(s.Requests(kIdDtmf).back().bytes.at(kParamAt), '5');
+    ASSERT_TRUE(s.WaitRequest(kz::msgid::kDtmf));
+    EXPECT_EQ(s.Requests(kz::msgid::kDtmf).back().bytes.at(kParamAt), '5');
 
     // Audio to the phone and back to the car.
     s.host().Clear();
@@ -157,16 +148,16 @@ TEST(CallsSystem, DialledCall_OutgoingThenActive_AudioMovesBothWays_MuteAndGainR
     KZ_BT_AudioTransfer(0);
     ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_CALL_AUDIO, 0));
     ASSERT_TRUE(s.WaitPost(KZ_NAVIG_STATE_W, KZ_NAVIG_AUDIO_ON_PHONE_L));
-    EXPECT_EQ(s.Requests(kIdAudioToPhone).size(), 1u);
+    EXPECT_EQ(s.Requests(kz::msgid::kAudioToPhone).size(), 1u);
     KZ_BT_AudioTransfer(1);
     ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_CALL_AUDIO, 1));
     ASSERT_TRUE(s.WaitPost(KZ_NAVIG_STATE_W, KZ_NAVIG_AUDIO_IN_CAR_L));
-    EXPECT_EQ(s.Requests(kIdAudioToCar).size(), 1u);
+    EXPECT_EQ(s.Requests(kz::msgid::kAudioToHandsfree).size(), 1u);
     // Back in the car the microphone is opened, and a second later the stored
     // gain (8 for the internal microphone) is applied again.
     ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_MIC_MUTE, 1));
-    ASSERT_TRUE(s.WaitRequest(kIdMicGain, 1, 4000));
-    EXPECT_EQ(s.Requests(kIdMicGain).back().bytes.at(kParamAt + 1), 8);
+    ASSERT_TRUE(s.WaitRequest(kz::msgid::kSetMicGain, 1, 4000));
+    EXPECT_EQ(s.Requests(kz::msgid::kSetMicGain).back().bytes.at(kParamAt + 1), 8);
     ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_MIC_GAIN, 8));
 
     // Mute and unmute from the unit.
@@ -176,11 +167,11 @@ TEST(CallsSystem, DialledCall_OutgoingThenActive_AudioMovesBothWays_MuteAndGainR
     ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_MIC_MUTE, 0));
     KZ_BT_SetPhoneMute(0);
     ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_MIC_MUTE, 1));
-    const auto volumes = s.Requests(kIdMicVolume);
+    const auto volumes = s.Requests(kz::msgid::kSetMicVolume);
     ASSERT_EQ(volumes.size(), 2u);
     EXPECT_EQ(volumes[0].bytes.at(kParamAt + 1), 0);
     EXPECT_EQ(volumes[1].bytes.at(kParamAt + 1), 15);
-    ASSERT_TRUE(s.WaitRequest(kIdMicGain, 1, 4000));
+    ASSERT_TRUE(s.WaitRequest(kz::msgid::kSetMicGain, 1, 4000));
     // The phone mutes its microphone itself.
     s.phone().micMute(true);
     ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_MIC_MUTE, 0, 2));
@@ -202,7 +193,7 @@ TEST(CallsSystem, WaitingCall_SwitchedToAndBack_HeldStateReported_EndedOneByOne)
         return !calls.empty() && Call(calls.back()).state == kStateActive;
     }));
     ASSERT_TRUE(s.WaitQuiet());
-    EXPECT_EQ(s.Requests(kIdAnswer).front().bytes.at(kParamAt), 1);
+    EXPECT_EQ(s.Requests(kz::msgid::kAnswer).front().bytes.at(kParamAt), 1);
 
     // A second call while talking: switch to it (the first is held), then end
     // the active one, which brings the held one back.
@@ -215,7 +206,7 @@ TEST(CallsSystem, WaitingCall_SwitchedToAndBack_HeldStateReported_EndedOneByOne)
     KZ_BT_End1stCall();
     ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_CALL_HELD, 0));
     ASSERT_TRUE(s.WaitQuiet());
-    const auto holds = s.Requests(kIdCallHold);
+    const auto holds = s.Requests(kz::msgid::kCallHold);
     ASSERT_EQ(holds.size(), 2u);
     EXPECT_EQ(holds[0].bytes.at(kParamAt), 2);
     EXPECT_EQ(holds[1].bytes.at(kParamAt), 1);
@@ -226,7 +217,7 @@ TEST(CallsSystem, WaitingCall_SwitchedToAndBack_HeldStateReported_EndedOneByOne)
     s.phone().waitingCall("+333");
     ASSERT_TRUE(s.WaitQuiet());
     KZ_BT_EndWaitingCall();
-    ASSERT_TRUE(s.WaitRequestWith(kIdCallHold, kParamAt, 0));
+    ASSERT_TRUE(s.WaitRequestWith(kz::msgid::kCallHold, kParamAt, 0));
     ASSERT_TRUE(s.Until([&] { return s.phone().callSetup() == 0; }));
     EXPECT_TRUE(s.phone().callActive());
     s.phone().hangup();
@@ -256,8 +247,8 @@ TEST(CallsSystem, MissedCall_EndsWithoutAnswer_AfterCallWorkFetchesTheCallListsA
         return false;
     }));
     EXPECT_EQ(s.Notes(KZ_NOTIFY_PHONEBOOK_SIZE).back().len, 1u);
-    EXPECT_EQ(Pulls(s.Requests(kIdPull)).front(), (Pull{KZ_PB_DIALED, 0, 0}));
-    EXPECT_TRUE(s.Requests(kIdAnswer).empty());
+    EXPECT_EQ(Pulls(s.Requests(kz::msgid::kPbapPull)).front(), (Pull{KZ_PB_DIALED, 0, 0}));
+    EXPECT_TRUE(s.Requests(kz::msgid::kAnswer).empty());
 }
 
 }  // namespace
@@ -270,7 +261,7 @@ TEST(CallsSystem, RefusedDialAndEndedCall_NextIncomingCallNeverShowsTheirNumbers
     s.StorePhone({});
     ASSERT_TRUE(s.Start());
     KZ_BT_Dial("+999");
-    ASSERT_TRUE(s.WaitRequest(kIdDial));
+    ASSERT_TRUE(s.WaitRequest(kz::msgid::kDial));
     ASSERT_TRUE(s.WaitQuiet());
     ASSERT_TRUE(s.ConnectStoredPhone()) << s.Dump();
     for (const char* number : {"+4912345", "+4967890"}) {
@@ -312,9 +303,9 @@ TEST(CallsSystem, SingleCall_HoldSwitchEndWaitingThenEnd_EachSentAndTheCallEnds)
     KZ_BT_SwitchCalls();
     KZ_BT_EndWaitingCall();
     KZ_BT_End1stCall();
-    ASSERT_TRUE(s.WaitRequest(kIdCallHold, 4));
+    ASSERT_TRUE(s.WaitRequest(kz::msgid::kCallHold, 4));
     std::vector<uint8_t> codes;
-    for (const auto& m : s.Requests(kIdCallHold)) codes.push_back(m.bytes.at(kParamAt));
+    for (const auto& m : s.Requests(kz::msgid::kCallHold)) codes.push_back(m.bytes.at(kParamAt));
     EXPECT_EQ(codes, (std::vector<uint8_t>{2, 2, 0, 1}));
     ASSERT_TRUE(s.WaitPost(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_ENDED_L));
     EXPECT_FALSE(s.phone().callActive());

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "channel/module_ids.h"
 #include "scenario.h"
 
 namespace {
@@ -14,14 +15,6 @@ using namespace kztest;
 using kzsim::Address;
 using kzsim::Profile;
 
-constexpr uint16_t kIdRemoteName = 8;
-constexpr uint16_t kIdInquiry = 10;
-constexpr uint16_t kIdVisibleMode = 11;
-constexpr uint16_t kIdConnect = 12;
-constexpr uint16_t kIdSdpQuery = 30;
-constexpr uint16_t kIdLinkKeyReply = 60;
-constexpr uint16_t kIdPinReply = 61;
-constexpr uint16_t kIdPull = 512;
 
 constexpr size_t kConnectProfileAt = 6;
 constexpr size_t kConnectAddressAt = 7;
@@ -68,11 +61,11 @@ TEST(ConnectionSystem, Inquiry_NamedPhonesAreReportedAndTheSilentOneDropsOut) {
     ASSERT_NO_FATAL_FAILURE(RunInquiry(s));
 
     // Hidden first, then the inquiry, then one name request per phone found.
-    const auto visible = s.Requests(kIdVisibleMode);
+    const auto visible = s.Requests(kz::msgid::kSetVisibleMode);
     ASSERT_FALSE(visible.empty());
     EXPECT_FALSE(Visible(visible.front()));
-    ASSERT_EQ(s.Requests(kIdInquiry).size(), 1u);
-    const auto names = s.Requests(kIdRemoteName);
+    ASSERT_EQ(s.Requests(kz::msgid::kInquiry).size(), 1u);
+    const auto names = s.Requests(kz::msgid::kRemoteName);
     ASSERT_EQ(names.size(), 3u);
     const Address asked[] = {kAlpha, kBeta, kGamma};
     for (size_t i = 0; i < 3; ++i)
@@ -112,16 +105,16 @@ TEST(ConnectionSystem, PairByPin_KeyAndPhoneStored_ProfilesChain_RestartReconnec
     ASSERT_FALSE(pins.empty());
     EXPECT_EQ(pins.back().Text().substr(0, 4), "1234");
     // The module asked for a key (none given while pairing), then for the PIN.
-    const auto keyReplies = s.Requests(kIdLinkKeyReply);
+    const auto keyReplies = s.Requests(kz::msgid::kLinkKeyRequest);
     ASSERT_EQ(keyReplies.size(), 1u);
     EXPECT_EQ(keyReplies[0].bytes.at(kReplyKeyLengthAt), 0);
-    const auto pinReplies = s.Requests(kIdPinReply);
+    const auto pinReplies = s.Requests(kz::msgid::kPinRequest);
     ASSERT_EQ(pinReplies.size(), 1u);
     EXPECT_EQ(std::string(pinReplies[0].bytes.begin() + kReplyPinAt,
                           pinReplies[0].bytes.begin() + kReplyPinAt + 4),
               "1234");
     // HFP to Gamma, then PBAP; no A2DP while the source is not the phone's music.
-    const auto connects = s.Requests(kIdConnect);
+    const auto connects = s.Requests(kz::msgid::kConnectProfile);
     EXPECT_EQ(Profiles(connects), (std::vector<uint8_t>{1, 5}));
     EXPECT_TRUE(std::equal(kGamma.begin(), kGamma.end(),
                            connects.at(0).bytes.begin() + kConnectAddressAt));
@@ -138,7 +131,7 @@ TEST(ConnectionSystem, PairByPin_KeyAndPhoneStored_ProfilesChain_RestartReconnec
     EXPECT_EQ(std::string(dev.address, 12), HexAddress(kGamma));
     EXPECT_EQ(dev.connected, 1);
     EXPECT_EQ(s.CountPosts(KZ_NAVIG_HFP_CONNECTED_W, KZ_NAVIG_HFP_CONNECTED_L), 1u);
-    const auto visible = s.Requests(kIdVisibleMode);
+    const auto visible = s.Requests(kz::msgid::kSetVisibleMode);
     ASSERT_FALSE(visible.empty()) << s.Dump();
     EXPECT_FALSE(Visible(visible.back())) << "a connected unit hides itself";
 
@@ -162,17 +155,17 @@ TEST(ConnectionSystem, PairByPin_KeyAndPhoneStored_ProfilesChain_RestartReconnec
     KZ_BT_SetAudioService();
     KZ_BT_SetInitialValue();
     ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_CONNECT_COMPLETE, 0));
-    ASSERT_TRUE(s.WaitRequest(kIdSdpQuery));
+    ASSERT_TRUE(s.WaitRequest(kz::msgid::kSdpQuery));
     ASSERT_TRUE(s.WaitQuiet());
 
     // Reconnected with the stored key: no PIN this time.
-    const auto replies = s.Requests(kIdLinkKeyReply);
+    const auto replies = s.Requests(kz::msgid::kLinkKeyRequest);
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].bytes.at(kReplyKeyLengthAt), 16);
     EXPECT_TRUE(std::equal(key->begin(), key->end(), replies[0].bytes.begin() + kReplyKeyAt));
-    EXPECT_TRUE(s.Requests(kIdPinReply).empty());
+    EXPECT_TRUE(s.Requests(kz::msgid::kPinRequest).empty());
     // HFP first, then PBAP and A2DP, then AVRCP; its SDP record is asked for.
-    EXPECT_EQ(Profiles(s.Requests(kIdConnect)), (std::vector<uint8_t>{1, 5, 3, 4}));
+    EXPECT_EQ(Profiles(s.Requests(kz::msgid::kConnectProfile)), (std::vector<uint8_t>{1, 5, 3, 4}));
     EXPECT_TRUE(s.phone().connected(Profile::A2dp));
     EXPECT_TRUE(s.phone().connected(Profile::Avrcp));
     // The registry's report (not connected), then the connected phone.
@@ -183,7 +176,7 @@ TEST(ConnectionSystem, PairByPin_KeyAndPhoneStored_ProfilesChain_RestartReconnec
     EXPECT_EQ(Info(devices[1]).connected, 1);
     EXPECT_EQ(s.NotesAmong({KZ_NOTIFY_CONNECTION, KZ_NOTIFY_CONNECT_COMPLETE}),
               (std::vector<std::pair<uint32_t, uint32_t>>{{2, 0}, {96, 0}}));
-    EXPECT_FALSE(s.Requests(kIdPull).empty()) << "the call lists are asked for again";
+    EXPECT_FALSE(s.Requests(kz::msgid::kPbapPull).empty()) << "the call lists are asked for again";
 }
 
 TEST(ConnectionSystem, AutoConnectFailingThreeTimes_ReportsEachThenGivesUpAndTurnsVisible) {
@@ -198,17 +191,17 @@ TEST(ConnectionSystem, AutoConnectFailingThreeTimes_ReportsEachThenGivesUpAndTur
 
     EXPECT_EQ(s.NotesAmong({KZ_NOTIFY_CONNECTION}),
               (std::vector<std::pair<uint32_t, uint32_t>>{{2, 3}, {2, 3}, {2, 3}, {2, 1}}));
-    const auto connects = s.Requests(kIdConnect);
+    const auto connects = s.Requests(kz::msgid::kConnectProfile);
     EXPECT_EQ(Profiles(connects), (std::vector<uint8_t>{1, 1, 1}));
     for (const auto& c : connects)
         EXPECT_TRUE(std::equal(kSimPhone.begin(), kSimPhone.end(), c.bytes.begin() + kConnectAddressAt));
     // After the last attempt the unit can be found again.
     const auto ids = s.RequestIds();
-    const auto lastConnect = std::find(ids.rbegin(), ids.rend(), kIdConnect);
-    const auto lastVisible = std::find(ids.rbegin(), ids.rend(), kIdVisibleMode);
+    const auto lastConnect = std::find(ids.rbegin(), ids.rend(), kz::msgid::kConnectProfile);
+    const auto lastVisible = std::find(ids.rbegin(), ids.rend(), kz::msgid::kSetVisibleMode);
     ASSERT_NE(lastVisible, ids.rend());
     EXPECT_LT(lastVisible - ids.rbegin(), lastConnect - ids.rbegin()) << "visible after the last connect";
-    EXPECT_TRUE(Visible(s.Requests(kIdVisibleMode).back()));
+    EXPECT_TRUE(Visible(s.Requests(kz::msgid::kSetVisibleMode).back()));
     EXPECT_EQ(s.Count(KZ_NOTIFY_CONNECT_COMPLETE, 0), 0u);
 }
 
@@ -226,7 +219,7 @@ TEST(ConnectionSystem, UnknownPhoneConnectingOnItsOwn_IsNamedRegisteredAndReport
 
     // Its name was asked before it was reported.
     const auto ids = s.RequestIds();
-    ASSERT_NE(std::find(ids.begin(), ids.end(), kIdRemoteName), ids.end());
+    ASSERT_NE(std::find(ids.begin(), ids.end(), kz::msgid::kRemoteName), ids.end());
     const auto devices = s.Notes(KZ_NOTIFY_DEVICE_INFO);
     ASSERT_EQ(devices.size(), 1u);
     EXPECT_STREQ(Info(devices[0]).name, kSimPhoneName);
@@ -244,7 +237,7 @@ TEST(ConnectionSystem, UnknownPhoneConnectingOnItsOwn_IsNamedRegisteredAndReport
     ASSERT_TRUE(s.WaitQuiet());
     EXPECT_EQ(s.Notes(KZ_NOTIFY_DEVICE_INFO).size(), 1u);
     EXPECT_EQ(Info(s.Notes(KZ_NOTIFY_DEVICE_INFO)[0]).connected, 0);
-    const auto visible = s.Requests(kIdVisibleMode);
+    const auto visible = s.Requests(kz::msgid::kSetVisibleMode);
     ASSERT_FALSE(visible.empty());
     EXPECT_TRUE(Visible(visible.back()));
     const auto bar = s.host().Inforbar();

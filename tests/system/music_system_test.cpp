@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "channel/module_ids.h"
 #include "scenario.h"
 
 namespace {
@@ -14,13 +15,6 @@ namespace {
 using namespace kztest;
 using kzsim::Profile;
 
-constexpr uint16_t kIdNibbleMask = 3;
-constexpr uint16_t kIdConnect = 12;
-constexpr uint16_t kIdDisconnect = 13;
-constexpr uint16_t kIdSdpQuery = 30;
-constexpr uint16_t kIdMediaOpen = 258;
-constexpr uint16_t kIdPassThrough = 288;
-constexpr uint16_t kIdVendor = 289;
 constexpr size_t kParamAt = 6;
 constexpr size_t kPassStateAt = 9;
 constexpr size_t kPassOpAt = 10;
@@ -61,7 +55,7 @@ TrackInfoBlock Track(const Notification& n) {
 // (pdu, event) of the vendor-dependent requests, in order.
 std::vector<std::pair<uint8_t, uint8_t>> VendorPdus(Scenario& s) {
     std::vector<std::pair<uint8_t, uint8_t>> out;
-    for (const auto& m : s.Requests(kIdVendor)) {
+    for (const auto& m : s.Requests(kz::msgid::kAvrcpVendor)) {
         const uint8_t pdu = m.bytes.at(kPduAt);
         out.emplace_back(pdu, pdu == kPduRegister ? m.bytes.at(kPduEventAt) : 0);
     }
@@ -70,7 +64,7 @@ std::vector<std::pair<uint8_t, uint8_t>> VendorPdus(Scenario& s) {
 
 std::vector<std::pair<uint8_t, uint8_t>> PassThroughs(Scenario& s) {
     std::vector<std::pair<uint8_t, uint8_t>> out;
-    for (const auto& m : s.Requests(kIdPassThrough))
+    for (const auto& m : s.Requests(kz::msgid::kAvrcpPassThrough))
         out.emplace_back(m.bytes.at(kPassOpAt), m.bytes.at(kPassStateAt));
     return out;
 }
@@ -84,15 +78,15 @@ TEST(MusicSystem, Avrcp14Phone_MediaOpensOnTheFourthTick_PlayStateAndTrackFromTh
 
     // The user picks the phone's music: A2DP, then AVRCP, whose version is asked.
     ASSERT_NO_FATAL_FAILURE(SelectPhoneMusic(true));
-    ASSERT_TRUE(s.WaitRequest(kIdSdpQuery));
+    ASSERT_TRUE(s.WaitRequest(kz::msgid::kSdpQuery));
     std::vector<uint8_t> profiles;
-    for (const auto& m : s.Requests(kIdConnect)) profiles.push_back(m.bytes.at(kParamAt));
+    for (const auto& m : s.Requests(kz::msgid::kConnectProfile)) profiles.push_back(m.bytes.at(kParamAt));
     EXPECT_EQ(profiles, (std::vector<uint8_t>{3, 4}));
 
     // Nothing opens the media channel but the housekeeping timer.
-    ASSERT_TRUE(s.WaitRequest(kIdMediaOpen, 1, 9000));
-    const uint32_t a2dpAt = s.Requests(kIdConnect).front().tickMs;
-    const uint32_t openAt = s.Requests(kIdMediaOpen).front().tickMs;
+    ASSERT_TRUE(s.WaitRequest(kz::msgid::kMediaOpen, 1, 9000));
+    const uint32_t a2dpAt = s.Requests(kz::msgid::kConnectProfile).front().tickMs;
+    const uint32_t openAt = s.Requests(kz::msgid::kMediaOpen).front().tickMs;
     EXPECT_GE(openAt - a2dpAt, 2800u);
     EXPECT_LE(openAt - a2dpAt, 7000u);   // late on a loaded machine, never early
 
@@ -113,8 +107,8 @@ TEST(MusicSystem, Avrcp14Phone_MediaOpensOnTheFourthTick_PlayStateAndTrackFromTh
     EXPECT_STREQ(track.artist, "Beethoven");
     EXPECT_STREQ(track.album, "Bagatelles");
     EXPECT_EQ(s.CountPosts(KZ_NAVIG_STATE_W, KZ_NAVIG_MUSIC_PLAYING_L), 1u);
-    ASSERT_FALSE(s.Requests(kIdNibbleMask).empty());
-    EXPECT_EQ(s.Requests(kIdNibbleMask).back().bytes.at(kParamAt + 1), 0x0F);
+    ASSERT_FALSE(s.Requests(kz::msgid::kSetNibbleMask).empty());
+    EXPECT_EQ(s.Requests(kz::msgid::kSetNibbleMask).back().bytes.at(kParamAt + 1), 0x0F);
 
     bool sawTexts = false, sawPlaying = false;
     for (const auto& rec : NowPlaying(s)) {
@@ -151,7 +145,7 @@ TEST(MusicSystem, Avrcp14Phone_MediaOpensOnTheFourthTick_PlayStateAndTrackFromTh
     s.host().Clear();
     s.sim().ClearReceived();
     ASSERT_NO_FATAL_FAILURE(SelectPhoneMusic(false));
-    ASSERT_TRUE(s.WaitRequestWith(kIdDisconnect, kParamAt, 3));
+    ASSERT_TRUE(s.WaitRequestWith(kz::msgid::kDisconnectProfile, kParamAt, 3));
     ASSERT_TRUE(s.WaitQuiet());
     EXPECT_EQ(s.Count(KZ_NOTIFY_PLAY_STATE, 2), 1u);
     EXPECT_FALSE(s.phone().connected(Profile::A2dp));
@@ -163,7 +157,7 @@ TEST(MusicSystem, Avrcp10Phone_StreamStartAndSuspendReportThePlayStateWithoutReg
     s.phone().setAvrcpVersion(0x0100);
     ASSERT_TRUE(s.StartWithConnectedPhone()) << s.Dump();
     ASSERT_NO_FATAL_FAILURE(SelectPhoneMusic(true));
-    ASSERT_TRUE(s.WaitRequest(kIdSdpQuery));
+    ASSERT_TRUE(s.WaitRequest(kz::msgid::kSdpQuery));
     ASSERT_TRUE(s.WaitQuiet());
 
     // The phone opens the media channel itself: PLAY, and the stream starts.
@@ -172,9 +166,9 @@ TEST(MusicSystem, Avrcp10Phone_StreamStartAndSuspendReportThePlayStateWithoutReg
     ASSERT_TRUE(s.WaitPost(KZ_NAVIG_STATE_W, KZ_NAVIG_MUSIC_PLAYING_L));
     ASSERT_TRUE(s.WaitQuiet());
     EXPECT_EQ(PassThroughs(s), (std::vector<std::pair<uint8_t, uint8_t>>{{kPlay, 0}, {kPlay, 1}}));
-    EXPECT_TRUE(s.Requests(kIdVendor).empty()) << "no metadata from an AVRCP 1.0 phone";
+    EXPECT_TRUE(s.Requests(kz::msgid::kAvrcpVendor).empty()) << "no metadata from an AVRCP 1.0 phone";
     EXPECT_TRUE(s.Notes(KZ_NOTIFY_TRACK_INFO).empty());
-    ASSERT_FALSE(s.Requests(kIdNibbleMask).empty());
+    ASSERT_FALSE(s.Requests(kz::msgid::kSetNibbleMask).empty());
     const auto now = NowPlaying(s);
     ASSERT_FALSE(now.empty());
     EXPECT_EQ(now.back().flags, 0x100u);

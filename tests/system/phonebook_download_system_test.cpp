@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "channel/module_ids.h"
 #include "scenario.h"
 
 namespace {
@@ -13,7 +14,6 @@ namespace {
 using namespace kztest;
 using kzsim::ListType;
 
-constexpr uint16_t kIdPull = 512;
 const std::string kBookFile = "\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBook00.dat";
 const std::string kNumberFile = "\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBookNum00.dat";
 const std::string kTarnIni = "\\BACKUP\\KZ_CONFIG\\BlueTooth\\tarn.ini";
@@ -92,7 +92,7 @@ TEST(PhoneBookDownloadSystem, CallLists_OnConnect_DialledThenReceivedThenMissed_
     ASSERT_TRUE(ui.RunUntilNote(KZ_NOTIFY_PHONEBOOK_STATE, 2));
     ASSERT_TRUE(s.WaitQuiet());
 
-    EXPECT_EQ(Pulls(s.Requests(kIdPull)), (std::vector<Pull>{{3, 0, 0}, {3, 3, 0}, {3, 3, 3},
+    EXPECT_EQ(Pulls(s.Requests(kz::msgid::kPbapPull)), (std::vector<Pull>{{3, 0, 0}, {3, 3, 0}, {3, 3, 3},
                                                               {2, 0, 0}, {2, 3, 0},
                                                               {4, 0, 0}, {4, 3, 0}}));
     std::vector<std::pair<uint32_t, uint32_t>> sizes;
@@ -143,7 +143,7 @@ TEST(PhoneBookDownloadSystem, Phonebook_QuotedPrintableNamesAndSeveralNumbers_St
                s.root().Read(kTarnIni).find("pb=1") != std::string::npos &&
                s.Notes(KZ_NOTIFY_PHONEBOOK_NUMBER).size() >= 10;
     }));
-    EXPECT_EQ(Pulls(s.Requests(kIdPull)),
+    EXPECT_EQ(Pulls(s.Requests(kz::msgid::kPbapPull)),
               (std::vector<Pull>{{1, 0, 0}, {1, 3, 0}, {1, 3, 3}}));
 
     // Announced entry by entry while downloading (nothing was stored), then
@@ -198,7 +198,7 @@ TEST(PhoneBookDownloadSystem, Phonebook_QuotedPrintableNamesAndSeveralNumbers_St
     for (const auto& n : s.Notes(KZ_NOTIFY_PHONEBOOK_NUMBER))
         loadedNumbers.append(reinterpret_cast<const char*>(n.data.data()), n.data.size());
     EXPECT_EQ(loadedNumbers, storedNumbers);
-    EXPECT_TRUE(s.Requests(kIdPull).empty()) << "no download for a stored phonebook";
+    EXPECT_TRUE(s.Requests(kz::msgid::kPbapPull).empty()) << "no download for a stored phonebook";
 
     // The same phonebook downloaded again: nothing announced, files kept.
     s.host().Clear();
@@ -220,7 +220,7 @@ TEST(PhoneBookDownloadSystem, CallDuringDownload_PausesIt_ResumesAfterTheMissedC
     ASSERT_TRUE(s.StartWithConnectedPhone()) << s.Dump();
     // The phone rings just as the second batch is asked for.
     s.sim().SetObserver([&](const kzsim::ReceivedMessage& m) {
-        if (m.id == kIdPull && m.bytes.size() >= 20 && m.bytes[17] == 3 && m.bytes[19] == 3)
+        if (m.id == kz::msgid::kPbapPull && m.bytes.size() >= 20 && m.bytes[17] == 3 && m.bytes[19] == 3)
             s.phone().ring("+4912345");
     });
     Ui ui(s);
@@ -229,7 +229,7 @@ TEST(PhoneBookDownloadSystem, CallDuringDownload_PausesIt_ResumesAfterTheMissedC
     s.sim().SetObserver(nullptr);
     ASSERT_TRUE(s.WaitQuiet());
     // The batch under way completes; no further one while the call is on.
-    EXPECT_EQ(Pulls(s.Requests(kIdPull)), (std::vector<Pull>{{1, 0, 0}, {1, 3, 0}, {1, 3, 3}}));
+    EXPECT_EQ(Pulls(s.Requests(kz::msgid::kPbapPull)), (std::vector<Pull>{{1, 0, 0}, {1, 3, 0}, {1, 3, 3}}));
     EXPECT_EQ(s.Notes(KZ_NOTIFY_PHONEBOOK_ENTRY).size(), 6u);
 
     // The caller gives up: the call lists are fetched again, then the
@@ -238,7 +238,7 @@ TEST(PhoneBookDownloadSystem, CallDuringDownload_PausesIt_ResumesAfterTheMissedC
     s.phone().hangup();
     ASSERT_TRUE(ui.RunUntilNote(KZ_NOTIFY_PHONEBOOK_STATE, 1));
     ASSERT_TRUE(s.WaitQuiet());
-    EXPECT_EQ(Pulls(s.Requests(kIdPull)),
+    EXPECT_EQ(Pulls(s.Requests(kz::msgid::kPbapPull)),
               (std::vector<Pull>{{1, 0, 0}, {1, 3, 0}, {1, 3, 3},
                                  {3, 0, 0}, {2, 0, 0}, {4, 0, 0}, {4, 3, 0},
                                  {1, 3, 6}}));
@@ -265,7 +265,7 @@ TEST(PhoneBookDownloadSystem, ListShrankAfterItsSizeWasReported_EndsUnstoredAndT
     ASSERT_EQ(s.Notes(KZ_NOTIFY_PHONEBOOK_SIZE).size(), 1u);
     EXPECT_EQ(s.Notes(KZ_NOTIFY_PHONEBOOK_SIZE)[0].len, 6u);
     // The third batch brings nothing: the list ends there, it is not asked again.
-    EXPECT_EQ(Pulls(s.Requests(kIdPull)),
+    EXPECT_EQ(Pulls(s.Requests(kz::msgid::kPbapPull)),
               (std::vector<Pull>{{1, 0, 0}, {1, 3, 0}, {1, 3, 3}, {1, 3, 4}}));
     // Short of its size it is not the phone's phonebook: shown, not stored.
     EXPECT_EQ(s.Notes(KZ_NOTIFY_PHONEBOOK_ENTRY).size(), 4u);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "channel/module_ids.h"
 #include "module_simulator.h"
 #include "support/link_support.h"
 
@@ -10,7 +11,6 @@ namespace kztest {
 
 namespace {
 
-constexpr uint16_t kIdPull = 512;
 constexpr size_t kPullTypeAt = 6;
 constexpr size_t kPullCountAt = 16;
 constexpr size_t kPullStartAt = 18;
@@ -204,7 +204,7 @@ bool Scenario::ConnectStoredPhone() {
 std::vector<Pull> Pulls(const std::vector<kzsim::ReceivedMessage>& received) {
     std::vector<Pull> out;
     for (auto& m : received)
-        if (m.id == kIdPull)
+        if (m.id == kz::msgid::kPbapPull)
             out.push_back({Be16(m.bytes, kPullTypeAt), Be16(m.bytes, kPullCountAt),
                            Be16(m.bytes, kPullStartAt)});
     return out;

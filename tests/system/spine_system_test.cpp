@@ -9,6 +9,7 @@
 #include <string>
 
 #include "channel/command_queue.h"
+#include "channel/module_ids.h"
 #include "events/connection.h"
 #include "link/bcsp_codec.h"
 #include "link/bcsp_link.h"
@@ -62,19 +63,19 @@ TEST(SpineSystem, PeerReset_LinkComesBackAndTheRestartedModuleStartsWithAnEmptyQ
     lib.sim().SetAutoConfirm(false);
     SubmitTestRequest(3);
     SubmitTestRequest(5);
-    ASSERT_TRUE(lib.sim().WaitForMessage(3, 2000));
+    ASSERT_TRUE(lib.sim().WaitForMessage(kz::msgid::kSetNibbleMask, 2000));
     ASSERT_TRUE(lib.sim().WaitOutgoingIdle(2000));
 
     lib.sim().ClearReceived();
     kz::g_bModuleInited = 0;
     lib.sim().PeerReset();
-    ASSERT_TRUE(lib.sim().WaitForMessage(48, 5000));   // the RES of the new module-ready
+    ASSERT_TRUE(lib.sim().WaitForMessage(kz::msgid::kModuleReady, 5000));   // the RES of the new module-ready
     ASSERT_TRUE(lib.sim().LinkUp());
     // The module-ready handler drops what the old module was asked, so the
     // next request goes out at once, without a confirmation.
     ASSERT_TRUE(PollUntil([] { return kz::g_bModuleInited.load() == 1; }, 2000));
     SubmitTestRequest(6);
-    ASSERT_TRUE(lib.sim().WaitForMessage(6, 2000));
+    ASSERT_TRUE(lib.sim().WaitForMessage(kz::msgid::kSetOption6, 2000));
     for (const auto& m : lib.sim().Received()) EXPECT_NE(m.id, 5) << "a request of the old module went out";
 }
 
@@ -95,7 +96,7 @@ TEST(SpineSystem, BurstOfFive_ReachesTheEventThreadInArrivalOrder) {
     g_boxes.texts.clear();
     KzSetMessageBoxHandler(&RecordBox, nullptr);
     const uint8_t statuses[] = {0, 4, 4, 0, 4};
-    for (uint8_t s : statuses) lib.sim().SendConfirm(20, s);
+    for (uint8_t s : statuses) lib.sim().SendConfirm(kz::msgid::kEnterDutMode, s);
     PollUntil([] {
         std::lock_guard<std::mutex> lock(g_boxes.m);
         return g_boxes.texts.size() >= 5;

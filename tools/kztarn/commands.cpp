@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "KZ_Tarn.h"
+#include "channel/module_ids.h"
 #include "kz_platform.h"
 #include "phone.h"
 #include "session.h"
@@ -17,24 +18,7 @@ namespace kztool {
 
 namespace {
 
-// Request ids the simulator sees for the library's commands.
-constexpr uint16_t kReqResetAt = 1;
-constexpr uint16_t kReqMicGain = 4;
-constexpr uint16_t kReqLocalName = 9;
-constexpr uint16_t kReqInquiry = 10;
-constexpr uint16_t kReqVisibleMode = 11;
-constexpr uint16_t kReqConnect = 12;
-constexpr uint16_t kReqDisconnect = 13;
-constexpr uint16_t kReqAudioCar = 14;
-constexpr uint16_t kReqAudioPhone = 15;
-constexpr uint16_t kReqMicVolume = 23;
-constexpr uint16_t kReqMicMode = 33;
-constexpr uint16_t kReqAnswer = 80;
-constexpr uint16_t kReqDial = 82;
-constexpr uint16_t kReqDtmf = 86;
-constexpr uint16_t kReqCallHold = 90;
-constexpr uint16_t kReqPassThrough = 288;
-constexpr uint16_t kReqPbapPull = 512;
+namespace msgid = kz::msgid;
 
 // AVRCP pass-through operation ids.
 constexpr int kAvrcpPlay = 0x44;
@@ -118,7 +102,7 @@ bool CmdStop(CommandContext& c, const Args&) {
 }
 bool CmdInit(CommandContext& c, const Args&) {
     KZ_BT_SetInitialValue();
-    ExpectConfirmed(c, {kReqLocalName});
+    ExpectConfirmed(c, {msgid::kSetLocalName});
     return true;
 }
 bool CmdScan(CommandContext& c, const Args& a) {
@@ -126,8 +110,8 @@ bool CmdScan(CommandContext& c, const Args& a) {
     if (stop && a[0] != "stop") return Fail(c, "expected 'stop' or nothing");
     KZ_BT_InquiryDevice(stop ? 0 : 1);
     // The inquiry's confirmation comes when it ends: sent is enough.
-    if (stop) ExpectConfirmed(c, {kReqVisibleMode});
-    else ExpectRequests(c, {kReqInquiry, kReqDisconnect});
+    if (stop) ExpectConfirmed(c, {msgid::kSetVisibleMode});
+    else ExpectRequests(c, {msgid::kInquiry, msgid::kDisconnectProfile});
     return true;
 }
 bool CmdPair(CommandContext& c, const Args& a) {
@@ -136,7 +120,7 @@ bool CmdPair(CommandContext& c, const Args& a) {
     if (a[1].size() != 4 || a[1].find_first_not_of("0123456789") != std::string::npos)
         return Fail(c, "PIN has four digits");
     KZ_BT_PairRemoteDevice(a[0].c_str(), a[1].c_str());
-    ExpectConfirmed(c, {kReqConnect}, "no inquiry result " + a[0] + ", or " + kWhyConnectRefused);
+    ExpectConfirmed(c, {msgid::kConnectProfile}, "no inquiry result " + a[0] + ", or " + kWhyConnectRefused);
     return true;
 }
 bool CmdConnect(CommandContext& c, const Args& a) {
@@ -144,19 +128,19 @@ bool CmdConnect(CommandContext& c, const Args& a) {
     if (!ParseInt(a[0], 0, 4, slot)) return Fail(c, "SLOT is 0 to 4");
     if (!PairedSlotUsed(static_cast<int>(slot))) return Refuse(c, "slot " + a[0] + " holds no paired phone");
     KZ_BT_ConnectPairedDevice(a[0].c_str());
-    ExpectConfirmed(c, {kReqConnect}, kWhyConnectRefused);
+    ExpectConfirmed(c, {msgid::kConnectProfile}, kWhyConnectRefused);
     return true;
 }
 bool CmdRetry(CommandContext& c, const Args&) {
     KZ_BT_PairingRetry();
-    ExpectConfirmed(c, {kReqConnect}, kWhyConnectRefused);
+    ExpectConfirmed(c, {msgid::kConnectProfile}, kWhyConnectRefused);
     return true;
 }
 bool CmdDisconnect(CommandContext& c, const Args& a) {
     if (!a.empty() && a[0] != "a2dp") return Fail(c, "expected 'a2dp' or nothing");
     if (a.empty()) KZ_BT_DisConnectPairedDevice();
     else KZ_BT_DisconnectA2DP();
-    ExpectConfirmed(c, {kReqDisconnect}, "no phone connected (or a download runs: it disconnects when the batch ends)");
+    ExpectConfirmed(c, {msgid::kDisconnectProfile}, "no phone connected (or a download runs: it disconnects when the batch ends)");
     return true;
 }
 bool CmdDelete(CommandContext& c, const Args& a) {
@@ -178,55 +162,55 @@ bool CmdDial(CommandContext& c, const Args& a) {
     if (a[0].find_first_not_of("0123456789+*#pw ") != std::string::npos)
         return Fail(c, "NUMBER has digits, + * # only");
     KZ_BT_Dial(a[0].c_str());
-    ExpectConfirmed(c, {kReqDial});
+    ExpectConfirmed(c, {msgid::kDial});
     return true;
 }
 bool CmdAnswer(CommandContext& c, const Args&) {
     KZ_BT_Answer();
-    ExpectConfirmed(c, {kReqAnswer});
+    ExpectConfirmed(c, {msgid::kAnswer});
     return true;
 }
 bool CmdHangup(CommandContext& c, const Args&) {
     KZ_BT_Hangup();
-    ExpectConfirmed(c, {kReqAnswer});
+    ExpectConfirmed(c, {msgid::kAnswer});
     return true;
 }
 bool CmdHold(CommandContext& c, const Args&) {
     KZ_BT_Hold1stCall();
-    ExpectConfirmed(c, {kReqCallHold});
+    ExpectConfirmed(c, {msgid::kCallHold});
     return true;
 }
 bool CmdSwitch(CommandContext& c, const Args&) {
     KZ_BT_SwitchCalls();
-    ExpectConfirmed(c, {kReqCallHold});
+    ExpectConfirmed(c, {msgid::kCallHold});
     return true;
 }
 bool CmdEnd(CommandContext& c, const Args& a) {
     if (!a.empty() && a[0] != "waiting") return Fail(c, "expected 'waiting' or nothing");
     if (a.empty()) KZ_BT_End1stCall();
     else KZ_BT_EndWaitingCall();
-    ExpectConfirmed(c, {kReqCallHold});
+    ExpectConfirmed(c, {msgid::kCallHold});
     return true;
 }
 bool CmdDtmf(CommandContext& c, const Args& a) {
     if (a[0].size() != 1 || std::string("0123456789*#ABCD").find(a[0][0]) == std::string::npos)
         return Fail(c, "CHAR is one of 0-9 * # A-D");
     KZ_BT_DTMF(a[0][0]);
-    ExpectConfirmed(c, {kReqDtmf});
+    ExpectConfirmed(c, {msgid::kDtmf});
     return true;
 }
 bool CmdAudio(CommandContext& c, const Args& a) {
     if (a[0] != "car" && a[0] != "phone") return Fail(c, "expected car or phone");
     const bool car = a[0] == "car";
     KZ_BT_AudioTransfer(car ? 1 : 0);
-    ExpectConfirmed(c, {car ? kReqAudioCar : kReqAudioPhone});
+    ExpectConfirmed(c, {car ? msgid::kAudioToHandsfree : msgid::kAudioToPhone});
     return true;
 }
 bool CmdMute(CommandContext& c, const Args& a) {
     bool on = false;
     if (!ParseOnOff(a[0], on)) return Fail(c, "expected on or off");
     KZ_BT_SetPhoneMute(on ? 1 : 0);
-    ExpectConfirmed(c, {kReqMicVolume});
+    ExpectConfirmed(c, {msgid::kSetMicVolume});
     return true;
 }
 bool CmdSetMute(CommandContext& c, const Args& a) {
@@ -237,7 +221,7 @@ bool CmdSetMute(CommandContext& c, const Args& a) {
 }
 bool Avrcp(CommandContext& c, int operation) {
     KZ_BT_AVRCPCmd(operation);
-    ExpectConfirmed(c, {kReqPassThrough, kReqConnect}, kWhyMusicRefused);
+    ExpectConfirmed(c, {msgid::kAvrcpPassThrough, msgid::kConnectProfile}, kWhyMusicRefused);
     return true;
 }
 bool CmdPlay(CommandContext& c, const Args&) { return Avrcp(c, kAvrcpPlay); }
@@ -266,7 +250,7 @@ bool CmdPhonebook(CommandContext& c, const Args& a) {
     if (a[0] == "size") {
         if (a.size() != 2) return Fail(c, "size takes TYPE only");
         KZ_BT_GetPhonBookSize(type);
-        ExpectConfirmed(c, {kReqPbapPull}, "no phone connected with its phonebook (PBAP)");
+        ExpectConfirmed(c, {msgid::kPbapPull}, "no phone connected with its phonebook (PBAP)");
         return true;
     }
     if (a[0] == "download") {
@@ -274,7 +258,7 @@ bool CmdPhonebook(CommandContext& c, const Args& a) {
         if (a.size() != 3 || !ParseInt(a[2], 1, 0xFFFF, count)) return Fail(c, "COUNT is 1 to 65535");
         c.session->host().DownloadRequested();
         KZ_BT_GetPhonebookData(type, static_cast<int>(count));
-        ExpectConfirmed(c, {kReqPbapPull}, "no phone connected with its phonebook (PBAP)");
+        ExpectConfirmed(c, {msgid::kPbapPull}, "no phone connected with its phonebook (PBAP)");
         return true;
     }
     return Fail(c, "expected size, download or load");
@@ -311,7 +295,7 @@ bool CmdMicMode(CommandContext& c, const Args& a) {
     else if (a[0] == "external") mode = 1;
     else if (!ParseInt(a[0], 0, kMaxLevel, mode)) return Fail(c, "expected internal, external or a number");
     KZ_BT_SetMicrophoneMode(static_cast<int>(mode));
-    ExpectConfirmed(c, {kReqMicMode});
+    ExpectConfirmed(c, {msgid::kSetMicMode});
     ExpectStored(c, "Microphone", std::to_string(mode), a[0]);
     return true;
 }
@@ -324,17 +308,17 @@ bool CmdMicGain(CommandContext& c, const Args& a) {
     long gain = 0;
     if (!ParseInt(a[0], 0, kMaxLevel, gain)) return Fail(c, "GAIN is 0 to 255");
     KZ_BT_SetMicrophoneGain(static_cast<int>(gain));
-    ExpectConfirmed(c, {kReqMicGain});
+    ExpectConfirmed(c, {msgid::kSetMicGain});
     return true;
 }
 bool CmdName(CommandContext& c, const Args&) {
     KZ_BT_SetLocalDeviceName();
-    ExpectConfirmed(c, {kReqLocalName});
+    ExpectConfirmed(c, {msgid::kSetLocalName});
     return true;
 }
 bool CmdResetAt(CommandContext& c, const Args&) {
     KZ_BT_ResetATCommand();
-    ExpectRequests(c, {kReqResetAt});
+    ExpectRequests(c, {msgid::kResetAtCommand});
     return true;
 }
 
@@ -458,7 +442,7 @@ bool PhTrack(CommandContext& c, const Args& a) {
 }
 bool PhOpen(CommandContext& c, const Args&) {
     PhoneOf(c)->openMedia();
-    ExpectRequests(c, {kReqPassThrough, kReqConnect});
+    ExpectRequests(c, {msgid::kAvrcpPassThrough, msgid::kConnectProfile});
     return true;
 }
 bool PhClose(CommandContext& c, const Args&) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "KZ_Tarn.h"
+#include "channel/module_ids.h"
 #include "kz_platform.h"
 #include "module_simulator.h"
 #include "phone.h"
@@ -16,6 +17,8 @@
 namespace kztool {
 
 namespace {
+
+namespace msgid = kz::msgid;
 
 // ------------------------------------------------------------ the phone
 
@@ -70,13 +73,6 @@ std::vector<WireMessage> WireMessages(Session& s) {
 
 // ------------------------------------------------------ checks of the line
 
-constexpr uint16_t kIdModuleReady = 48;
-constexpr uint16_t kIdAnswer = 80;
-constexpr uint16_t kIdDial = 82;
-constexpr uint16_t kIdPbapPull = 512;
-constexpr uint16_t kIdPbapComplete = 528;
-constexpr uint16_t kIdLinkKeyReply = 60;
-constexpr uint16_t kIdPinReply = 61;
 constexpr size_t kLinkKeyAt = 14;
 constexpr size_t kLinkKeySize = 16;
 constexpr uint8_t kNoKeyByte = 0xFF;
@@ -94,7 +90,7 @@ bool ModuleReadyAnswered(Session& s, const Marks&) {
     s.WaitFor(
         [&] {
             for (const auto& m : s.simulator()->Received())
-                if (m.id == kIdModuleReady) {
+                if (m.id == msgid::kModuleReady) {
                     res = m.bytes;
                     return true;
                 }
@@ -130,7 +126,7 @@ bool DialConfirmed(Session& s, const Marks&) {
     const bool sent = s.WaitFor(
         [&] {
             for (const auto& w : WireMessages(s))
-                if (!w.fromHost && w.id == kIdDial) return true;
+                if (!w.fromHost && w.id == msgid::kDial) return true;
             return false;
         },
         kStepTimeoutMs);
@@ -149,7 +145,7 @@ bool AnsweredOnFifthTick(Session& s, const Marks& m) {
     bool byLibrary = false;
     const auto received = s.simulator()->Received();
     for (size_t i = m.sim; i < received.size(); ++i)
-        if (received[i].id == kIdAnswer && received[i].bytes.size() > kParamAt && received[i].bytes[kParamAt] == 1)
+        if (received[i].id == msgid::kAnswer && received[i].bytes.size() > kParamAt && received[i].bytes[kParamAt] == 1)
             byLibrary = true;
     const uint32_t ms = events[active].tickMs - events[incoming].tickMs;
     char line[160];
@@ -167,8 +163,8 @@ bool BatchDelivered(Session& s) {
     long lastPull = -1, lastComplete = -1;
     const auto wire = WireMessages(s);
     for (size_t i = 0; i < wire.size(); ++i) {
-        if (wire[i].fromHost && wire[i].id == kIdPbapPull) lastPull = static_cast<long>(i);
-        if (!wire[i].fromHost && wire[i].id == kIdPbapComplete) lastComplete = static_cast<long>(i);
+        if (wire[i].fromHost && wire[i].id == msgid::kPbapPull) lastPull = static_cast<long>(i);
+        if (!wire[i].fromHost && wire[i].id == msgid::kPbapComplete) lastComplete = static_cast<long>(i);
     }
     return lastPull >= 0 && lastComplete > lastPull;
 }
@@ -213,10 +209,10 @@ bool RememberedPhone(Session& s, const Marks& m) {
     const auto received = s.simulator()->Received();
     for (size_t i = m.sim; i < received.size(); ++i) {
         const auto& b = received[i].bytes;
-        if (received[i].id == kIdLinkKeyReply && b.size() >= kLinkKeyAt + kLinkKeySize)
+        if (received[i].id == msgid::kLinkKeyRequest && b.size() >= kLinkKeyAt + kLinkKeySize)
             keyGiven = std::any_of(b.begin() + kLinkKeyAt, b.begin() + kLinkKeyAt + kLinkKeySize,
                                    [](uint8_t x) { return x != 0 && x != kNoKeyByte; });
-        if (received[i].id == kIdPinReply) pinAsked = true;
+        if (received[i].id == msgid::kPinRequest) pinAsked = true;
     }
     FILE* f = KzFopen("\\BACKUP\\KZ_CONFIG\\BlueTooth\\tarn.ini", "r");
     if (!f) return false;
@@ -247,7 +243,7 @@ bool LoadedFromFiles(Session& s, const Marks& m) {
     const auto received = s.simulator()->Received();
     for (size_t i = m.sim; i < received.size(); ++i) {
         const auto& b = received[i].bytes;
-        if (received[i].id == kIdPbapPull && b.size() > kPullCountAt + 1 && (b[kPullCountAt] | b[kPullCountAt + 1]))
+        if (received[i].id == msgid::kPbapPull && b.size() > kPullCountAt + 1 && (b[kPullCountAt] | b[kPullCountAt + 1]))
             ++pulls;
     }
     s.output().Print("      " + std::to_string(contacts) + " contacts and " + std::to_string(numbers) +

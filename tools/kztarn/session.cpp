@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "KZ_Tarn.h"
+#include "channel/module_ids.h"
 #include "kz_platform.h"
 #include "link/wire_trace.h"
 #include "phone.h"
@@ -180,8 +181,6 @@ bool Session::SetUpTrace(const SessionOptions& options, std::string& error) {
 }
 
 namespace {
-constexpr uint16_t kIndWaitingNumber = 116;
-constexpr uint16_t kIndHfpIndicator = 113;      // byte 6 which, byte 7 value
 constexpr uint8_t kIndicatorCall = 1;
 constexpr uint8_t kIndicatorCallSetup = 2;
 constexpr uint8_t kCallSetupIncoming = 1;
@@ -197,11 +196,11 @@ void Session::ShowWaitingCalls() {
         const TappedMessage& m = messages[wireSeen_];
         if (m.fromHost || m.bytes.size() < kWaitingNumberAt) continue;
         std::string number;
-        if (m.id == kIndHfpIndicator) {
+        if (m.id == kz::msgid::kHfpIndicator) {
             const uint8_t which = m.bytes[6], value = m.bytes[7];
             if (which == kIndicatorCall) callUp_ = value != 0;
             if (which != kIndicatorCallSetup || value != kCallSetupIncoming || !callUp_) continue;
-        } else if (m.id == kIndWaitingNumber) {
+        } else if (m.id == kz::msgid::kWaitingNumber) {
             const size_t length = std::min<size_t>((m.bytes[6] << 8) | m.bytes[7], m.bytes.size() - kWaitingNumberAt);
             number.assign(m.bytes.begin() + kWaitingNumberAt, m.bytes.begin() + kWaitingNumberAt + length);
         } else {
@@ -210,7 +209,7 @@ void Session::ShowWaitingCalls() {
         const std::string name = contacts_.NameFor(number);
         Event e;
         e.channel = "wire";
-        e.code = kIndWaitingNumber;
+        e.code = kz::msgid::kWaitingNumber;
         e.name = "call";
         e.text = "waiting   " + number + (name.empty() ? "" : "  (" + name + ")");
         e.fields = {{"kind", "waiting", false}, {"number", number, false}};

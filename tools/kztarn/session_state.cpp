@@ -1,5 +1,6 @@
 #include "session_state.h"
 
+#include "channel/module_ids.h"
 #include "KZ_Tarn.h"
 #include "session.h"
 #include "stored_settings.h"
@@ -7,11 +8,6 @@
 namespace kztool {
 
 namespace {
-constexpr uint16_t kIndProfileConnected = 50;
-constexpr uint16_t kIndProfileDisconnected = 51;
-constexpr uint16_t kIndWaitingNumber = 116;
-constexpr uint16_t kReqConnectProfile = 12;
-constexpr uint16_t kReqDisconnectProfile = 13;
 constexpr size_t kParamAt = 6;
 constexpr size_t kConnectedProfileAt = 13;   // after status and the phone's address
 constexpr int kStatusLinkLost = 10;
@@ -96,7 +92,7 @@ SessionState GatherState(Session& session) {
             s.calls.clear();
             s.waitingCall.clear();
         }
-        if (e.channel == "wire" && e.code == kIndWaitingNumber)
+        if (e.channel == "wire" && e.code == kz::msgid::kWaitingNumber)
             s.waitingCall = e.Text("number").empty() ? "(number not known yet)" : e.Text("number");
     }
     // Profiles from the wire: the module's indications, and the host's
@@ -106,11 +102,11 @@ SessionState GatherState(Session& session) {
         const auto byte = [&m](size_t at) { return at < m.bytes.size() ? m.bytes[at] : uint8_t(0); };
         const char* p = nullptr;
         bool on = false;
-        if (m.fromHost && m.id == kReqConnectProfile) requested = byte(kParamAt);
-        else if (!m.fromHost && m.id == kReqConnectProfile && m.status == 0) p = ProfileWord(requested), on = true;
-        else if (!m.fromHost && m.id == kReqDisconnectProfile && m.status == 0) p = ProfileWord(byte(kParamAt + 1));
-        else if (!m.fromHost && m.id == kIndProfileConnected && m.status == 0) p = ProfileWord(byte(kConnectedProfileAt)), on = true;
-        else if (!m.fromHost && m.id == kIndProfileDisconnected && (m.status == 0 || m.status == kStatusLinkLost))
+        if (m.fromHost && m.id == kz::msgid::kConnectProfile) requested = byte(kParamAt);
+        else if (!m.fromHost && m.id == kz::msgid::kConnectProfile && m.status == 0) p = ProfileWord(requested), on = true;
+        else if (!m.fromHost && m.id == kz::msgid::kDisconnectProfile && m.status == 0) p = ProfileWord(byte(kParamAt + 1));
+        else if (!m.fromHost && m.id == kz::msgid::kProfileConnected && m.status == 0) p = ProfileWord(byte(kConnectedProfileAt)), on = true;
+        else if (!m.fromHost && m.id == kz::msgid::kProfileDisconnected && (m.status == 0 || m.status == kStatusLinkLost))
             p = ProfileWord(byte(kParamAt + 1));
         if (p) s.profiles[p] = on;
     }

@@ -12,6 +12,10 @@ namespace kz {
 
 extern std::atomic<uint8_t> g_bRunning;
 
+// The hidden control window "KZ_BTWidnow" (start-up creates it); its timers
+// are delivered by the host's message loop.
+extern std::atomic<KzHwnd> g_hBTWnd;
+
 extern std::atomic<KzHandle> g_hAckEvent;            // send thread: packet acknowledged / cancelled
 extern std::atomic<KzHandle> g_hResendEvent;         // send thread: reliable packet just written
 extern std::atomic<KzHandle> g_hInboundEvent;        // event thread index 0

@@ -1,9 +1,10 @@
 // The shared events and named mutexes, and the run flag.
-#include "frame/sync_objects.h"
+#include "core/sync_objects.h"
 
 namespace kz {
 
 std::atomic<uint8_t> g_bRunning{0};
+std::atomic<KzHwnd> g_hBTWnd{nullptr};
 
 std::atomic<KzHandle> g_hAckEvent{nullptr};
 std::atomic<KzHandle> g_hResendEvent{nullptr};
