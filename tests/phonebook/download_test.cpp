@@ -99,30 +99,6 @@ TEST_F(DownloadTest, OnPhoneBookComplete_SizeAnswersChainTheCallLists) {
     EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{1}));
 }
 
-TEST_F(DownloadTest, OnPhoneBookComplete_PhoneBookDoneStartsSync) {
-    kz::RequestPhoneBook(KZ_PB_PHONEBOOK, 0, 0);
-    AnswerSize(4);
-    kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 4);
-    ServeBatch(3);
-    ServeBatch(1);
-    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{1, 0, 0}, {1, 3, 0}, {1, 3, 3}}));
-    EXPECT_TRUE(kz::IsPhoneBookDone());
-    EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{1}));
-    kz::JoinPhoneBookThread();
-    EXPECT_EQ(root.Read("\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBook00.dat").size(), 4 * sizeof(structPhoneDate));
-    rec.Clear();
-    kz::GetPhoneBookSize(KZ_PB_PHONEBOOK);   // done on this connection: refused
-    EXPECT_TRUE(Pulls(rec).empty());
-}
-
-TEST_F(DownloadTest, OnPhoneBookComplete_BatchWithoutEntriesEndsTheList) {
-    kz::GetPhoneBookData(KZ_PB_DIALED, 10);
-    ServeBatch(3);
-    ServeBatch(0);   // the phone's list shrank
-    EXPECT_FALSE(kz::IsPhoneBookDownloading());
-    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{3, 3, 0}, {3, 3, 3}, {2, 0, 0}}));
-}
-
 // One bad batch must not truncate a stored phonebook for good.
 TEST_F(DownloadTest, OnPhoneBookComplete_StoredNineContactsSurviveADownloadThatStallsAtThree) {
     FakePhone phone;
