@@ -155,16 +155,6 @@ TEST_F(Framer, StrayByteAfterAFrameInOneRead_PurgesWhatWasReadAhead) {
     EXPECT_EQ(Poll(), (Bytes{0xC0, 0x03, 0xC0}));
 }
 
-TEST_F(Framer, TwoDelimiters_AreATwoByteFrameThatTheLinkRejects) {
-    UartCapture wire;
-    Send({0xC0, 0xC0});
-    const Bytes f = Poll();
-    EXPECT_EQ(f, (Bytes{0xC0, 0xC0}));
-    EXPECT_EQ(Feed(f), 0);
-    ASSERT_EQ(wire.Parsed().size(), 1u);
-    EXPECT_TRUE(wire.Parsed()[0].pureAck());
-}
-
 TEST_F(Framer, SplitAtEveryOffset_GivesTheSameFrame) {
     const Bytes frame = ModuleFrame(2, 5, true, 13, {0x03, 0x00, 0x55, 0x02, 0xC0, 0xDB});
     for (size_t cut = 1; cut < frame.size(); ++cut) {

@@ -218,28 +218,6 @@ TEST_F(RegistryTest, RegisterConnectedDevice_SixthPhoneIsNotRegistered) {
     EXPECT_FALSE(kz::HasFreeSlot());
 }
 
-TEST_F(RegistryTest, RegisterConnectedDevice_TakesTheChosenInquiryResult) {
-    kz::LoadPairedDevices();
-    PairedDeviceRecord found{};
-    std::memset(found.address, 0x42, 6);
-    std::memset(found.key, 0xFF, 16);
-    std::strcpy(found.name, "Found");
-    {
-        std::lock_guard<std::mutex> lock(kz::g_InquiryMutex);
-        kz::g_vecInquiry.push_back(std::make_unique<PairedDeviceRecord>(found));
-    }
-    kz::g_bPairMode = 1;
-    kz::g_nPairIndex = 1;   // outside the list: nothing
-    kz::RegisterConnectedDevice();
-    EXPECT_FALSE(root.Exists(kTarnIni));
-    kz::g_nPairIndex = 0;
-    kz::RegisterConnectedDevice();
-    PairedDeviceRecord r;
-    ASSERT_TRUE(kz::GetSlot(0, &r));
-    EXPECT_STREQ(r.name, "Found");
-    EXPECT_EQ(kz::g_CurrConnectIndex, 0);
-}
-
 // A name with line breaks is kept in its value by the INI engine (its own
 // test) and end to end by the hostile-phone test.
 
