@@ -172,15 +172,6 @@ TEST_F(IniFileTest, IniWriteString_RefusesResultThatDoesNotFit) {
     EXPECT_EQ(root.Read(kPath), huge);
 }
 
-TEST_F(IniFileTest, IniWriteString_FailedWriteKeepsOldFileByteForByte) {
-    const std::string before = "[S]\r\nk=old\r\n; keep me\r\n";
-    root.Write(kPath, before);
-    KzInjectWriteFailure(5);
-    EXPECT_EQ(IniWriteString("S", "k", "new", kPath), 0);
-    KzInjectWriteFailure(-1);
-    EXPECT_EQ(root.Read(kPath), before);
-}
-
 TEST_F(IniFileTest, IniWriteString_ConcurrentWritersLoseNoUpdate) {
     constexpr int kThreads = 4, kKeys = 20;
     std::vector<std::thread> writers;

@@ -4,7 +4,6 @@
 #include "settings/registry.h"
 
 #include <gtest/gtest.h>
-#include <strings.h>
 
 #include <atomic>
 #include <cstring>
@@ -282,25 +281,6 @@ TEST_F(RegistryTest, DeletePairedDevice_CurrentPhoneIsDisconnectedAndForgotten) 
     EXPECT_EQ(kz::g_bAutoConnecting, 0);
     EXPECT_EQ(kz::IniReadInt("General", "CurrIndex", 0, kTarnIni), 255);
     EXPECT_EQ(kz::IniReadInt("Device1", "id", 0, kTarnIni), 255);
-}
-
-TEST_F(RegistryTest, DeletePairedDevice_PhonebookFilesShareTheFolderWhateverItsSpelling) {
-    kz::LoadPairedDevices();
-    Connect(0x31, "P");
-    kz::RegisterConnectedDevice();
-    root.Write("\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBook00.dat", "x");
-    kz::DeletePairedDevice(0);
-    EXPECT_TRUE(root.Exists(kTarnIni));
-    EXPECT_FALSE(root.Exists("\\BACKUP\\KZ_CONFIG\\BlueTooth\\PhoneBook00.dat"));
-    int configFolders = 0;
-    KzFindData fd;
-    KzHandle h = KzFindFirstFile("\\BACKUP\\*", &fd);
-    ASSERT_NE(h, KZ_INVALID_HANDLE);
-    do {
-        if (strcasecmp(fd.cFileName, "KZ_Config") == 0) ++configFolders;
-    } while (KzFindNextFile(h, &fd));
-    KzFindClose(h);
-    EXPECT_EQ(configFolders, 1);
 }
 
 // --------------------------------------------------------- other slot updates
