@@ -2,21 +2,33 @@
 BUILD ?= build
 JOBS ?= 2
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
-DEBIAN_PACKAGES := cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev pkg-config tshark
+DEBIAN_PACKAGES := cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev pkg-config tshark \
+	libcpp-httplib-dev nlohmann-json3-dev
 
-.PHONY: all deps configure build test demo bench clean install test-asan test-tsan soak fuzz-deps fuzz-build fuzz-smoke fuzz \
-	win32-deps test-win32
+.PHONY: all deps browser-deps configure build test test-browser demo bench clean install test-asan test-tsan soak \
+	fuzz-deps fuzz-build fuzz-smoke fuzz win32-deps test-win32 mutation test-ratio
 
 all: build
 
-# Installs the Debian packages the build needs, when one is missing.
-deps:
-	@missing=""; for p in $(DEBIAN_PACKAGES); do \
+# Installs the Debian packages of a list, when one is missing.
+define install_packages
+	@missing=""; for p in $(1); do \
 	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:$$missing"; \
 	  if [ "$$(id -u)" = 0 ]; then SUDO=""; else SUDO=sudo; fi; \
 	  $$SUDO apt-get update -q && $$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $$missing; fi
+endef
+
+# The packages the build needs.
+deps:
+	$(call install_packages,$(DEBIAN_PACKAGES))
+
+# The browser test of `kztarn serve` (part of `make test`): Chromium driven
+# by Node through the DevTools protocol.
+BROWSER_PACKAGES := chromium nodejs
+browser-deps:
+	$(call install_packages,$(BROWSER_PACKAGES))
 
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -26,13 +38,19 @@ configure: $(BUILD)/CMakeCache.txt
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-test: build
+test: browser-deps build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS) --timeout 300
 
 # Only the program the tour runs, not the tests and benchmarks.
 demo: configure
 	cmake --build $(BUILD) -j$(JOBS) --target kztarn
 	$(BUILD)/kztarn demo
+
+# The page of `kztarn serve` in headless Chromium; screenshots and the
+# ring-to-screen latency go to $(BUILD)/browser-test.
+test-browser: browser-deps configure
+	cmake --build $(BUILD) -j$(JOBS) --target kztarn
+	node tests/browser/serve_browser.mjs $(BUILD)/kztarn $(BUILD)/browser-test
 
 # Builds the benchmarks (whatever the cache said about them) and runs each;
 # results go to $(BENCH_OUT) as JSON, and the download plot is drawn from them.
@@ -87,12 +105,7 @@ FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_FLAGS := -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
 
 fuzz-deps:
-	@missing=""; for p in $(FUZZ_PACKAGES); do \
-	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
-	if [ -n "$$missing" ]; then \
-	  echo "installing:$$missing"; \
-	  if [ "$$(id -u)" = 0 ]; then SUDO=""; else SUDO=sudo; fi; \
-	  $$SUDO apt-get update -q && $$SUDO apt-get install -y -q $$missing; fi
+	$(call install_packages,$(FUZZ_PACKAGES))
 
 build-fuzz/CMakeCache.txt: | fuzz-deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -139,5 +152,19 @@ test-win32: configure build-win32/CMakeCache.txt
 	cmake --build build-win32 -j$(JOBS)
 	ctest --test-dir build-win32 --output-on-failure
 
+# Mutation testing of src/ (not part of CI; see docs/testing.md): MUTANTS
+# faults sampled with SEED, each built in a scratch copy of the tree under
+# build-mutation/ against its folder's suite, then ALSO on its survivors.
+MUTANTS ?= 200
+SEED ?= 17
+ALSO ?= test_system
+mutation: | deps
+	nice -n 19 python3 tools/mutation/mutate.py --mutants $(MUTANTS) --seed $(SEED) \
+	  --also "$(ALSO)" --jobs $(JOBS) --workdir build-mutation
+
+# Non-blank lines of tests/ against src/, sim/, tools/ and include/.
+test-ratio:
+	@tools/mutation/test_ratio.sh
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-win32
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-win32 build-mutation

@@ -153,6 +153,7 @@ public:
 
     // ---- phonebook ----
     void setContacts(const std::vector<Contact>& contacts);
+    std::vector<Contact> contacts() const;
     void setCallList(ListType type, const std::vector<CallEntry>& calls);
     void setVCardStyle(const VCardStyle& style);
     // After the next size-only pull of this list, it shrinks by this many.

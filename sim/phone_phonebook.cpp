@@ -122,6 +122,10 @@ void Phone::setContacts(const std::vector<Contact>& contacts) {
     state_->contacts = contacts;
     state_->rawVCards.erase(ListType::Phonebook);
 }
+std::vector<Contact> Phone::contacts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_->contacts;
+}
 void Phone::setCallList(ListType type, const std::vector<CallEntry>& calls) {
     std::lock_guard<std::mutex> lock(mutex_);
     state_->callLists[type] = calls;

@@ -217,9 +217,17 @@ constexpr const Entry* Find(uint16_t id) {
         if (e.id == id) return &e;
     return nullptr;
 }
+// By index, not through Find's pointer: GCC 12 cannot evaluate a pointer
+// comparison in a constant expression under -fsanitize=null, and the
+// dispatch table's compile-time checks use this.
+constexpr int IndexOf(uint16_t id) {
+    for (size_t i = 0; i < std::size(kCatalogue); ++i)
+        if (kCatalogue[i].id == id) return static_cast<int>(i);
+    return -1;
+}
 constexpr bool Has(uint16_t id, uint8_t kind) {
-    const Entry* e = Find(id);
-    return e != nullptr && (e->kinds & kind) != 0;
+    const int i = IndexOf(id);
+    return i >= 0 && (kCatalogue[i].kinds & kind) != 0;
 }
 // Something the module sends under this id (confirmation or indication).
 constexpr bool FromModule(uint16_t id) { return Has(id, kConfirmation | kIndication); }

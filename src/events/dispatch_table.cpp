@@ -155,7 +155,12 @@ constexpr bool AgreesWithCatalogue() {
 }
 
 static_assert(SortedUnique(), "dispatch rows sorted by id, each id once");
+// GCC 12 cannot compare function pointers in a constant expression under
+// -fsanitize=null: the ordinary build checks the handlers, the sanitizer
+// build compiles the same table.
+#ifndef KZ_SANITIZE_NULL
 static_assert(HandlersMatchActions(), "kInline and kQueue rows need their handler, others none");
+#endif
 static_assert(AgreesWithCatalogue(), "every message the module sends has its row, as the catalogue says");
 
 }  // namespace

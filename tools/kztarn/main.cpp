@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "console.h"
 #include "generated_files.h"
+#include "serve.h"
 
 #ifndef KZ_TARN_VERSION
 #define KZ_TARN_VERSION "unknown"
@@ -19,6 +20,8 @@ constexpr char kUsage[] =
     "  console     interactive shell: every export as a command, every notification decoded\n"
     "              [--json] [--port DEV] [--root DIR] [--trace FILE] [--script FILE] [--timeout S]\n"
     "              [--verbose] events of every channel; see 'kztarn console --help'\n"
+    "  serve       the head unit's phone screen in the browser, at http://127.0.0.1:8080/\n"
+    "              [--port DEV] [--root DIR] [--listen ADDR:PORT] [--trace FILE]\n"
     "  simulate    the module simulator alone on a pseudo-terminal, serving one host after another\n"
     "              [--scenario FILE] [--corrupt P] [--drop P] [--duplicate P] [--seed N]\n"
     "  decode [--follow] FILE\n"
@@ -46,6 +49,7 @@ struct Subcommand {
 constexpr Subcommand kSubcommands[] = {
     {"demo", kztool::RunDemo},
     {"console", kztool::RunConsole},
+    {"serve", kztool::RunServe},
     {"simulate", kztool::RunSimulate},
     {"decode", kztool::RunDecode},
     {"generate", RunGenerate},
