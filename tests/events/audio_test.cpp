@@ -1,6 +1,5 @@
-// Audio streaming and remote control: the element-attribute collection,
-// notifications and the audio-source switch. Stream start by AVRCP version
-// and PLAY after the media channel opens are the music scenarios'.
+// Audio streaming and remote control: stream start by AVRCP version, the
+// element-attribute collection, notifications and the audio-source switch.
 #include <cstring>
 #include <random>
 
@@ -90,6 +89,35 @@ protected:
         return out;
     }
 };
+
+TEST_F(AudioTest, StreamStarted_ByAvrcpVersion_ReportsOrRegisters) {
+    // AVRCP 1.0: playing at once, no registrations.
+    Feed(OnSdpServiceRecord, Msg(62, {4, 0x01, 0x00}));
+    EXPECT_EQ(g_bAvrcpServiceSupport, 0);
+    Feed(OnStreamStarted, Msg(273, {}));
+    EXPECT_EQ(host.Codes(), std::vector<uint32_t>{50});
+    EXPECT_EQ(host.Notifications()[0].param, 1u);
+    EXPECT_EQ(g_nPlayState, 1);
+    ASSERT_EQ(recorder.Ids(), std::vector<uint16_t>{3});
+    EXPECT_EQ(recorder.Messages()[0].bytes[7], 0x0F);
+    auto posts = Posts();
+    ASSERT_EQ(posts.size(), 1u);
+    EXPECT_EQ(posts[0].lParam, 2);
+    Feed(OnStreamSuspended, Msg(274, {}));
+    EXPECT_EQ(host.Notifications().back().param, 2u);
+
+    // AVRCP 1.4: track change, play status, element attributes; nothing reported.
+    host.Clear();
+    recorder.Clear();
+    Feed(OnSdpServiceRecord, Msg(62, {3, 0x01, 0x04}));   // other services change nothing
+    EXPECT_EQ(g_bAvrcpServiceSupport, 0);
+    Feed(OnSdpServiceRecord, Msg(62, {4, 0x01, 0x04}));
+    EXPECT_EQ(g_bAvrcpServiceSupport, 1);
+    Feed(OnStreamStarted, Msg(273, {}));
+    Feed(OnStreamSuspended, Msg(274, {}));
+    EXPECT_EQ(VendorPduIds(), (std::vector<uint8_t>{0x02, 0x01, 0x20}));
+    EXPECT_TRUE(host.Codes().empty());
+}
 
 TEST_F(AudioTest, ElementAttributes_SplitInTwo_ReportedOnceAfterSecondFragment) {
     auto pdu = ElementPdu({{1, "Song"}, {2, "Band"}, {3, "Record"}});
@@ -222,6 +250,20 @@ TEST_F(AudioTest, SetAudioSource_Selections) {
     ASSERT_EQ(posts.size(), 2u);                         // (2, 3) above, then (5, 0)
     EXPECT_EQ(posts[1].wParam, 5u);
     EXPECT_EQ(posts[1].lParam, 0);
+}
+
+TEST_F(AudioTest, MediaOpen_StatusOk_SendsPlayPressedAndReleased) {
+    g_bA2dpConnected = 1;
+    Feed(OnMediaOpenCfm, Msg(258, {1}));
+    EXPECT_TRUE(recorder.Ids().empty());
+    Feed(OnMediaOpenCfm, Msg(258, {0}));
+    Feed(OnMediaOpenedInd, Msg(275, {}));
+    auto sent = Sent(kz::msgid::kAvrcpPassThrough);
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[0].bytes[9], 0);
+    EXPECT_EQ(sent[0].bytes[10], 0x44);
+    EXPECT_EQ(sent[1].bytes[9], 1);
+    EXPECT_EQ(sent[1].bytes[10], 0x44);
 }
 
 }  // namespace

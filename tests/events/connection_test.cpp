@@ -3,10 +3,8 @@
 // disconnect confirmations and indications; then the phones that become
 // registered on the way.
 #include <cstring>
-#include <memory>
 
 #include "channel/command_queue.h"
-#include "channel/module_ids.h"
 #include "channel/requests.h"
 #include "events/audio.h"
 #include "events/calls.h"

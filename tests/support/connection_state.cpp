@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "channel/module_ids.h"
 #include "channel/requests.h"
 #include "events/audio.h"
 #include "events/calls.h"
@@ -83,6 +84,7 @@ std::string DescribeState(uint32_t flags) {
 }
 
 std::string SpellRequest(const SubmittedMessage& m, const std::vector<uint8_t>& phone) {
+    namespace msgid = kz::msgid;
     const std::vector<uint8_t> p(m.bytes.begin() + std::min<size_t>(6, m.bytes.size()), m.bytes.end());
     auto to = [&](size_t at) {
         return p.size() >= at + 6 && std::equal(phone.begin(), phone.end(), p.begin() + at) ? ""
@@ -90,18 +92,18 @@ std::string SpellRequest(const SubmittedMessage& m, const std::vector<uint8_t>& 
     };
     auto first = [&] { return p.empty() ? std::string("-") : std::to_string(p[0]); };
     switch (m.id()) {
-        case 8: return std::string("name") + to(0);
-        case 10: return "inquiry";
-        case 11: return std::all_of(p.begin(), p.end(), [](uint8_t b) { return b == 0; }) ? "hide" : "show";
-        case 12: return "connect " + ProfileName(p.at(0)) + to(1);
-        case 13: return "disconnect " + ProfileName(p.at(0));
-        case 30: return "sdp";
-        case 23: return "mic volume " + std::to_string(p.at(1));
-        case 80: return "answer " + first();
-        case 82: return "dial " + std::string(p.begin() + 3, p.begin() + 3 + p.at(2));
-        case 90: return "hold " + first();
-        case 288: return "press " + std::to_string(p.at(4)) + (p.at(3) ? " released" : " pressed");
-        case 512: return "pull";
+        case msgid::kRemoteName: return std::string("name") + to(0);
+        case msgid::kInquiry: return "inquiry";
+        case msgid::kSetVisibleMode: return std::all_of(p.begin(), p.end(), [](uint8_t b) { return b == 0; }) ? "hide" : "show";
+        case msgid::kConnectProfile: return "connect " + ProfileName(p.at(0)) + to(1);
+        case msgid::kDisconnectProfile: return "disconnect " + ProfileName(p.at(0));
+        case msgid::kSdpQuery: return "sdp";
+        case msgid::kSetMicVolume: return "mic volume " + std::to_string(p.at(1));
+        case msgid::kAnswer: return "answer " + first();
+        case msgid::kDial: return "dial " + std::string(p.begin() + 3, p.begin() + 3 + p.at(2));
+        case msgid::kCallHold: return "hold " + first();
+        case msgid::kAvrcpPassThrough: return "press " + std::to_string(p.at(4)) + (p.at(3) ? " released" : " pressed");
+        case msgid::kPbapPull: return "pull";
         default: return "id " + std::to_string(m.id()) + " " + first();
     }
 }
