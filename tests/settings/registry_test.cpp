@@ -192,28 +192,37 @@ TEST_F(RegistryTest, RegisterConnectedDevice_SurvivesReload) {
     EXPECT_EQ(Hex(kz::g_abCurrAddr, 6), "212121212121");
 }
 
-TEST_F(RegistryTest, RegisterConnectedDevice_KnownAddressKeepsItsSlot) {
-    root.Write(kTarnIni, Section(3, "Old", "212121212121", kNoKey, 1));
-    kz::LoadPairedDevices();
-    Connect(0x21, "New name");
-    kz::RegisterConnectedDevice();
-    EXPECT_EQ(kz::g_CurrConnectIndex, 3);
-    EXPECT_EQ(root.Read(kTarnIni), Section(3, "New name", "212121212121", kNoKey, 1));
-    PairedDeviceRecord r;
-    ASSERT_TRUE(kz::GetSlot(3, &r));
-    EXPECT_STREQ(r.name, "New name");
-    EXPECT_EQ(r.pb, 255) << "memory takes the candidate's pb, the file keeps its own";
-}
-
-TEST_F(RegistryTest, RegisterConnectedDevice_SixthPhoneIsNotRegistered) {
+// The phone that connected goes to the slot holding its address, else the
+// first free one; with all five used it is not registered and nothing is current.
+TEST_F(RegistryTest, RegisterConnectedDevice_ByStartingSlots) {
     WriteFiveSlots();
-    kz::LoadPairedDevices();
-    const std::string before = root.Read(kTarnIni);
-    Connect(0x77, "Sixth");
-    kz::g_CurrConnectIndex = 2;
-    kz::RegisterConnectedDevice();
-    EXPECT_EQ(kz::g_CurrConnectIndex, 255);
-    EXPECT_EQ(root.Read(kTarnIni), before);
+    const std::string five = root.Read(kTarnIni);
+    const struct {
+        const char* what;
+        std::string before;
+        int slot;
+        std::string after;   // "" = unchanged
+    } cases[] = {
+        {"its address in slot 3", Section(3, "Old", "212121212121", kNoKey, 1), 3,
+         Section(3, "New name", "212121212121", kNoKey, 1)},
+        {"all five slots used", five, 255, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        root.Write(kTarnIni, c.before);
+        kz::LoadPairedDevices();
+        Connect(0x21, "New name");
+        kz::g_CurrConnectIndex = 2;
+        kz::RegisterConnectedDevice();
+        EXPECT_EQ(kz::g_CurrConnectIndex, c.slot);
+        EXPECT_EQ(root.Read(kTarnIni), c.after.empty() ? c.before : c.after);
+        PairedDeviceRecord r;
+        if (c.slot != 255) {
+            ASSERT_TRUE(kz::GetSlot(c.slot, &r));
+            EXPECT_STREQ(r.name, "New name");
+            EXPECT_EQ(r.pb, 255) << "memory takes the candidate's pb, the file keeps its own";
+        }
+    }
     EXPECT_FALSE(kz::HasFreeSlot());
 }
 
