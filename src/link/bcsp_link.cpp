@@ -175,7 +175,8 @@ uint32_t RestOfFrameMs() {
     if (decoded < kHeaderSize || HeaderChecksum(header[0], header[1], header[2]) != header[3]) return 0;
     size_t whole = 1 + kHeaderSize + HeaderPayloadLength(header) + (HeaderCrcPresent(header) ? 2 : 0) + 1;
     whole = std::min<size_t>(whole, kFrameBufferSize);   // the framer gives up there
-    const size_t present = have + g_SerialPort.BytesWaiting();
+    // The pass just before found the driver empty: only the read-ahead counts.
+    const size_t present = have + g_SerialPort.ReadAheadCount();
     if (present >= whole) return 0;
     const uint64_t bits = uint64_t(whole - present) * kBitsPerByte * 1000;
     return static_cast<uint32_t>((bits + g_SerialPort.baudRate - 1) / g_SerialPort.baudRate);
@@ -194,7 +195,8 @@ uint32_t RecvThreadProc(void*) {
             continue;
         }
         // Frames are taken one per pass; with more input waiting, go on at once.
-        if (handled && g_SerialPort.BytesWaiting() > 0) continue;
+        const uint8_t* pending = nullptr;
+        if (handled && g_SerialPort.Pending(&pending) > 0) continue;
         // In the middle of a frame: one wait for the line time of the rest
         // instead of a wake-up for every burst the line delivers.
         if (const uint32_t restMs = RestOfFrameMs()) g_SerialPort.Pause(restMs);

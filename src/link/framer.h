@@ -23,6 +23,10 @@ public:
     // One byte. A frame that reaches the buffer's size without its closing
     // 0xC0 is dropped, and the next byte is looked at as between frames.
     Step Feed(uint8_t byte);
+    // Bytes in order, exactly as Feed one by one, stopping after the byte
+    // that gives kFrame or kStray (step); returns how many were taken. The
+    // inside of a frame is copied in runs up to its closing 0xC0.
+    size_t Feed(const uint8_t* bytes, size_t count, Step& step);
     bool ready() const { return frameReady != 0; }
     const uint8_t* frame() const { return buffer; }
     uint16_t frameLength() const { return length; }

@@ -79,28 +79,22 @@ uint16_t SerialPort::BytesWaiting() {
     return static_cast<uint16_t>(stat.cbInQue & 0xFFFF);
 }
 
-// Takes what the driver holds now, never more (reads do not block).
+// Takes what the driver holds now, never more: reads do not block, so one
+// read (no byte count asked first) gives what is waiting, possibly nothing.
 bool SerialPort::FillReadAhead() {
     readAheadPos_ = readAheadLen_ = 0;
     KzHandle h = hPort;
     if (h == KZ_INVALID_HANDLE) return false;
-    uint32_t errors = 0;
-    KzComStat stat{};
-    if (!KzClearCommError(h, &errors, &stat) || stat.cbInQue == 0) return false;
-    const uint32_t want = std::min<uint32_t>(stat.cbInQue, sizeof readAhead_);
     uint32_t got = 0;
-    if (!KzReadFile(h, readAhead_, want, &got) || got == 0) return false;
+    if (!KzReadFile(h, readAhead_, sizeof readAhead_, &got) || got == 0) return false;
     readAheadLen_ = static_cast<uint16_t>(got);
     return true;
 }
 
-int SerialPort::Read(uint8_t* buffer, uint32_t count) {
-    if (hPort.load() == KZ_INVALID_HANDLE) return 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (readAheadPos_ >= readAheadLen_ && !FillReadAhead()) return 0;
-        buffer[i] = readAhead_[readAheadPos_++];
-    }
-    return 1;
+size_t SerialPort::Pending(const uint8_t** bytes) {
+    if (readAheadPos_ >= readAheadLen_ && !FillReadAhead()) return 0;
+    *bytes = readAhead_ + readAheadPos_;
+    return ReadAheadCount();
 }
 
 void SerialPort::Write(const uint8_t* buffer, uint16_t count) {
@@ -162,21 +156,23 @@ int OpenModulePort(int portNumber, uint32_t baud) {
 void ResetFramer() { g_Link.framer.Reset(); }
 
 // A frame not yet taken stops all reading; a failed read leaves the rest for
-// the next pass instead of spinning.
+// the next pass instead of spinning. The bytes go to the framer in runs, not
+// one call per byte.
 void PollUart() {
     Framer& framer = g_Link.framer;
-    uint16_t n = g_SerialPort.BytesWaiting();
-    while (n != 0 && !framer.ready()) {
-        uint8_t byte = 0;
-        if (!g_SerialPort.Read(&byte, 1)) return;
-        switch (framer.Feed(byte)) {
+    while (!framer.ready()) {
+        const uint8_t* bytes = nullptr;
+        const size_t n = g_SerialPort.Pending(&bytes);
+        if (n == 0) return;
+        Framer::Step step = Framer::Step::kNeedMore;
+        g_SerialPort.Consume(framer.Feed(bytes, n, step));
+        switch (step) {
             case Framer::Step::kFrame:
                 WireTraceFrame(WireDir::kFromModule, framer.frame(), framer.frameLength());
                 break;
             case Framer::Step::kStray: g_SerialPort.Purge(); break;
             case Framer::Step::kNeedMore: break;
         }
-        n = g_SerialPort.BytesWaiting();
     }
 }
 

@@ -16,10 +16,11 @@ public:
     int32_t Close();                             // -1 when not open
     // Input bytes waiting: those already read ahead, else the driver's count.
     uint16_t BytesWaiting();
-    // 1 ok, 0 failure. Served from the read-ahead: when it is empty, one call
-    // takes everything the driver holds (up to its size) instead of one
-    // system call per byte. Receive thread only.
-    int Read(uint8_t* buffer, uint32_t count);
+    // The read-ahead bytes not yet taken; when there are none, one read takes
+    // what the driver holds first. Receive thread only.
+    size_t Pending(const uint8_t** bytes);
+    void Consume(size_t count) { readAheadPos_ = static_cast<uint16_t>(readAheadPos_ + count); }
+    size_t ReadAheadCount() const { return size_t(readAheadLen_ - readAheadPos_); }
     void Write(const uint8_t* buffer, uint16_t count);
     // Discards both driver queues and the read-ahead (it is input not yet taken).
     void Purge();

@@ -25,6 +25,30 @@ bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 bool IsFoldSpace(char c) { return c == ' ' || c == '\t'; }
 char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
 
+// The first line end at or after from (or the text's end): memchr for LF,
+// then for a CR before it, instead of a test per byte.
+size_t ValueRunEnd(std::string_view text, size_t from) {
+    const char* begin = text.data() + from;
+    size_t span = text.size() - from;
+    if (const void* lf = std::memchr(begin, '\n', span)) span = static_cast<size_t>(static_cast<const char*>(lf) - begin);
+    if (const void* cr = std::memchr(begin, '\r', span)) span = static_cast<size_t>(static_cast<const char*>(cr) - begin);
+    return from + span;
+}
+
+// The bytes that end a run of parameters: one table look-up per byte.
+struct ParamStops {
+    bool stop[256] = {};
+    constexpr ParamStops() { stop[uint8_t('\r')] = stop[uint8_t('\n')] = stop[uint8_t(':')] = true; }
+};
+constexpr ParamStops kParamStops;
+
+// The first line end or ':' at or after from (or the text's end).
+size_t ParamRunEnd(std::string_view text, size_t from) {
+    size_t end = from;
+    while (end < text.size() && !kParamStops.stop[static_cast<uint8_t>(text[end])]) ++end;
+    return end;
+}
+
 // The property name of a line head that ends in its first ';' or ':', after
 // an optional group ("item1.TEL;..." is TEL).
 std::string_view PropertyName(std::string_view head) {
@@ -51,8 +75,7 @@ void VCardAccumulator::Clear() {
 void VCardAccumulator::Feed(std::string_view text, std::vector<std::string>& blocks) {
     for (size_t i = 0; i < text.size();) {
         if (InDecidedLine()) {   // the bulk of the text: parameters and values up to their end
-            size_t end = i;
-            while (end < text.size() && !IsLineEnd(text[end]) && (inValue_ || text[end] != ':')) ++end;
+            const size_t end = inValue_ ? ValueRunEnd(text, i) : ParamRunEnd(text, i);
             if (end > i) {
                 Run(text.substr(i, end - i));
                 i = end;

@@ -10,7 +10,6 @@ namespace kz {
 
 namespace {
 
-constexpr unsigned char kDelete = 0x7F;
 // Room for a conversion to UTF-8: at most four bytes per byte, and a few for
 // the closing bytes of a character set with shift states.
 constexpr size_t kUtf8BytesPerByte = 4;
@@ -47,14 +46,15 @@ std::string ValidUtf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     while (!text.empty()) {
-        size_t n = CharLength(text);
-        if (n == 0) {
+        // Well-formed characters are copied as one run up to the next bad byte.
+        size_t run = 0;
+        for (size_t n; run < text.size() && (n = CharLength(text.substr(run))) != 0;) run += n;
+        out.append(text.substr(0, run));
+        text.remove_prefix(run);
+        if (!text.empty()) {
             out += kUtf8Replacement;
-            n = 1;
-        } else {
-            out.append(text.substr(0, n));
+            text.remove_prefix(1);
         }
-        text.remove_prefix(n);
     }
     return out;
 }
@@ -65,20 +65,18 @@ bool IsUtf8Name(std::string_view charset) {
 
 }  // namespace
 
-bool IsControlByte(char ch) {
-    auto c = static_cast<unsigned char>(ch);
-    return c < 0x20 || c == kDelete;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Upper(x) == Upper(y); });
-}
-
+// Only where the first byte matches (in either case) is the rest compared.
 bool ContainsNoCase(std::string_view text, std::string_view part) {
-    return std::search(text.begin(), text.end(), part.begin(), part.end(),
-                       [](char x, char y) { return Upper(x) == Upper(y); }) != text.end() ||
-           part.empty();
+    if (part.empty()) return true;
+    if (part.size() > text.size()) return false;
+    const char upper = Upper(part[0]);
+    const char lower = upper >= 'A' && upper <= 'Z' ? char(upper - 'A' + 'a') : upper;
+    const std::string_view rest = part.substr(1);
+    const char* const last = text.data() + (text.size() - part.size());
+    for (const char* p = text.data(); p <= last; ++p) {
+        if ((*p == upper || *p == lower) && EqualsNoCase({p + 1, rest.size()}, rest)) return true;
+    }
+    return false;
 }
 
 std::string ToUtf8(std::string_view bytes, std::string_view charset) {

@@ -88,6 +88,17 @@ void AppendComponent(std::string& name, std::string_view part) {
     const size_t before = name.size();
     if (before != 0) name += ' ';
     const size_t start = name.size();
+    // Most components hold no escape and no control byte: only the spaces at
+    // either end go, and the rest is copied whole.
+    if (std::none_of(part.begin(), part.end(), [](char c) { return c == kEscape || IsControlByte(c); })) {
+        const size_t first = part.find_first_not_of(' ');
+        if (first == std::string_view::npos) {
+            name.resize(before);
+        } else {
+            name.append(part.substr(first, part.find_last_not_of(' ') + 1 - first));
+        }
+        return;
+    }
     const auto put = [&](char c) {
         bool atStart = name.size() == start;
         if (!IsControlByte(c)) {
@@ -125,17 +136,20 @@ size_t DecodeQuotedPrintable(const char* in, char* out, size_t length) {
 }
 
 std::string DecodeName(std::string_view params, std::string_view value, bool structured) {
-    std::string bytes(value);
+    std::string bytes;
     if (ContainsNoCase(params, kQuotedPrintable)) {
-        std::string decoded(value.size() + 1, '\0');
-        decoded.resize(DecodeQuotedPrintable(value.data(), decoded.data(), value.size()));
-        bytes = decoded.c_str();   // a broken escape's 0 byte ends the text
+        bytes.resize(value.size() + 1);
+        DecodeQuotedPrintable(value.data(), bytes.data(), value.size());   // NUL-terminated
+        bytes.resize(std::strlen(bytes.c_str()));   // a broken escape's 0 byte ends the text
+    } else {
+        bytes.assign(value);
     }
     // Converted before the components are split: in some character sets a
     // backslash byte is part of a character.
     std::string text = ToUtf8(bytes, ParamValue(params, kCharsetKey));
     KZ_TRACE("szTemBuff = %.*s", int(value.size()), value.data());
     std::string name;
+    name.reserve(text.size() + 1);   // components and their spaces never make it longer
     for (size_t from = 0;;) {
         size_t end = structured ? ComponentEnd(text, from) : text.size();
         AppendComponent(name, std::string_view(text).substr(from, end - from));

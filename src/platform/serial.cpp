@@ -193,7 +193,10 @@ KZ_PLATFORM_API int KzWaitCommInput(KzHandle port, uint32_t timeoutMs) {
             return 2;
         }
         if (ready == 0) return 0;
-        // A hung-up line may still hold bytes: let the reader drain them first.
+        // Input on a sound line needs no byte count. A hung-up line may still
+        // hold bytes: let the reader drain them first.
+        const short trouble = POLLHUP | POLLERR | POLLNVAL;
+        if ((pfd[1].revents & POLLIN) && !(pfd[1].revents & trouble)) return 1;
         if (BytesWaiting(device->fd) > 0) return 1;
         if (pfd[1].revents & (POLLHUP | POLLERR | POLLNVAL)) return -1;
         if (pfd[1].revents & POLLIN) return 1;
