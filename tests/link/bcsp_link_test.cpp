@@ -112,47 +112,10 @@ TEST_F(BcspLink, PureAck_MatchesTheKnownFrames) {
 
 // ------------------------------------------------------------ delivery
 
-TEST_F(BcspLink, ReliableInSequence_IsAcknowledgedThenDispatched) {
-    EstablishLink();
-    SubmitRecorder sent;
-    wire.Clear();
-    EXPECT_EQ(Feed(ModuleFrame(0, 0, true, bcsp::kChannelModule, kInd54)),
-              BCSP_ACT_RECEIVED | BCSP_ACT_RELIABLE);
-    auto frames = wire.Parsed();
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_TRUE(frames[0].pureAck());
-    EXPECT_EQ(frames[0].ack(), 1);
-    ASSERT_EQ(sent.Messages().size(), 1u);
-    EXPECT_EQ(sent.Messages()[0].bytes, kInd54);   // the RES 03 00 55 02 36 00
-}
-
-TEST_F(BcspLink, OutOfSequence_IsNotDeliveredAndTheAckCarriesTheExpectedNumber) {
-    EstablishLink();
-    SubmitRecorder sent;
-    ubcsp_config.ack_number = 2;
-    wire.Clear();
-    EXPECT_EQ(Feed(ModuleFrame(3, 0, true, bcsp::kChannelModule, kInd54)), 0);
-    auto frames = wire.Parsed();
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_TRUE(frames[0].pureAck());
-    EXPECT_EQ(frames[0].ack(), 2);
-    EXPECT_TRUE(sent.Messages().empty());
-}
-
-TEST_F(BcspLink, UnreliableOnModuleChannel_IsNeverDispatched) {
-    EstablishLink();
-    SubmitRecorder sent;
-    wire.Clear();
-    EXPECT_EQ(Feed(ModuleFrame(0, 0, false, bcsp::kChannelModule, kInd54)), BCSP_ACT_RECEIVED);
-    EXPECT_TRUE(wire.Frames().empty());
-    EXPECT_TRUE(sent.Messages().empty());
-    EXPECT_EQ(ubcsp_config.ack_number, 0);
-}
-
-TEST_F(BcspLink, BadFrames_GetOnePureAckAndNothingElse) {
-    EstablishLink();
-    SubmitRecorder sent;
-    ubcsp_config.ack_number = 3;
+// What one frame from the module brings, with the library expecting number 3:
+// the flags, the pure acknowledgement written (its number, or none) and
+// whether the message reached the event side.
+TEST_F(BcspLink, ReceivedFrame_AcknowledgedAndDeliveredOnlyWhenReliableInSequenceAndWhole) {
     const Bytes good = ModuleFrame(3, 0, true, bcsp::kChannelModule, kInd54);
     Bytes checksum = good;
     checksum[2] ^= 0x01;
@@ -160,18 +123,42 @@ TEST_F(BcspLink, BadFrames_GetOnePureAckAndNothingElse) {
     crc[7] ^= 0x01;
     Bytes truncated = good;
     truncated.erase(truncated.begin() + 6);
-    const Bytes oversized = ModuleFrame(3, 0, true, bcsp::kChannelModule, Bytes(600, 0x11));
-    const Bytes* cases[] = {&checksum, &crc, &truncated, &oversized};
-    for (const Bytes* f : cases) {
+    const struct {
+        const char* what;
+        Bytes frame;
+        uint8_t flags;
+        int ack;   // the pure acknowledgement's number, -1 none
+        bool delivered;
+    } cases[] = {
+        {"reliable in sequence", good, BCSP_ACT_RECEIVED | BCSP_ACT_RELIABLE, 4, true},
+        {"out of sequence", ModuleFrame(2, 0, true, bcsp::kChannelModule, kInd54), 0, 3, false},
+        {"unreliable on the module channel", ModuleFrame(3, 0, false, bcsp::kChannelModule, kInd54),
+         BCSP_ACT_RECEIVED, -1, false},
+        {"header checksum", checksum, 0, 3, false},
+        {"crc", crc, 0, 3, false},
+        {"truncated", truncated, 0, 3, false},
+        {"oversized", ModuleFrame(3, 0, true, bcsp::kChannelModule, Bytes(600, 0x11)), 0, 3, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetAllState();
+        EstablishLink();
+        ubcsp_config.ack_number = 3;
+        SubmitRecorder sent;
         wire.Clear();
-        EXPECT_EQ(Feed(*f), 0);
-        auto frames = wire.Parsed();
-        ASSERT_EQ(frames.size(), 1u);
-        EXPECT_TRUE(frames[0].pureAck());
-        EXPECT_EQ(frames[0].ack(), 3);
+        EXPECT_EQ(Feed(c.frame), c.flags);
+        const auto frames = wire.Parsed();
+        ASSERT_EQ(frames.size(), c.ack < 0 ? 0u : 1u);
+        if (c.ack >= 0) {
+            EXPECT_TRUE(frames[0].pureAck());
+            EXPECT_EQ(frames[0].ack(), c.ack);
+        }
+        EXPECT_EQ(ubcsp_config.ack_number, c.delivered ? 4 : 3);
+        ASSERT_EQ(sent.Messages().size(), c.delivered ? 1u : 0u);
+        if (c.delivered) {
+            EXPECT_EQ(sent.Messages()[0].bytes, kInd54);   // the RES 03 00 55 02 36 00
+        }
     }
-    EXPECT_TRUE(sent.Messages().empty());
-    EXPECT_EQ(ubcsp_config.ack_number, 3);
 }
 
 }  // namespace

@@ -74,6 +74,15 @@ TEST(FramerFed, FramesAndStrayBytes_AsTheLineDeliversThem) {
     }
 }
 
+TEST(FramerFed, SplitAtEveryOffset_CompleteOnlyOnTheLastByte) {
+    const Bytes frame = ModuleFrame(2, 5, true, 13, {0x03, 0x00, 0x55, 0x02, 0xC0, 0xDB});
+    for (size_t cut = 1; cut < frame.size(); ++cut) {
+        Framer f;
+        EXPECT_TRUE(FeedBytes(f, Bytes(frame.begin(), frame.begin() + cut)).frames.empty()) << cut;
+        EXPECT_EQ(FeedBytes(f, Bytes(frame.begin() + cut, frame.end())).frames, std::vector<Bytes>{frame}) << cut;
+    }
+}
+
 // ---------------------------------------------------------------- the port
 
 class Framer : public ::testing::Test {
@@ -153,32 +162,6 @@ TEST_F(Framer, StrayByteAfterAFrameInOneRead_PurgesWhatWasReadAhead) {
     EXPECT_EQ(g_SerialPort.WaitForInput(0), 0);
     Send({0xC0, 0x03, 0xC0});
     EXPECT_EQ(Poll(), (Bytes{0xC0, 0x03, 0xC0}));
-}
-
-TEST_F(Framer, TwoDelimiters_AreATwoByteFrameThatTheLinkRejects) {
-    UartCapture wire;
-    Send({0xC0, 0xC0});
-    const Bytes f = Poll();
-    EXPECT_EQ(f, (Bytes{0xC0, 0xC0}));
-    EXPECT_EQ(Feed(f), 0);
-    ASSERT_EQ(wire.Parsed().size(), 1u);
-    EXPECT_TRUE(wire.Parsed()[0].pureAck());
-}
-
-TEST_F(Framer, SplitAtEveryOffset_GivesTheSameFrame) {
-    const Bytes frame = ModuleFrame(2, 5, true, 13, {0x03, 0x00, 0x55, 0x02, 0xC0, 0xDB});
-    for (size_t cut = 1; cut < frame.size(); ++cut) {
-        Send(Bytes(frame.begin(), frame.begin() + cut));
-        EXPECT_EQ(Poll(), Bytes{}) << cut;
-        Send(Bytes(frame.begin() + cut, frame.end()));
-        EXPECT_EQ(Poll(), frame) << cut;
-    }
-}
-
-TEST_F(Framer, ClosingTwice_SecondCloseIsMinusOne) {
-    EXPECT_NE(g_SerialPort.Close(), -1);
-    EXPECT_EQ(g_SerialPort.Close(), -1);
-    EXPECT_EQ(g_SerialPort.BytesWaiting(), 0);
 }
 
 }  // namespace

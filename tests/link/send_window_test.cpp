@@ -1,11 +1,14 @@
 // The send window, frame by frame: one reliable packet on the line, strict
-// acknowledgement, packets held in order, and the packet in doubt after a
-// give-up (sent again when the module shows it never had it, together with
-// the command queue's state when it was a request).
+// acknowledgement, packets held in order, and the packets in doubt after a
+// give-up (sent again when the module shows it never had them, together with
+// the command queue's state when they were requests). Each case is a
+// transcript of what the library is asked, what the module acknowledges and
+// what goes on the line.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "channel/command_queue.h"
-#include "link/bcsp_codec.h"
 #include "link/bcsp_link.h"
 #include "link/send_window.h"
 #include "support/library_on_sim.h"
@@ -18,69 +21,130 @@ namespace {
 using namespace kz;
 using namespace kztest;
 
-void Reply(uint16_t id) { SubmitTestRequest(id, kSubmitReply); }
-void Request(uint16_t id) { SubmitTestRequest(id, kSubmitQueued); }
-
 // The module's acknowledgement: the number it expects next.
 uint8_t ModuleExpects(uint8_t n) { return Feed(ModuleFrame(0, n, false, 0, {})) & BCSP_ACT_ACKED; }
 
-void GiveUp() { GiveUpOutstanding(); }
-
-struct Sent {
-    uint16_t id;
-    uint8_t seq;
-    bool operator==(const Sent&) const = default;
-};
-std::ostream& operator<<(std::ostream& o, const Sent& s) {
-    return o << "{id " << s.id << ", seq " << int(s.seq) << "}";
-}
-
 class SendWindow : public LinkUpTest {
 protected:
-    // Reliable frames written since the last call.
-    std::vector<Sent> Written() {
-        std::vector<Sent> out;
-        for (const auto& f : wire.Parsed())
-            if (f.reliable()) out.push_back({f.id(), f.seq()});
+    // Reliable frames written since the last call, as "id/seq" separated by commas, or "-".
+    std::string Written() {
+        std::string out;
+        for (const auto& f : wire.Parsed()) {
+            if (!f.reliable()) continue;
+            std::ostringstream one;
+            one << std::hex << f.id() << '/' << int(f.seq());
+            out += (out.empty() ? "" : ",") + one.str();
+        }
         wire.Clear();
-        return out;
+        return out.empty() ? "-" : out;
+    }
+
+    // Runs one transcript. Steps, separated by spaces (ids in hex):
+    //   R36 a reply    Q3 a request    G the outstanding packet is given up
+    //   C the confirmation of the request awaited    X a restart after a close
+    //   S the module restarts (sync while up)    L a link message (conf) arrives
+    //   A1 / N1 / E1 the module expects 1, and that acknowledges / does not / either
+    //   W36/0,37/1 what was written since the last W ("W-": nothing; "W*": anything)
+    //   H2 packets held   K2 requests queued   F1 the confirmation flag
+    //   D / d in doubt or not   O / o an offer was / was not written
+    //   T / t a retransmission was / was not written
+    void Run(const std::string& script) {
+        std::istringstream steps(script);
+        std::string s;
+        while (steps >> s) {
+            SCOPED_TRACE("at " + s);
+            const char op = s[0];
+            const std::string arg = s.substr(1);
+            const auto num = [&] { return uint16_t(std::stoul(arg, nullptr, 16)); };
+            switch (op) {
+                case 'R': SubmitTestRequest(num(), kSubmitReply); break;
+                case 'Q': SubmitTestRequest(num(), kSubmitQueued); break;
+                case 'G': GiveUpOutstanding(); break;
+                case 'C': SendNextCmd(); break;
+                case 'X': WindowRestart(); break;
+                case 'S': ASSERT_EQ(Feed(LinkMsgFrame(bcsp::kSync)), BCSP_ACT_PEER_RESET); break;
+                case 'L': Feed(LinkMsgFrame(bcsp::kConf)); break;
+                case 'A': ASSERT_EQ(ModuleExpects(uint8_t(num())), BCSP_ACT_ACKED); break;
+                case 'N': ASSERT_EQ(ModuleExpects(uint8_t(num())), 0); break;
+                case 'E': ModuleExpects(uint8_t(num())); break;
+                case 'W':
+                    if (arg == "*") Written();
+                    else ASSERT_EQ(Written(), arg);
+                    break;
+                case 'H': ASSERT_EQ(WindowHeldCount(), num()); break;
+                case 'K': ASSERT_EQ(CmdListSize(), num()); break;
+                case 'F': ASSERT_EQ(g_bCfmForTheLastREQ, num()); break;
+                case 'D': ASSERT_TRUE(WindowInDoubt()); break;
+                case 'd': ASSERT_FALSE(WindowInDoubt()); break;
+                case 'O': ASSERT_TRUE(WindowOfferInDoubt()); break;
+                case 'o': ASSERT_FALSE(WindowOfferInDoubt()); break;
+                case 'T': ASSERT_TRUE(WindowRetransmit()); break;
+                case 't': ASSERT_FALSE(WindowRetransmit()); break;
+                default: FAIL() << "unknown step";
+            }
+        }
     }
 };
 
-TEST_F(SendWindow, SecondPacketWaitsForTheFirstsAcknowledgement) {
-    Reply(0x36);
-    Reply(0x37);
-    Reply(0x38);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}}));
-    EXPECT_EQ(WindowHeldCount(), 2u);
+struct Transcript {
+    const char* name;
+    const char* script;
+    uint32_t recovered;   // packets sent again because the module never had them
+};
 
-    // Only the number after the packet's own acknowledges it.
-    EXPECT_EQ(ModuleExpects(0), 0);
-    EXPECT_EQ(ModuleExpects(5), 0);
-    EXPECT_TRUE(Written().empty());
-    EXPECT_EQ(ubcsp_config.awaiting_ack, 1);
-
-    EXPECT_EQ(ModuleExpects(1), BCSP_ACT_ACKED);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
-    EXPECT_EQ(ModuleExpects(2), BCSP_ACT_ACKED);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x38, 2}}));
-    EXPECT_EQ(ModuleExpects(3), BCSP_ACT_ACKED);
-    EXPECT_TRUE(Written().empty());
-    EXPECT_EQ(WindowHeldCount(), 0u);
-    EXPECT_EQ(ubcsp_config.send_packet.load(), nullptr);
+TEST_F(SendWindow, Transcripts) {
+    const Transcript cases[] = {
+        {"second packet waits for the first's acknowledgement; only the next number acknowledges",
+         "R36 R37 R38 W36/0 H2 N0 N5 W- A1 W37/1 A2 W38/2 A3 W- H0 t", 0},
+        {"given-up packet the module had: the next number is accepted",
+         "R36 G D R37 W36/0,37/1 A2 d W-", 0},
+        {"given-up packet the module never had goes again ahead of the next",
+         "R36 G R37 R38 W36/0,37/1 N0 W36/0 A1 W37/1 A2 W38/2", 1},
+        {"the module heard from after a give-up settles before anything is sent",
+         "R36 G A1 d R37 W36/0,37/1 G N1 W37/1 A2", 1},
+        {"two give-ups unanswered: both go again in order",
+         "R36 G R37 G R38 W36/0,37/1,38/2 N0 W36/0 A1 W37/1 A2 W38/2", 2},
+        {"two give-ups, the module had the first: only the second goes again",
+         "R36 G R37 G W* N1 W37/1 A2", 1},
+        {"idle line with packets in doubt: the oldest is offered under its own number",
+         "R36 G R37 G W* O W36/0 N1 W37/1 o A2 d o W-", 1},
+        {"offered packet the module had: settles with nothing sent again",
+         "R36 G W* O W* A1 d W- R37 W37/1", 0},
+        {"given-up request the module never had: requests keep their order",
+         "Q3 Q5 Q6 W3/0 G W5/1 K1 N0 W3/0 K2 F0 A1 W- C W5/1 A2 C W6/2", 1},
+        {"two requests given up in a row: the first awaits its confirmation, the rest queue",
+         "Q3 Q5 Q6 Q9 G G W3/0,5/1,6/2 N0 W3/0 K3 F0 A1 C W5/1 A2 C W6/2 A3 C W9/3 A4 K0", 2},
+        {"given-up request with nothing queued awaits its confirmation again",
+         "Q3 G F1 W* N0 W3/0 F0 Q5 K1", 1},
+        {"a given-up reply does not pass over the request awaiting confirmation",
+         "Q3 A1 Q5 R36 W* G K1 F0 W-", 0},
+        {"a request waiting only for a given-up reply goes at the give-up",
+         "R36 Q3 K1 W* G W3/1 K0 F0", 0},
+        {"start after a close: the cut-off packet in doubt, the waiting ones dropped",
+         "R36 R37 W* X H0 R38 W38/1 N0 W36/0 A1 W38/1", 1},
+        {"peer reset drops what was held and in doubt", "R36 R37 G R38 S H0 d", 0},
+        {"a link message while outstanding: the packet in doubt, settled by the next acknowledgement",
+         "R36 R37 W* L W37/1 N0 W36/0 A1 W37/1", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetAllState();
+        EstablishLink();
+        wire.Clear();
+        Run(c.script);
+        EXPECT_EQ(g_LinkCounters.recovered, c.recovered);
+    }
 }
 
 TEST_F(SendWindow, Retransmission_CarriesTheAcknowledgementOfNow) {
-    Reply(0x36);
+    Run("R36");
     ASSERT_EQ(wire.Parsed().back().ack(), 0);
-    // Eight packets from the module meanwhile: an old acknowledgement (0)
+    // Nine packets from the module meanwhile: an old acknowledgement (0)
     // would now acknowledge the ninth, which the library has not yet had.
-    for (uint8_t seq = 0; seq < 8; ++seq)
-        Feed(ModuleFrame(seq, 0, true, bcsp::kChannelModule, {0x03, 0x00, 0x55, 0x02, 0x71, 0x00}));
-    ASSERT_EQ(ubcsp_config.ack_number, 0);
-    Feed(ModuleFrame(0, 0, true, bcsp::kChannelModule, {0x03, 0x00, 0x55, 0x02, 0x71, 0x00}));
+    for (uint8_t seq = 0; seq < 9; ++seq)
+        Feed(ModuleFrame(seq & 7, 0, true, bcsp::kChannelModule, {0x03, 0x00, 0x55, 0x02, 0x71, 0x00}));
     wire.Clear();
-    ASSERT_TRUE(WindowRetransmit());
+    Run("T");
     const auto again = wire.Parsed();
     ASSERT_EQ(again.size(), 1u);
     EXPECT_EQ(again[0].id(), 0x36);
@@ -88,260 +152,12 @@ TEST_F(SendWindow, Retransmission_CarriesTheAcknowledgementOfNow) {
     EXPECT_EQ(again[0].ack(), 1);
 }
 
-TEST_F(SendWindow, NothingOutstanding_NothingIsRetransmitted) {
-    Reply(0x36);
-    ModuleExpects(1);
-    wire.Clear();
-    EXPECT_FALSE(WindowRetransmit());
-    EXPECT_TRUE(wire.Frames().empty());
-}
-
-TEST_F(SendWindow, GivenUpPacketTheModuleHad_NextNumberIsAccepted) {
-    Reply(0x36);
-    GiveUp();
-    EXPECT_TRUE(WindowInDoubt());
-    Reply(0x37);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}, {0x37, 1}}));
-    EXPECT_EQ(ModuleExpects(2), BCSP_ACT_ACKED);   // it had both
-    EXPECT_FALSE(WindowInDoubt());
-    EXPECT_TRUE(Written().empty());
-    EXPECT_EQ(g_LinkCounters.recovered, 0u);
-}
-
-TEST_F(SendWindow, GivenUpPacketTheModuleNeverHad_GoesAgainAheadOfTheNext) {
-    Reply(0x36);
-    GiveUp();
-    Reply(0x37);
-    Reply(0x38);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}, {0x37, 1}}));
-
-    // The module dropped 0x37 (out of sequence): it still expects 0.
-    EXPECT_EQ(ModuleExpects(0), 0);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}}));
-    EXPECT_EQ(g_LinkCounters.recovered, 1u);
-    EXPECT_EQ(ModuleExpects(1), BCSP_ACT_ACKED);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
-    EXPECT_EQ(ModuleExpects(2), BCSP_ACT_ACKED);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x38, 2}}));
-}
-
-TEST_F(SendWindow, ModuleHeardFromAfterAGiveUp_SettlesBeforeAnythingIsSent) {
-    Reply(0x36);
-    GiveUp();
-    // e.g. on its confirmation: it had the packet, which counts as the
-    // acknowledgement of the last packet sent
-    EXPECT_EQ(ModuleExpects(1), BCSP_ACT_ACKED);
-    EXPECT_FALSE(WindowInDoubt());
-    Reply(0x37);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}, {0x37, 1}}));
-
-    GiveUp();
-    ModuleExpects(1);   // this time it had not: sent again at once
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
-    EXPECT_EQ(ModuleExpects(2), BCSP_ACT_ACKED);
-}
-
-TEST_F(SendWindow, TwoGiveUpsUnanswered_BothGoAgainInOrder) {
-    Reply(0x36);
-    GiveUp();
-    Reply(0x37);
-    GiveUp();
-    Reply(0x38);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}, {0x37, 1}, {0x38, 2}}));
-    ModuleExpects(0);   // it had none of them
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}}));
-    EXPECT_EQ(ModuleExpects(1), BCSP_ACT_ACKED);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
-    EXPECT_EQ(ModuleExpects(2), BCSP_ACT_ACKED);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x38, 2}}));
-    EXPECT_EQ(g_LinkCounters.recovered, 2u);
-}
-
-TEST_F(SendWindow, TwoGiveUpsTheModuleHadTheFirstOf_OnlyTheSecondGoesAgain) {
-    Reply(0x36);
-    GiveUp();
-    Reply(0x37);
-    GiveUp();
-    Written();
-    ModuleExpects(1);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
-    EXPECT_EQ(ModuleExpects(2), BCSP_ACT_ACKED);
-    EXPECT_EQ(g_LinkCounters.recovered, 1u);
-}
-
-TEST_F(SendWindow, IdleLineWithPacketsInDoubt_TheOldestIsOfferedUnderItsOwnNumber) {
-    Reply(0x36);
-    GiveUp();
-    Reply(0x37);
-    GiveUp();
-    Written();
-    ASSERT_TRUE(WindowOfferInDoubt());
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}}));
-    EXPECT_EQ(ubcsp_config.sequence_number, 2);
-    EXPECT_EQ(ubcsp_config.awaiting_ack, 0);
-    ModuleExpects(1);   // it took 0x36 now; 0x37 goes again
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
-    EXPECT_FALSE(WindowOfferInDoubt());   // something is on the line
-    EXPECT_EQ(ModuleExpects(2), BCSP_ACT_ACKED);
-    EXPECT_FALSE(WindowInDoubt());
-    EXPECT_FALSE(WindowOfferInDoubt());
-    EXPECT_TRUE(Written().empty());
-}
-
-TEST_F(SendWindow, OfferedPacketTheModuleHad_SettlesWithNothingSentAgain) {
-    Reply(0x36);
-    GiveUp();
-    Written();
-    ASSERT_TRUE(WindowOfferInDoubt());
-    Written();
-    ModuleExpects(1);   // a repeat for the module: dropped and acknowledged
-    EXPECT_FALSE(WindowInDoubt());
-    EXPECT_TRUE(Written().empty());
-    Reply(0x37);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
-}
-
-TEST_F(SendWindow, GivenUpRequestTheModuleNeverHad_RequestsKeepTheirOrder) {
-    Request(3);
-    Request(5);
-    Request(6);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{3, 0}}));
-    GiveUp();   // request 3 passed over: 5 goes out
-    EXPECT_EQ(Written(), (std::vector<Sent>{{5, 1}}));
-    EXPECT_EQ(CmdListSize(), 1u);
-
-    ModuleExpects(0);   // it has neither 3 nor 5
-    EXPECT_EQ(Written(), (std::vector<Sent>{{3, 0}}));
-    EXPECT_EQ(CmdListSize(), 2u);   // 5 waits again, ahead of 6
-    EXPECT_EQ(g_bCfmForTheLastREQ, 0);
-    EXPECT_EQ(ModuleExpects(1), BCSP_ACT_ACKED);
-    EXPECT_TRUE(Written().empty());   // acknowledged, not yet confirmed
-
-    SendNextCmd();   // the confirmation of 3
-    EXPECT_EQ(Written(), (std::vector<Sent>{{5, 1}}));
-    ModuleExpects(2);
-    SendNextCmd();
-    EXPECT_EQ(Written(), (std::vector<Sent>{{6, 2}}));
-}
-
-TEST_F(SendWindow, TwoRequestsGivenUpInARow_TheFirstAwaitsItsConfirmationTheRestQueue) {
-    Request(3);
-    Request(5);
-    Request(6);
-    Request(9);
-    GiveUp();   // 3 passed over: 5 goes out
-    GiveUp();   // 5 passed over: 6 goes out
-    EXPECT_EQ(Written(), (std::vector<Sent>{{3, 0}, {5, 1}, {6, 2}}));
-    ModuleExpects(0);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{3, 0}}));
-    EXPECT_EQ(CmdListSize(), 3u);   // 5, 6, 9
-    EXPECT_EQ(g_bCfmForTheLastREQ, 0);
-    ModuleExpects(1);
-    for (uint16_t id : {5, 6, 9}) {
-        SendNextCmd();   // the confirmation of the one before
-        const auto w = Written();
-        ASSERT_EQ(w.size(), 1u);
-        EXPECT_EQ(w[0].id, id);
-        ModuleExpects(static_cast<uint8_t>(w[0].seq + 1));
-    }
-    EXPECT_EQ(CmdListSize(), 0u);
-}
-
-TEST_F(SendWindow, GivenUpRequestWithNothingQueued_AwaitsItsConfirmationAgain) {
-    Request(3);
-    GiveUp();
-    EXPECT_EQ(g_bCfmForTheLastREQ, 1);   // passed over, the channel counts as free
-    Written();
-    ModuleExpects(0);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{3, 0}}));
-    EXPECT_EQ(g_bCfmForTheLastREQ, 0);
-    Request(5);
-    EXPECT_EQ(CmdListSize(), 1u);
-}
-
-TEST_F(SendWindow, GivenUpReply_DoesNotPassOverTheRequestAwaitingConfirmation) {
-    Request(3);
-    ModuleExpects(1);
-    Request(5);
-    Reply(0x36);
-    Written();
-    GiveUp();
-    EXPECT_EQ(CmdListSize(), 1u);
-    EXPECT_EQ(g_bCfmForTheLastREQ, 0);
-    EXPECT_TRUE(Written().empty());
-}
-
-TEST_F(SendWindow, RequestWaitingOnlyForAGivenUpReply_GoesAtTheGiveUp) {
-    Reply(0x36);
-    Request(3);   // no request awaits a confirmation; only the window is busy
-    EXPECT_EQ(CmdListSize(), 1u);
-    Written();
-    GiveUp();
-    EXPECT_EQ(Written(), (std::vector<Sent>{{3, 1}}));
-    EXPECT_EQ(CmdListSize(), 0u);
-    EXPECT_EQ(g_bCfmForTheLastREQ, 0);
-}
-
-TEST_F(SendWindow, StartAfterAClose_CutOffPacketInDoubtWaitingOnesDropped) {
-    Reply(0x36);
-    Reply(0x37);
-    Written();
-    WindowRestart();
-    EXPECT_EQ(ubcsp_config.awaiting_ack, 0);
-    EXPECT_EQ(WindowHeldCount(), 0u);
-    Reply(0x38);   // the new session's first packet is not held up
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x38, 1}}));
-    ModuleExpects(0);   // the module never had the cut-off one
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}}));
-    EXPECT_EQ(ModuleExpects(1), BCSP_ACT_ACKED);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x38, 1}}));
-}
-
-TEST_F(SendWindow, PeerReset_DropsWhatWasHeldAndInDoubt) {
-    Reply(0x36);
-    Reply(0x37);
-    GiveUp();   // 0x37 goes out, 0x36 in doubt
-    Reply(0x38);
-    EXPECT_EQ(Feed(LinkMsgFrame(bcsp::kSync)), BCSP_ACT_PEER_RESET);
-    EXPECT_EQ(WindowHeldCount(), 0u);
-    EXPECT_FALSE(WindowInDoubt());
-    EXPECT_EQ(ubcsp_config.sequence_number, 0);
-    EXPECT_EQ(ubcsp_config.send_packet.load(), nullptr);
-}
-
-TEST_F(SendWindow, LinkMessageWhileOutstanding_PacketInDoubtAndSettledByTheNextAck) {
-    Reply(0x36);
-    Reply(0x37);
-    Written();
-    Feed(LinkMsgFrame(bcsp::kConf));   // the module is still in its handshake
-    EXPECT_EQ(ubcsp_config.awaiting_ack, 1);   // 0x37 went out
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
-    ModuleExpects(0);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x36, 0}}));
-    EXPECT_EQ(ModuleExpects(1), BCSP_ACT_ACKED);
-    EXPECT_EQ(Written(), (std::vector<Sent>{{0x37, 1}}));
-}
-
 // Six in doubt: the module may expect any of seven numbers, so nothing new
 // is numbered (its acknowledgement would alias the oldest) until the module
 // says where it stands; then every packet goes once and in order.
 TEST_F(SendWindow, SevenGiveUpsInARow_NoNumberAliasesTheModulesPosition) {
-    std::vector<Sent> firstTry;
-    for (uint16_t id = 0x40; id < 0x47; ++id) {
-        Reply(id);
-        GiveUp();
-        if (id < 0x46) firstTry.push_back({id, static_cast<uint8_t>(id - 0x40)});
-    }
-    Reply(0x47);
-    EXPECT_EQ(Written(), firstTry);
-    EXPECT_EQ(WindowHeldCount(), 2u);
-
-    EXPECT_EQ(ModuleExpects(0), 0);   // it had none of them
-    for (uint8_t seq = 0; seq < 8; ++seq) {
-        EXPECT_EQ(Written(), (std::vector<Sent>{{static_cast<uint16_t>(0x40 + seq), seq}}));
-        EXPECT_EQ(ModuleExpects(static_cast<uint8_t>((seq + 1) & 7)), BCSP_ACT_ACKED);
-    }
-    EXPECT_TRUE(Written().empty());
+    Run("R40 G R41 G R42 G R43 G R44 G R45 G R46 G R47 W40/0,41/1,42/2,43/3,44/4,45/5 H2 N0");
+    Run("W40/0 A1 W41/1 A2 W42/2 A3 W43/3 A4 W44/4 A5 W45/5 A6 W46/6 A7 W47/7 A0 W-");
 }
 
 // Past its bound a packet is never written again: not offered, not sent
@@ -349,33 +165,22 @@ TEST_F(SendWindow, SevenGiveUpsInARow_NoNumberAliasesTheModulesPosition) {
 // the next packet. A waiting request past its bound lets the queue go on.
 TEST_F(SendWindow, PastItsBound_NeverWrittenAgainItsNumberReused) {
     SetDeliveryBoundForTest(1);
-    Request(3);
-    GiveUp();
-    Reply(0x36);   // one more in doubt, then one waiting while six are
-    GiveUp();
-    for (int i = 0; i < 4; ++i) {
-        Reply(0x37);
-        GiveUp();
-    }
-    Request(5);   // waits: six in doubt
+    Run("Q3 G R36 G R37 G R37 G R37 G R37 G Q5");   // six in doubt, 5 waits
     SetDeliveryBoundForTest(0);
-    Request(6);   // queued behind 5 with the default bound
-    KzSleep(5);
+    Run("Q6");   // queued behind 5 with the default bound
+    const uint32_t queued = KzGetTickCount();
+    ASSERT_TRUE(PollUntil([&] { return KzGetTickCount() - queued > 2; }, 1000));
     Written();
     EXPECT_TRUE(WindowDropExpired());   // 5 dropped: the queue goes on
-    EXPECT_EQ(WindowHeldCount(), 0u);
-    EXPECT_FALSE(WindowOfferInDoubt());   // nothing left that an answer would help
+    Run("H0 o");   // nothing left that an answer would help
     SendNextCmdIf(false);
-    EXPECT_EQ(WindowHeldCount(), 1u);   // 6, within its bound
-    ASSERT_TRUE(WindowOfferInDoubt());  // asks where the module stands
+    Run("H1 O");   // 6, within its bound; asks where the module stands
     const auto offer = wire.Parsed();
     ASSERT_EQ(offer.size(), 1u);
     EXPECT_EQ(offer[0].seq(), 7);   // a number it had: dropped as a repeat
     wire.Clear();
-    ModuleExpects(0);   // it never had any of them
-    EXPECT_EQ(Written(), (std::vector<Sent>{{6, 0}}));
+    Run("E0 W6/0 A1");   // it never had any of them
     EXPECT_EQ(g_LinkCounters.droppedForGood, 7u);
-    EXPECT_EQ(ModuleExpects(1), BCSP_ACT_ACKED);
 }
 
 }  // namespace

@@ -58,11 +58,7 @@ TEST_F(DownloadTest, RequestPhoneBook_RefusedWhenNotAllowed) {
 // The pull's bytes are the request table's; the resumption after a call is
 // the phonebook scenarios'.
 TEST_F(DownloadTest, GetPhoneBookData_CallListFetchedInBatchesUpToTwenty) {
-    kz::GetPhoneBookData(KZ_PB_DIALED, 30);
-    EXPECT_EQ(kz::g_anPhoneBookCount[KZ_PB_DIALED - 1], 20);
-    kz::ResetDownloadState();
-    rec.Clear();
-    kz::GetPhoneBookData(KZ_PB_RECEIVED, 20);
+    kz::GetPhoneBookData(KZ_PB_RECEIVED, 30);
     ServeAll();
     std::vector<Pull> expected;
     for (unsigned s = 0; s < 18; s += 3) expected.push_back({2, 3, s});
@@ -97,30 +93,6 @@ TEST_F(DownloadTest, OnPhoneBookComplete_SizeAnswersChainTheCallLists) {
     kz::RequestPhoneBook(KZ_PB_PHONEBOOK, 0, 0);
     AnswerSize(0);
     EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{1}));
-}
-
-TEST_F(DownloadTest, OnPhoneBookComplete_PhoneBookDoneStartsSync) {
-    kz::RequestPhoneBook(KZ_PB_PHONEBOOK, 0, 0);
-    AnswerSize(4);
-    kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 4);
-    ServeBatch(3);
-    ServeBatch(1);
-    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{1, 0, 0}, {1, 3, 0}, {1, 3, 3}}));
-    EXPECT_TRUE(kz::IsPhoneBookDone());
-    EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{1}));
-    kz::JoinPhoneBookThread();
-    EXPECT_EQ(root.Read("\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBook00.dat").size(), 4 * sizeof(structPhoneDate));
-    rec.Clear();
-    kz::GetPhoneBookSize(KZ_PB_PHONEBOOK);   // done on this connection: refused
-    EXPECT_TRUE(Pulls(rec).empty());
-}
-
-TEST_F(DownloadTest, OnPhoneBookComplete_BatchWithoutEntriesEndsTheList) {
-    kz::GetPhoneBookData(KZ_PB_DIALED, 10);
-    ServeBatch(3);
-    ServeBatch(0);   // the phone's list shrank
-    EXPECT_FALSE(kz::IsPhoneBookDownloading());
-    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{3, 3, 0}, {3, 3, 3}, {2, 0, 0}}));
 }
 
 // One bad batch must not truncate a stored phonebook for good.

@@ -74,17 +74,6 @@ TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_NoContactWithTwoNumbersWritesEmpty
 
 // ---------------------------------------------------------------- phone with stored phonebook
 
-TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_IdenticalDownloadWritesAndAnnouncesNothing) {
-    FirstSync();
-    root.Write(kEntryFile, "old");   // would be replaced by any write
-    root.Write(kNumberFile, "old");
-    Download(Contacts());
-    EXPECT_EQ(kz::SyncPhoneBookFiles(), kz::kFileThreadDone);
-    EXPECT_EQ(root.Read(kEntryFile), "old");
-    EXPECT_EQ(root.Read(kNumberFile), "old");
-    EXPECT_TRUE(host.Notifications().empty());
-}
-
 TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_ChangedNameRewritesAndAnnounces) {
     FirstSync();
     Download(Contacts("Bea"));
@@ -114,16 +103,6 @@ TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_FailedWriteKeepsOldFileAndRetriesN
     EXPECT_EQ(kz::SyncPhoneBookFiles(), kz::kFileThreadDone);
     EXPECT_NE(root.Read(kEntryFile), before);
     EXPECT_EQ(Entries(host).size(), 3u);
-}
-
-TEST_F(PhoneBookStoreTest, LoadContactsFromFile_AnnouncesStoredRecordsInOrder) {
-    FirstSync();
-    const std::string entries = root.Read(kEntryFile), numbers = root.Read(kNumberFile);
-    kz::LoadContactsFromFile();
-    kz::JoinPhoneBookThread();
-    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{32, 32, 32, 35, 35}));
-    EXPECT_EQ(Bytes(Entries(host)), entries);
-    EXPECT_EQ(Bytes(Numbers(host)), numbers);
 }
 
 TEST_F(PhoneBookStoreTest, LoadContactsFromFile_MissingNumberFileAnnouncesEntriesAndResetsFlag) {

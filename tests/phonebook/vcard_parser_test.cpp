@@ -172,52 +172,32 @@ TEST_F(VCardParserTest, DecodeQuotedPrintable_HandlesEscapesSoftBreaksAndBadDigi
     }
 }
 
-TEST_F(VCardParserTest, ParseVCardChunk_ContactWithTwoNumbersGetsNumberRecords) {
-    Feed(VCard({"FN:Solo", "TEL;CELL:9"}) + VCard({"FN:Both", "TEL;HOME:111", "TEL;WORK:222"}));
-    auto entries = Entries(host);
-    ASSERT_EQ(entries.size(), 2u);
-    const structPhoneDate& e = entries[1];
-    EXPECT_EQ(Describe(e), "1|Both|111|1|2");
-    EXPECT_EQ(e.type, KZ_PB_PHONEBOOK);
-
-    auto nums = Numbers(host);
-    ASSERT_EQ(nums.size(), 2u);
-    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{32, 32, 35, 35}));
-    for (uint32_t k = 0; k < 2; ++k) {
-        EXPECT_EQ(nums[k].entryIndex, 1u);
-        EXPECT_EQ(nums[k].ordinal, k);
-        EXPECT_EQ(nums[k].type, KZ_PB_PHONEBOOK);
+// Entries are announced one by one unless the phone's phonebook is stored;
+// only the phonebook is kept for the files, call lists never are.
+TEST_F(VCardParserTest, ParseVCardChunk_AnnouncedAndKeptByListAndStoredFlag) {
+    const struct {
+        uint32_t list;
+        int pb;
+        size_t announced, numbers, kept;
+    } cases[] = {
+        {KZ_PB_PHONEBOOK, 255, 1, 2, 1},
+        {KZ_PB_PHONEBOOK, 1, 0, 0, 1},
+        {KZ_PB_DIALED, 1, 1, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.list * 1000 + c.pb);
+        kz::ClearDownloadedPhoneBook();
+        kz::ResetDownloadState();
+        UsePhone(root, c.pb);
+        host.Clear();
+        kz::g_nCurrReqPhoneBookType = c.list;
+        Feed(VCard({"N:A;;;;", "TEL;HOME:1", "TEL;WORK:2"}));
+        EXPECT_EQ(Entries(host).size(), c.announced);
+        EXPECT_EQ(Numbers(host).size(), c.numbers);
+        std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
+        EXPECT_EQ(kz::g_vecTempPhoneBook.size(), c.kept);
+        EXPECT_EQ(kz::g_vecTempPhoneBookNum.size(), 2 * c.kept);
     }
-    EXPECT_EQ(nums[0].numberType, KZ_NUMBER_HOME);
-    EXPECT_STREQ(nums[0].number, "111");
-    EXPECT_EQ(nums[1].numberType, KZ_NUMBER_WORK);
-
-    std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
-    ASSERT_EQ(kz::g_vecTempPhoneBook.size(), 2u);
-    EXPECT_EQ(std::memcmp(&kz::g_vecTempPhoneBook[1], &e, sizeof e), 0);
-    EXPECT_EQ(kz::g_vecTempPhoneBookNum.size(), 2u);
-    EXPECT_EQ(kz::uPhoneBookPauseIndex, 2);
-}
-
-TEST_F(VCardParserTest, ParseVCardChunk_CallListEntriesAreAnnouncedButNotStored) {
-    UsePhone(root, 1);   // a stored phonebook does not hide call lists
-    kz::g_nCurrReqPhoneBookType = KZ_PB_DIALED;
-    Feed(VCard({"N:A;;;;", "TEL:1"}));
-    EXPECT_EQ(Entries(host).size(), 1u);
-    EXPECT_EQ(kz::uPhoneBookIndex, 1);
-    EXPECT_EQ(kz::uPhoneBookPauseIndex, 0);
-    std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
-    EXPECT_TRUE(kz::g_vecTempPhoneBook.empty());
-}
-
-TEST_F(VCardParserTest, ParseVCardChunk_PhoneWithStoredPhoneBookGetsNoEntriesWhileDownloading) {
-    UsePhone(root, 1);
-    host.Clear();
-    Feed(VCard({"N:A;;;;", "TEL;HOME:1", "TEL;WORK:2"}));
-    EXPECT_TRUE(host.Notifications().empty());
-    std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
-    EXPECT_EQ(kz::g_vecTempPhoneBook.size(), 1u);
-    EXPECT_EQ(kz::g_vecTempPhoneBookNum.size(), 2u);
 }
 
 TEST_F(VCardParserTest, ParseVCardChunk_AnnouncedLengthBeyondMessageIsCut) {

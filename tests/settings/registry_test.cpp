@@ -4,7 +4,6 @@
 #include "settings/registry.h"
 
 #include <gtest/gtest.h>
-#include <strings.h>
 
 #include <atomic>
 #include <cstring>
@@ -96,26 +95,23 @@ protected:
 
 // -------------------------------------------------------------------- loading
 
-TEST_F(RegistryTest, LoadPairedDevices_NoTarnIniReportsNothing) {
-    kz::LoadPairedDevices();
-    EXPECT_TRUE(host.Codes().empty());
-    EXPECT_EQ(kz::g_CurrConnectIndex, 255);
+TEST_F(RegistryTest, LoadPairedDevices_NoTarnIniOrCurrIndexOfNoUsedSlot_NothingCurrent) {
+    const char* currents[] = {nullptr, "3", "9", "-1", "abc"};   // nullptr: no tarn.ini
+    for (const char* current : currents) {
+        SCOPED_TRACE(current ? current : "no tarn.ini");
+        KzDeleteFile(kTarnIni);
+        if (current) root.Write(kTarnIni, Section(1, "A", "001122334455", kNoKey, 255) + "[General]\nCurrIndex=" + current + "\n");
+        kz::g_CurrConnectIndex = 1;
+        host.Clear();
+        kz::LoadPairedDevices();
+        EXPECT_EQ(kz::g_CurrConnectIndex, 255);
+        EXPECT_EQ(host.Codes().size(), current ? 1u : 0u);
+    }
     PairedDeviceRecord r;
     ASSERT_TRUE(kz::GetSlot(4, &r));
     EXPECT_EQ(r.id, 255);
     EXPECT_FALSE(kz::GetSlot(5, &r));
     EXPECT_TRUE(kz::HasFreeSlot());
-}
-
-TEST_F(RegistryTest, LoadPairedDevices_CurrIndexOfMissingOrBadSlotIsNone) {
-    const char* currents[] = {"3", "9", "-1", "abc"};
-    for (const char* current : currents) {
-        root.Write(kTarnIni, Section(1, "A", "001122334455", kNoKey, 255) +
-                                 "[General]\nCurrIndex=" + current + "\n");
-        kz::g_CurrConnectIndex = 1;
-        kz::LoadPairedDevices();
-        EXPECT_EQ(kz::g_CurrConnectIndex, 255) << current;
-    }
 }
 
 TEST_F(RegistryTest, LoadPairedDevices_ReportsUsedSlotsAndRestoresCurrent) {
@@ -196,51 +192,38 @@ TEST_F(RegistryTest, RegisterConnectedDevice_SurvivesReload) {
     EXPECT_EQ(Hex(kz::g_abCurrAddr, 6), "212121212121");
 }
 
-TEST_F(RegistryTest, RegisterConnectedDevice_KnownAddressKeepsItsSlot) {
-    root.Write(kTarnIni, Section(3, "Old", "212121212121", kNoKey, 1));
-    kz::LoadPairedDevices();
-    Connect(0x21, "New name");
-    kz::RegisterConnectedDevice();
-    EXPECT_EQ(kz::g_CurrConnectIndex, 3);
-    EXPECT_EQ(root.Read(kTarnIni), Section(3, "New name", "212121212121", kNoKey, 1));
-    PairedDeviceRecord r;
-    ASSERT_TRUE(kz::GetSlot(3, &r));
-    EXPECT_STREQ(r.name, "New name");
-    EXPECT_EQ(r.pb, 255) << "memory takes the candidate's pb, the file keeps its own";
-}
-
-TEST_F(RegistryTest, RegisterConnectedDevice_SixthPhoneIsNotRegistered) {
+// The phone that connected goes to the slot holding its address, else the
+// first free one; with all five used it is not registered and nothing is current.
+TEST_F(RegistryTest, RegisterConnectedDevice_ByStartingSlots) {
     WriteFiveSlots();
-    kz::LoadPairedDevices();
-    const std::string before = root.Read(kTarnIni);
-    Connect(0x77, "Sixth");
-    kz::g_CurrConnectIndex = 2;
-    kz::RegisterConnectedDevice();
-    EXPECT_EQ(kz::g_CurrConnectIndex, 255);
-    EXPECT_EQ(root.Read(kTarnIni), before);
-    EXPECT_FALSE(kz::HasFreeSlot());
-}
-
-TEST_F(RegistryTest, RegisterConnectedDevice_TakesTheChosenInquiryResult) {
-    kz::LoadPairedDevices();
-    PairedDeviceRecord found{};
-    std::memset(found.address, 0x42, 6);
-    std::memset(found.key, 0xFF, 16);
-    std::strcpy(found.name, "Found");
-    {
-        std::lock_guard<std::mutex> lock(kz::g_InquiryMutex);
-        kz::g_vecInquiry.push_back(std::make_unique<PairedDeviceRecord>(found));
+    const std::string five = root.Read(kTarnIni);
+    const struct {
+        const char* what;
+        std::string before;
+        int slot;
+        std::string after;   // "" = unchanged
+    } cases[] = {
+        {"its address in slot 3", Section(3, "Old", "212121212121", kNoKey, 1), 3,
+         Section(3, "New name", "212121212121", kNoKey, 1)},
+        {"all five slots used", five, 255, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        root.Write(kTarnIni, c.before);
+        kz::LoadPairedDevices();
+        Connect(0x21, "New name");
+        kz::g_CurrConnectIndex = 2;
+        kz::RegisterConnectedDevice();
+        EXPECT_EQ(kz::g_CurrConnectIndex, c.slot);
+        EXPECT_EQ(root.Read(kTarnIni), c.after.empty() ? c.before : c.after);
+        PairedDeviceRecord r;
+        if (c.slot != 255) {
+            ASSERT_TRUE(kz::GetSlot(c.slot, &r));
+            EXPECT_STREQ(r.name, "New name");
+            EXPECT_EQ(r.pb, 255) << "memory takes the candidate's pb, the file keeps its own";
+        }
     }
-    kz::g_bPairMode = 1;
-    kz::g_nPairIndex = 1;   // outside the list: nothing
-    kz::RegisterConnectedDevice();
-    EXPECT_FALSE(root.Exists(kTarnIni));
-    kz::g_nPairIndex = 0;
-    kz::RegisterConnectedDevice();
-    PairedDeviceRecord r;
-    ASSERT_TRUE(kz::GetSlot(0, &r));
-    EXPECT_STREQ(r.name, "Found");
-    EXPECT_EQ(kz::g_CurrConnectIndex, 0);
+    EXPECT_FALSE(kz::HasFreeSlot());
 }
 
 // A name with line breaks is kept in its value by the INI engine (its own
@@ -309,25 +292,6 @@ TEST_F(RegistryTest, DeletePairedDevice_CurrentPhoneIsDisconnectedAndForgotten) 
     EXPECT_EQ(kz::IniReadInt("Device1", "id", 0, kTarnIni), 255);
 }
 
-TEST_F(RegistryTest, DeletePairedDevice_PhonebookFilesShareTheFolderWhateverItsSpelling) {
-    kz::LoadPairedDevices();
-    Connect(0x31, "P");
-    kz::RegisterConnectedDevice();
-    root.Write("\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBook00.dat", "x");
-    kz::DeletePairedDevice(0);
-    EXPECT_TRUE(root.Exists(kTarnIni));
-    EXPECT_FALSE(root.Exists("\\BACKUP\\KZ_CONFIG\\BlueTooth\\PhoneBook00.dat"));
-    int configFolders = 0;
-    KzFindData fd;
-    KzHandle h = KzFindFirstFile("\\BACKUP\\*", &fd);
-    ASSERT_NE(h, KZ_INVALID_HANDLE);
-    do {
-        if (strcasecmp(fd.cFileName, "KZ_Config") == 0) ++configFolders;
-    } while (KzFindNextFile(h, &fd));
-    KzFindClose(h);
-    EXPECT_EQ(configFolders, 1);
-}
-
 // --------------------------------------------------------- other slot updates
 
 TEST_F(RegistryTest, SlotKeyAndPhonebookFlag_UpdateTheirSlot) {
@@ -350,9 +314,6 @@ TEST_F(RegistryTest, SlotKeyAndPhonebookFlag_UpdateTheirSlot) {
     kz::SetSlotPhonebookFlag(2, 255);   // memory only
     ASSERT_TRUE(kz::GetSlot(2, &after));
     EXPECT_EQ(after.pb, 255);
-    kz::SetSlotPhonebookFlag(9, 1);
-    EXPECT_NE(root.Read(kTarnIni).find("pb=1"), std::string::npos);
-
     r.id = 255;
     kz::WriteSlotKey(r);   // no slot: nothing written
     kz::g_CurrConnectIndex = 255;
@@ -384,7 +345,7 @@ TEST_F(RegistryTest, LoadPairedDevices_ReadsWholeLinkKeyRecordsOnly) {
     EXPECT_EQ(std::memcmp(key, b.key, 16), 0);
 }
 
-TEST_F(RegistryTest, StoreLinkKey_AppendsNewRewritesChangedKeepsSame) {
+TEST_F(RegistryTest, StoreLinkKey_AppendsNewRewritesChangedKeepsSameOrOldOnFailure) {
     kz::LoadPairedDevices();
     kz::LinkKeyEntry a = Entry(0x0A, 0x1A), b = Entry(0x0B, 0x1B);
     std::string ra = Hex(a.address, 6) + Hex(a.key, 16), rb = Hex(b.address, 6) + Hex(b.key, 16);
@@ -397,22 +358,15 @@ TEST_F(RegistryTest, StoreLinkKey_AppendsNewRewritesChangedKeepsSame) {
     EXPECT_EQ(root.Read(kTarnDat), ra + rb + "marker");
 
     kz::LinkKeyEntry a2 = Entry(0x0A, 0x2A);
+    KzInjectWriteFailure(10);   // a failed rewrite keeps the old file
+    kz::StoreLinkKey(Entry(0x0A, 0x3A));
+    KzInjectWriteFailure(-1);
+    EXPECT_EQ(root.Read(kTarnDat), ra + rb + "marker");
     kz::StoreLinkKey(a2);
     EXPECT_EQ(root.Read(kTarnDat), Hex(a2.address, 6) + Hex(a2.key, 16) + rb);
     uint8_t key[16];
     ASSERT_TRUE(kz::FindLinkKey(a.address, key));
     EXPECT_EQ(key[0], 0x2A);
-}
-
-TEST_F(RegistryTest, StoreLinkKey_FailedRewriteKeepsOldFile) {
-    kz::LinkKeyEntry a = Entry(0x0A, 0x1A);
-    std::string ra = Hex(a.address, 6) + Hex(a.key, 16);
-    root.Write(kTarnDat, ra);
-    kz::LoadPairedDevices();
-    KzInjectWriteFailure(10);
-    kz::StoreLinkKey(Entry(0x0A, 0x2A));
-    KzInjectWriteFailure(-1);
-    EXPECT_EQ(root.Read(kTarnDat), ra);
 }
 
 TEST_F(RegistryTest, StoreLinkKey_TornAppendLeavesWholeRecords) {
@@ -462,21 +416,12 @@ TEST_F(RegistryTest, LoadPairedDevices_ReadersKeepWholeRecordsDuringReload) {
 TEST_F(RegistryTest, DeleteTreeAndDirectoryExists_WorkOnNestedFolders) {
     root.Write("\\BACKUP\\KZ_TARN\\tarn.dat", "x");
     root.Write("\\BACKUP\\KZ_TARN\\sub\\deep\\file.bin", "y");
-    root.Write("\\BACKUP\\KZ_TARN\\empty\\.keep", "");
-    KzDeleteFile("\\BACKUP\\KZ_TARN\\empty\\.keep");
-    EXPECT_TRUE(kz::DirectoryExists("\\BACKUP\\KZ_TARN\\"));
     EXPECT_TRUE(kz::DirectoryExists("\\backup\\kz_tarn/"));
     EXPECT_FALSE(kz::DirectoryExists("\\BACKUP\\KZ_TARN\\tarn.dat"));
-
     EXPECT_EQ(kz::DeleteTree("\\BACKUP\\KZ_TARN"), 1);
     EXPECT_FALSE(kz::DirectoryExists("\\BACKUP\\KZ_TARN"));
     EXPECT_TRUE(kz::DirectoryExists("\\BACKUP"));
     EXPECT_EQ(kz::DeleteTree("\\BACKUP\\KZ_TARN"), 0);
-
-    root.Write("\\BACKUP\\Empty\\.keep", "");
-    KzDeleteFile("\\BACKUP\\Empty\\.keep");
-    EXPECT_EQ(kz::DeleteTree("\\BACKUP\\Empty"), 1);
-    EXPECT_FALSE(kz::DirectoryExists("\\BACKUP\\Empty"));
 }
 
 }  // namespace
