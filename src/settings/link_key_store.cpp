@@ -21,6 +21,9 @@ namespace {
 std::mutex linkKeyMutex;
 std::mutex linkKeyFileMutex;
 std::vector<LinkKeyEntry> linkKeys;
+// Set when tarn.dat could not be written: the list holds keys the file lacks,
+// so the next store rewrites the file even when its key is already listed.
+bool fileStale = false;   // guarded by linkKeyFileMutex
 
 enum class FileChange { None, Append, Rewrite };
 
@@ -114,31 +117,42 @@ void ReloadLinkKeys() {
     std::vector<LinkKeyEntry> fresh = ReadLinkKeyFile();
     std::lock_guard<std::mutex> lock(linkKeyMutex);
     linkKeys.swap(fresh);
+    fileStale = false;   // the list is the file's again
 }
+
+namespace {
+
+bool WriteChange(FileChange change, const LinkKeyEntry& entry, const std::vector<LinkKeyEntry>& all) {
+    if (KzGetFileAttributes(kTarnDir) != KZ_FILE_ATTRIBUTE_DIRECTORY) KzCreateDirectory(kTarnDir);
+    // A torn earlier append would shift the new record: rewrite instead.
+    if (change == FileChange::Rewrite || LinkKeyFileSize() % kLinkKeyRecordChars != 0)
+        return RewriteLinkKeyFile(all);
+    std::string record = RecordText(entry);
+    if (KzAppendFile(kTarnDatPath, record.data(), record.size()) == record.size()) return true;
+    KZ_TRACE("Write File error\n");
+    // A torn append would shift every later record: put the whole list back.
+    return RewriteLinkKeyFile(all);
+}
+
+}  // namespace
 
 void StoreLinkKey(const LinkKeyEntry& entry) {
     std::lock_guard<std::mutex> fileLock(linkKeyFileMutex);
     std::vector<LinkKeyEntry> all;
     FileChange change = UpdateList(entry, &all);
-    if (change == FileChange::None) return;
-    if (KzGetFileAttributes(kTarnDir) != KZ_FILE_ATTRIBUTE_DIRECTORY) KzCreateDirectory(kTarnDir);
-    // A torn earlier append would shift the new record: rewrite instead.
-    if (change == FileChange::Rewrite || LinkKeyFileSize() % kLinkKeyRecordChars != 0) {
-        RewriteLinkKeyFile(all);
-        return;
+    if (change == FileChange::None) {
+        if (!fileStale) return;
+        all = LinkKeySnapshot();
+        change = FileChange::Rewrite;
     }
-    std::string record = RecordText(entry);
-    if (KzAppendFile(kTarnDatPath, record.data(), record.size()) != record.size()) {
-        KZ_TRACE("Write File error\n");
-        // A torn append would shift every later record: put the whole list back.
-        RewriteLinkKeyFile(all);
-    }
+    fileStale = !WriteChange(change, entry, all);
 }
 
 void ResetLinkKeyState() {
     std::lock_guard<std::mutex> fileLock(linkKeyFileMutex);
     std::lock_guard<std::mutex> lock(linkKeyMutex);
     linkKeys.clear();
+    fileStale = false;
 }
 
 }  // namespace kz

@@ -357,11 +357,13 @@ TEST_F(RegistryTest, StoreLinkKey_AppendsNewRewritesChangedKeepsSameOrOldOnFailu
     kz::StoreLinkKey(b);
     EXPECT_EQ(root.Read(kTarnDat), ra + rb + "marker");
 
-    kz::LinkKeyEntry a2 = Entry(0x0A, 0x2A);
+    kz::LinkKeyEntry a2 = Entry(0x0A, 0x2A), a3 = Entry(0x0A, 0x3A);
     KzInjectWriteFailure(10);   // a failed rewrite keeps the old file
-    kz::StoreLinkKey(Entry(0x0A, 0x3A));
+    kz::StoreLinkKey(a3);
     KzInjectWriteFailure(-1);
     EXPECT_EQ(root.Read(kTarnDat), ra + rb + "marker");
+    kz::StoreLinkKey(a3);   // the same key again: the file still lacks it
+    EXPECT_EQ(root.Read(kTarnDat), Hex(a3.address, 6) + Hex(a3.key, 16) + rb);
     kz::StoreLinkKey(a2);
     EXPECT_EQ(root.Read(kTarnDat), Hex(a2.address, 6) + Hex(a2.key, 16) + rb);
     uint8_t key[16];
