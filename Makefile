@@ -10,14 +10,15 @@ DEBIAN_PACKAGES := cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-
 
 all: build
 
-# Installs the Debian packages of a list, when one is missing.
+# Installs the Debian packages of a list ($(1)), when one is missing, with
+# extra apt-get options ($(2)).
 define install_packages
 	@missing=""; for p in $(1); do \
 	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:$$missing"; \
 	  if [ "$$(id -u)" = 0 ]; then SUDO=""; else SUDO=sudo; fi; \
-	  $$SUDO apt-get update -q && $$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $$missing; fi
+	  $$SUDO apt-get update -q && $$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $(2) $$missing; fi
 endef
 
 # The packages the build needs.
@@ -135,13 +136,7 @@ fuzz: fuzz-build
 WIN32_PACKAGES := wine wine64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 
 win32-deps:
-	@missing=""; for p in $(WIN32_PACKAGES); do \
-	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
-	if [ -n "$$missing" ]; then \
-	  echo "installing:$$missing"; \
-	  if [ "$$(id -u)" = 0 ]; then SUDO=""; else SUDO=sudo; fi; \
-	  $$SUDO apt-get update -q && \
-	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -q --no-install-recommends $$missing; fi
+	$(call install_packages,$(WIN32_PACKAGES),--no-install-recommends)
 
 build-win32/CMakeCache.txt: | win32-deps
 	cmake -S . -B build-win32 $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
