@@ -84,11 +84,13 @@ TEST(MusicSystem, Avrcp14Phone_MediaOpensOnTheFourthTick_PlayStateAndTrackFromTh
     EXPECT_EQ(profiles, (std::vector<uint8_t>{3, 4}));
 
     // Nothing opens the media channel but the housekeeping timer.
-    ASSERT_TRUE(s.WaitRequest(kz::msgid::kMediaOpen, 1, 9000));
+    ASSERT_TRUE(s.WaitRequest(kz::msgid::kMediaOpen, 1, 12000));
     const uint32_t a2dpAt = s.Requests(kz::msgid::kConnectProfile).front().tickMs;
     const uint32_t openAt = s.Requests(kz::msgid::kMediaOpen).front().tickMs;
     EXPECT_GE(openAt - a2dpAt, 2800u);
-    EXPECT_LE(openAt - a2dpAt, 7000u);   // late on a loaded machine, never early
+    // The fourth one-second tick: never early; late by seconds on a loaded
+    // machine (8 s seen with two sanitizer builds beside the suite).
+    EXPECT_LE(openAt - a2dpAt, 10000u);
 
     // Opened: PLAY pressed and released; the stream starts; the library
     // registers for both notifications and asks for the track.
