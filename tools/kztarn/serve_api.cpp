@@ -26,7 +26,7 @@ enum class Kind {
     kWord,     // one of the words given
 };
 
-struct ArgSpec {
+struct ArgRule {
     Kind kind;
     const char* what;    // placeholder or "a|b|c" for kWord
 };
@@ -34,7 +34,7 @@ struct ArgSpec {
 struct WebCommand {
     const char* name;
     size_t required;
-    std::vector<ArgSpec> args;
+    std::vector<ArgRule> args;
     bool simulatorOnly = false;
 };
 
@@ -161,8 +161,8 @@ bool WordIn(const std::string& s, const std::string& words) {
 }
 
 // "" when valid, else what the argument must be.
-std::string CheckArg(const ArgSpec& spec, const std::string& s) {
-    switch (spec.kind) {
+std::string CheckArg(const ArgRule& rule, const std::string& s) {
+    switch (rule.kind) {
         case Kind::kNumber:
             return ValidNumber(s) ? "" : "1 to 30 digits, * or #, with an optional + first";
         case Kind::kPin: return s.size() == 4 && InRange(s, 0, 9999) ? "" : "four digits";
@@ -177,7 +177,7 @@ std::string CheckArg(const ArgSpec& spec, const std::string& s) {
         case Kind::kCount: return InRange(s, 1, 65535) ? "" : "a count from 1 to 65535";
         case Kind::kText:
             return ValidText(s) ? "" : "text of 1 to 63 bytes without control characters or quotes";
-        case Kind::kWord: return WordIn(s, spec.what) ? "" : std::string("one of ") + spec.what;
+        case Kind::kWord: return WordIn(s, rule.what) ? "" : std::string("one of ") + rule.what;
     }
     return "valid";
 }
