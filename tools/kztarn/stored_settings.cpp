@@ -1,57 +1,37 @@
 #include "stored_settings.h"
 
-#include <strings.h>
-
-#include <fstream>
-
-#include "kz_platform.h"
+#include "settings/ini_file.h"
 
 namespace kztool {
 
 namespace {
-constexpr char kSystemSettings[] = "\\NandFlash\\Application\\Profile\\KZ_SysSettings.ini";
-constexpr char kDefaultDataPath[] = "\\BACKUP\\KZ_Config\\";
-constexpr char kUserSettingsName[] = "BTSetting.ini";
-constexpr char kEmptySlotId[] = "255";
 constexpr int kSlots = 5;
-
-std::string Trimmed(const std::string& s) {
-    const size_t a = s.find_first_not_of(" \t\r");
-    if (a == std::string::npos) return "";
-    return s.substr(a, s.find_last_not_of(" \t\r") - a + 1);
-}
+constexpr int kEmptySlot = 255;
+constexpr size_t kValueLimit = 1024;
 }  // namespace
 
+// The library's own reader (src/settings/ini_read.cpp, built into this
+// program as well): its prefix matching of section and key names decides
+// what a setting holds, so the console cannot read a file another way.
 std::optional<std::string> ReadIniValue(const std::string& unitPath, const std::string& section,
                                         const std::string& key) {
-    char hostPath[4096];
-    if (!KzMapPath(unitPath.c_str(), hostPath, sizeof hostPath)) return std::nullopt;
-    std::ifstream in(hostPath);
-    bool inSection = false;
-    for (std::string line; std::getline(in, line);) {
-        line = Trimmed(line);
-        if (!line.empty() && line[0] == '[') {
-            const size_t end = line.find(']');
-            inSection = end != std::string::npos && strcasecmp(line.substr(1, end - 1).c_str(), section.c_str()) == 0;
-            continue;
-        }
-        const size_t eq = line.find('=');
-        if (inSection && eq != std::string::npos && strcasecmp(Trimmed(line.substr(0, eq)).c_str(), key.c_str()) == 0)
-            return Trimmed(line.substr(eq + 1));
-    }
-    return std::nullopt;
+    char value[kValueLimit] = {};
+    if (!kz::IniReadString(section.c_str(), key.c_str(), value, sizeof value, nullptr, unitPath.c_str()))
+        return std::nullopt;
+    return std::string(value);
 }
 
 std::string UserSettingsPath() {
-    const auto dir = ReadIniValue(kSystemSettings, "DATAPATH", "PATH");
-    return (dir && !dir->empty() ? *dir : std::string(kDefaultDataPath)) + kUserSettingsName;
+    char path[kz::kIniPathSize] = {};
+    kz::GetBtSettingPath(path);
+    return path;
 }
 
+// Used as the library reads it at start: an id that is a slot number.
 bool PairedSlotUsed(int slot) {
     if (slot < 0 || slot >= kSlots) return false;
-    const auto id = ReadIniValue(kRegistryPath, "Device" + std::to_string(slot), "id");
-    const auto address = ReadIniValue(kRegistryPath, "Device" + std::to_string(slot), "address");
-    return id && *id != kEmptySlotId && address && !address->empty();
+    const int id = kz::IniReadInt(("Device" + std::to_string(slot)).c_str(), "id", kEmptySlot, kRegistryPath);
+    return id != kEmptySlot && id >= 0 && id < kSlots;
 }
 
 }  // namespace kztool
