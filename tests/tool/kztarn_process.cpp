@@ -7,9 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -17,153 +16,104 @@
 
 namespace kztooltest {
 
-namespace {
+std::string KztarnPath() { return KZTARN_EXE; }
 
-using Clock = std::chrono::steady_clock;
-
-std::vector<char*> Argv(const std::string& program, const std::vector<std::string>& args) {
+Kztarn::Kztarn(const std::vector<std::string>& args, Stdout out, const std::string& program) {
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    return argv;
-}
-
-void ApplyEnv(const std::vector<std::string>& env) {
-    for (const auto& e : env) putenv(strdup(e.c_str()));
-}
-
-int Reap(int pid, unsigned timeoutMs) {
-    int status = 0;
-    if (!kztest::PollUntil([&] { return waitpid(pid, &status, WNOHANG) != 0; }, timeoutMs)) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-}  // namespace
-
-std::string KztarnPath() { return KZTARN_EXE; }
-
-RunResult RunKztarn(const std::vector<std::string>& args, const std::string& input, unsigned timeoutMs,
-                    const std::vector<std::string>& env) {
-    int in[2], out[2], err[2];
-    if (pipe(in) || pipe(out) || pipe(err)) return {};
-    const std::string program = KztarnPath();
-    auto argv = Argv(program, args);
-    const int pid = fork();
-    if (pid == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
-        ApplyEnv(env);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    signal(SIGPIPE, SIG_IGN);
-    if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
-    }
-    close(in[1]);
-    RunResult r;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    int open = 2;
-    while (open > 0 && Clock::now() < deadline) {
-        if (poll(fds, 2, 50) <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buf[4096];
-            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n <= 0) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            } else {
-                (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
-            }
-        }
-    }
-    for (auto& f : fds)
-        if (f.fd >= 0) close(f.fd);
-    const auto left = deadline - Clock::now();
-    r.exitCode = Reap(pid, static_cast<unsigned>(std::max<long>(
-                               0, std::chrono::duration_cast<std::chrono::milliseconds>(left).count())));
-    return r;
-}
-
-PtyProcess::PtyProcess(const std::string& program, const std::vector<std::string>& args,
-                       const std::vector<std::string>& env) {
-    auto argv = Argv(program, args);
-    winsize size{};
-    size.ws_row = 50;
-    size.ws_col = 200;
-    pid_ = forkpty(&master_, nullptr, nullptr, &size);
+    int piped[2] = {-1, -1};
+    if (out == Stdout::kPipe && pipe2(piped, O_CLOEXEC) != 0) return;
+    winsize size{50, 200, 0, 0};
+    pid_ = forkpty(&terminal_, nullptr, nullptr, &size);
     if (pid_ == 0) {
-        ApplyEnv(env);
+        if (piped[1] >= 0) dup2(piped[1], STDOUT_FILENO);
         setenv("TERM", "dumb", 1);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
+    // Later children must not hold this terminal open: its hang-up is news.
+    fcntl(terminal_, F_SETFD, FD_CLOEXEC);
+    if (piped[1] >= 0) close(piped[1]);
+    pipe_ = piped[0];
 }
 
-PtyProcess::~PtyProcess() {
+Kztarn::~Kztarn() {
     if (pid_ > 0) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    if (master_ >= 0) close(master_);
+    close(terminal_), close(pipe_);   // -1 when closed already: nothing to do
 }
 
-void PtyProcess::Signal(int signal) {
-    if (pid_ > 0) kill(pid_, signal);
+void Kztarn::Signal(int signal) {
+    if (pid_ > 0) kill(pid_, signal);   // never -1: that is every process
 }
 
-void PtyProcess::Type(const std::string& keys) {
-    if (write(master_, keys.data(), keys.size()) < 0) {
+void Kztarn::Type(const std::string& keys) { [[maybe_unused]] auto n = write(terminal_, keys.data(), keys.size()); }
+
+// Reads what the terminal and the pipe hold; a closed end is closed here.
+void Kztarn::Read(int waitMs) {
+    pollfd fds[2] = {{terminal_, POLLIN, 0}, {pipe_, POLLIN, 0}};
+    if (poll(fds, 2, waitMs) <= 0) return;
+    for (int i = 0; i < 2; ++i) {
+        if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        char buf[4096];
+        const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+        int& fd = i == 0 ? terminal_ : pipe_;
+        if (n > 0) (i == 0 ? screen_ : out_).append(buf, static_cast<size_t>(n));
+        else close(fd), fd = -1;
     }
 }
 
-void PtyProcess::ReadAvailable(int waitMs) {
-    pollfd p{master_, POLLIN, 0};
-    if (poll(&p, 1, waitMs) <= 0) return;
-    char buf[4096];
-    const ssize_t n = read(master_, buf, sizeof buf);
-    if (n > 0) screen_.append(buf, static_cast<size_t>(n));
-}
-
-bool PtyProcess::WaitFor(const std::string& text, unsigned timeoutMs, const std::string& after) {
+bool Kztarn::WaitFor(const std::string& text, unsigned timeoutMs, const std::string& after) {
     const auto seen = [&] {
-        const size_t from = after.empty() ? 0 : screen_.find(after);
+        const size_t from = after.empty() ? from_ : screen_.find(after, from_);
         return from != std::string::npos && screen_.find(text, from + after.size()) != std::string::npos;
     };
-    return kztest::PollUntil(seen, timeoutMs, [&] { ReadAvailable(20); });
+    return kztest::PollUntil(seen, timeoutMs, [&] { Read(20); });
 }
 
-int PtyProcess::Wait(unsigned timeoutMs) {
+bool Kztarn::Command(const std::string& line, unsigned timeoutMs) {
+    Mark();
+    Type(line + "\r");
+    return WaitFor("kztarn> ", timeoutMs, line);
+}
+
+int Kztarn::Wait(unsigned timeoutMs) {
     int status = 0;
-    if (!kztest::PollUntil([&] { return waitpid(pid_, &status, WNOHANG) != 0; }, timeoutMs,
-                           [&] { ReadAvailable(20); }))
+    if (!kztest::PollUntil([&] { return waitpid(pid_, &status, WNOHANG) != 0; }, timeoutMs, [&] { Read(20); }))
         return -1;
     pid_ = -1;
+    kztest::PollUntil([&] { return terminal_ < 0 && pipe_ < 0; }, 2000, [&] { Read(20); });
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+Ended RunKztarn(const std::vector<std::string>& args, unsigned timeoutMs) {
+    Kztarn k(args);
+    return {k.Wait(timeoutMs), k.Screen()};
+}
+
+int Shell(const std::string& command, std::string* out) {
+    FILE* p = popen(command.c_str(), "r");
+    for (char buf[4096]; p && std::fgets(buf, sizeof buf, p);)
+        if (out) *out += buf;
+    const int status = p ? pclose(p) : -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TempDir::TempDir() {
     char pattern[] = "/tmp/kztarn_test_XXXXXX";
-    if (mkdtemp(pattern)) path_ = pattern;
+    path_ = mkdtemp(pattern) ? pattern : "/nonexistent";
 }
 
 TempDir::~TempDir() {
     std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove_all(path_, ignored);
 }
 
 void TempDir::Write(const std::string& name, const std::string& content) const {
+    std::filesystem::create_directories(std::filesystem::path(File(name)).parent_path());
     std::ofstream(File(name)) << content;
 }
 

@@ -67,14 +67,24 @@ bool ParseListType(const std::string& s, int& type) {
     return false;
 }
 
-void ExpectRequests(CommandContext& c, std::vector<uint16_t> ids) { c.expect.requests = std::move(ids); }
+void ExpectRequests(CommandContext& c, std::vector<uint16_t> ids) { c.expect.request.ids = std::move(ids); }
 // A library command: one of these requests goes out and the module confirms
 // it with status 0. whyNothingSent names the library's reasons to send nothing.
 void ExpectConfirmed(CommandContext& c, std::vector<uint16_t> ids, std::string whyNothingSent = "") {
-    c.expect.requests = std::move(ids);
+    c.expect.request.ids = std::move(ids);
     c.expect.confirm = true;
     c.expect.whyNothingSent = std::move(whyNothingSent);
 }
+// The user's request carries these bytes from offset at (see RequestMatch).
+void ExpectParameters(CommandContext& c, size_t at, std::vector<uint8_t> bytes) {
+    c.expect.request.at = at;
+    c.expect.request.bytes = std::move(bytes);
+}
+// Where the parameters of the requests the commands cause lie.
+constexpr size_t kParamsAt = 6;
+constexpr size_t kDialLengthAt = 8;          // the number's length, then its digits
+constexpr size_t kPassThroughOpAt = 10;      // AVRCP pass-through operation
+constexpr uint8_t kMicGainMarker = 0x80;     // before the gain
 // A setting the library only stores: the file must hold value afterwards.
 void ExpectStored(CommandContext& c, const char* setting, std::string value, std::string shown = "") {
     c.expect.storedSection = setting;
@@ -163,6 +173,9 @@ bool CmdDial(CommandContext& c, const Args& a) {
         return Fail(c, "NUMBER has digits, + * # only");
     KZ_BT_Dial(a[0].c_str());
     ExpectConfirmed(c, {msgid::kDial});
+    std::vector<uint8_t> number{static_cast<uint8_t>(a[0].size())};
+    number.insert(number.end(), a[0].begin(), a[0].end());
+    ExpectParameters(c, kDialLengthAt, number);
     return true;
 }
 bool CmdAnswer(CommandContext& c, const Args&) {
@@ -197,6 +210,7 @@ bool CmdDtmf(CommandContext& c, const Args& a) {
         return Fail(c, "CHAR is one of 0-9 * # A-D");
     KZ_BT_DTMF(a[0][0]);
     ExpectConfirmed(c, {msgid::kDtmf});
+    ExpectParameters(c, kParamsAt, {static_cast<uint8_t>(a[0][0])});
     return true;
 }
 bool CmdAudio(CommandContext& c, const Args& a) {
@@ -222,6 +236,7 @@ bool CmdSetMute(CommandContext& c, const Args& a) {
 bool Avrcp(CommandContext& c, int operation) {
     KZ_BT_AVRCPCmd(operation);
     ExpectConfirmed(c, {msgid::kAvrcpPassThrough, msgid::kConnectProfile}, kWhyMusicRefused);
+    ExpectParameters(c, kPassThroughOpAt, {static_cast<uint8_t>(operation)});
     return true;
 }
 bool CmdPlay(CommandContext& c, const Args&) { return Avrcp(c, kAvrcpPlay); }
@@ -296,6 +311,7 @@ bool CmdMicMode(CommandContext& c, const Args& a) {
     else if (!ParseInt(a[0], 0, kMaxLevel, mode)) return Fail(c, "expected internal, external or a number");
     KZ_BT_SetMicrophoneMode(static_cast<int>(mode));
     ExpectConfirmed(c, {msgid::kSetMicMode});
+    ExpectParameters(c, kParamsAt, {static_cast<uint8_t>(mode == 0 ? 1 : 0)});   // the module's flag: internal
     ExpectStored(c, "Microphone", std::to_string(mode), a[0]);
     return true;
 }
@@ -309,6 +325,7 @@ bool CmdMicGain(CommandContext& c, const Args& a) {
     if (!ParseInt(a[0], 0, kMaxLevel, gain)) return Fail(c, "GAIN is 0 to 255");
     KZ_BT_SetMicrophoneGain(static_cast<int>(gain));
     ExpectConfirmed(c, {msgid::kSetMicGain});
+    ExpectParameters(c, kParamsAt, {kMicGainMarker, static_cast<uint8_t>(gain)});
     return true;
 }
 bool CmdName(CommandContext& c, const Args&) {
@@ -390,7 +407,13 @@ bool ParseProfile(const std::string& s, kzsim::Profile& p) {
     return true;
 }
 
+// A phone action with nothing to act on is refused with what was missing,
+// rather than waited for in vain.
+constexpr int kSetupIncoming = 1, kSetupOutgoing = 2, kSetupAlerting = 3;
+constexpr char kNoHfp[] = "the phone is not connected to the unit (HFP): type 'phone connect hfp' first";
+
 bool PhRing(CommandContext& c, const Args& a) {
+    if (!PhoneOf(c)->connected(kzsim::Profile::Hfp)) return Refuse(c, kNoHfp);
     PhoneOf(c)->ring(a[0]);
     ExpectEvents(c, {"call", "calls", "bar"});
     return true;
@@ -398,22 +421,28 @@ bool PhRing(CommandContext& c, const Args& a) {
 // The library reports nothing for a call waiting while one is active (it
 // keeps the number for later): the link acknowledgement is its reaction.
 bool PhWaiting(CommandContext& c, const Args& a) {
+    if (!PhoneOf(c)->callActive()) return Refuse(c, "no call is active on the phone for another to wait behind");
     PhoneOf(c)->waitingCall(a[0]);
     ExpectEvents(c, {"call", "calls", "bar"});
     c.expect.delivered = true;
     return true;
 }
 bool PhAnswer(CommandContext& c, const Args&) {
+    if (PhoneOf(c)->callSetup() != kSetupIncoming) return Refuse(c, "no incoming call on the phone to answer");
     PhoneOf(c)->answer();
     ExpectEvents(c, {"call", "calls", "audio", "status"});
     return true;
 }
 bool PhRemoteAnswer(CommandContext& c, const Args&) {
+    const int setup = PhoneOf(c)->callSetup();
+    if (setup != kSetupOutgoing && setup != kSetupAlerting)
+        return Refuse(c, "no dialled call on the phone for the other party to answer");
     PhoneOf(c)->remoteAnswer();
     ExpectEvents(c, {"call", "calls", "audio", "status"});
     return true;
 }
 bool PhHangup(CommandContext& c, const Args&) {
+    if (!PhoneOf(c)->callActive() && PhoneOf(c)->callSetup() == 0) return Refuse(c, "no call on the phone to end");
     PhoneOf(c)->hangup();
     ExpectEvents(c, {"call", "calls", "audio", "status", "bar"});
     return true;
@@ -425,12 +454,14 @@ constexpr char kSourceHint[] =
 bool SourceChosen(CommandContext& c) { return c.session && c.session->sourceChosen(); }
 
 bool PhPlay(CommandContext& c, const Args&) {
+    if (PhoneOf(c)->playing()) return Refuse(c, "the phone's music is already playing");
     if (c.session && !SourceChosen(c)) c.info = kSourceHint;
     PhoneOf(c)->play();
     ExpectEvents(c, {"music", "status", "bar"});
     return true;
 }
 bool PhPause(CommandContext& c, const Args&) {
+    if (!PhoneOf(c)->playing()) return Refuse(c, "no music playing on the phone to pause");
     PhoneOf(c)->pause();
     ExpectEvents(c, {"music", "status", "bar"});
     return true;
@@ -483,6 +514,7 @@ bool PhConnect(CommandContext& c, const Args& a) {
 bool PhDisconnect(CommandContext& c, const Args& a) {
     kzsim::Profile p{};
     if (!ParseProfile(a[0], p)) return Fail(c, "PROFILE is hfp, a2dp, avrcp or pbap");
+    if (!PhoneOf(c)->connected(p)) return Refuse(c, "the phone has no " + a[0] + " connection to drop");
     PhoneOf(c)->disconnectProfile(p);
     if (p == kzsim::Profile::Hfp) ExpectNotify(c, {KZ_NOTIFY_CONNECTION});
     return true;
@@ -888,7 +920,7 @@ CommandOutcome AwaitOutcome(Session& s, const std::string& command, const Expect
             if (ev.channel == "notify" && ev.code == KZ_NOTIFY_SETTING_NOT_SAVED)
                 return failed("the library could not save " + ev.Text("key") + " (" + StoredMismatch(e) + ")");
         if (const std::string problem = StoredMismatch(e); !problem.empty()) return failed(problem);
-        if (e.requests.empty()) {
+        if (e.request.ids.empty()) {
             out.text = command + " stored: " + Shown(e);
             return out;
         }
@@ -906,15 +938,15 @@ CommandOutcome AwaitOutcome(Session& s, const std::string& command, const Expect
             wire.Poll(KzGetTickCount());
             if (EventSeen(s, e, marks.host)) return true;
             if (auto* sim = s.simulator(); sim && e.delivered && sim->WaitOutgoingIdle(0)) return delivered = true;
-            if (sent < 0) sent = wire.FindRequest(marks.wire, e.requests);
+            if (sent < 0) sent = wire.FindRequest(marks.wire, e.request);
             if (sent < 0) return false;
             if (!e.confirm) return true;
-            confirmation = wire.FindConfirm(static_cast<size_t>(sent), wire.messages()[sent].id);
+            confirmation = wire.FindConfirm(static_cast<size_t>(sent));
             return confirmation != nullptr;
         },
         ms);
     if (!done) {
-        if (!e.requests.empty() && sent < 0 && e.notifications.empty() && e.anyEvents.empty() && e.eventName.empty())
+        if (!e.request.ids.empty() && sent < 0 && e.notifications.empty() && e.anyEvents.empty() && e.eventName.empty())
             return failed("the library sent nothing" + (e.whyNothingSent.empty() ? "" : " (" + e.whyNothingSent + ")"));
         if (sent >= 0 && e.confirm)
             return failed("no confirmation from the module within " + std::to_string((ms + 999) / 1000) + " s");
@@ -981,6 +1013,9 @@ LineOutcome RunPhoneLine(kzsim::ModuleSimulator& sim, const std::string& text) {
     if (!CmdPhone(ctx, words)) {
         outcome.result = ctx.error.rfind("usage:", 0) == 0 ? RunResult::kUsage : RunResult::kUnknown;
         outcome.message = ctx.error;
+    } else if (!ctx.refused.empty()) {
+        outcome.result = RunResult::kFailed;
+        outcome.message = words[0] + " failed: " + ctx.refused;
     } else {
         outcome.message = ctx.info;
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "event.h"
+#include "wire_tap.h"
 
 namespace kzsim {
 class ModuleSimulator;
@@ -16,12 +17,12 @@ namespace kztool {
 class Session;
 using Args = std::vector<std::string>;
 
-// What confirms a command: the library sending one of these requests (seen
+// What confirms a command: the library sending the request it caused (seen
 // on the wire) and, with confirm, the module confirming it with status 0; or
 // one of these notifications or events; or the settings file holding the
 // value written. All empty: done at once.
 struct Expect {
-    std::vector<uint16_t> requests;
+    RequestMatch request;
     bool confirm = false;         // the module's confirmation decides the outcome
     std::string whyNothingSent;   // the library's reasons to refuse, for the message
     std::string storedSection, storedKey, storedValue;   // read back from the settings file
@@ -33,7 +34,7 @@ struct Expect {
     uint32_t sleepMs = 0;        // `sleep`: wait this long, then succeed
     bool delivered = false;      // or the library acknowledged all the simulator sent
     bool Empty() const {
-        return requests.empty() && notifications.empty() && anyEvents.empty() && eventName.empty() &&
+        return request.ids.empty() && notifications.empty() && anyEvents.empty() && eventName.empty() &&
                sleepMs == 0 && !delivered && storedKey.empty();
     }
 };

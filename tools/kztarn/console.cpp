@@ -231,12 +231,17 @@ int RunInteractive(Session& session, const Notes& note) {
     read_history(historyFile.c_str());
     rl_attempted_completion_function = Complete;
     rl_catch_signals = 0;   // the console's own handlers decide what Ctrl-C does
+    // With --json standard output carries JSON lines only: the prompt and the
+    // typed line go to standard error, the terminal.
+    FILE* terminal = note.json ? stderr : stdout;
+    rl_outstream = terminal;
     rl_callback_handler_install(kPrompt, OnReadlineLine);
     out.SetPromptActive(true);
 #else
     std::string pending;
-    std::fputs(kPrompt, stdout);
-    std::fflush(stdout);
+    FILE* terminal = note.json ? stderr : stdout;
+    std::fputs(kPrompt, terminal);
+    std::fflush(terminal);
 #endif
     while (!g_interactive.quit && !g_terminate) {
         session.Pump(kLoopSliceMs);
@@ -274,8 +279,8 @@ int RunInteractive(Session& session, const Notes& note) {
             HandleLine(pending.substr(0, nl));
             pending.erase(0, nl + 1);
             if (!g_interactive.quit) {
-                std::fputs(kPrompt, stdout);
-                std::fflush(stdout);
+                std::fputs(kPrompt, terminal);
+                std::fflush(terminal);
             }
         }
 #endif
@@ -285,7 +290,7 @@ int RunInteractive(Session& session, const Notes& note) {
     rl_callback_handler_remove();
     write_history(historyFile.c_str());
     history_truncate_file(historyFile.c_str(), kHistoryLines);
-    std::fputc('\n', stdout);
+    std::fputc('\n', terminal);
 #endif
     return kExitOk;
 }

@@ -42,7 +42,8 @@ void Output::WriteLines(const std::vector<std::string>& lines) {
         rl_save_prompt();
         rl_replace_line("", 0);
         rl_redisplay();
-        std::fputs("\r\033[K", stdout);
+        std::fputs("\r\033[K", rl_outstream ? rl_outstream : stdout);
+        if (rl_outstream) std::fflush(rl_outstream);
     }
 #endif
     for (const auto& l : lines) {

@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -153,6 +154,7 @@ bool Session::Open(const SessionOptions& options, std::string& error) {
 
     const size_t mark = host_->Mark();
     StartLibrary();
+    if (!options.port.empty()) WatchLine(options.port);
     ready_ = WaitForNotify(KZ_NOTIFY_DEVICE_READY, mark, options.readyTimeoutMs);
     if (ready_ && options.initialise) KZ_BT_SetInitialValue();
     return true;
@@ -218,8 +220,25 @@ void Session::ShowWaitingCalls() {
     }
 }
 
+// A line that hangs up (the module's end closed, a USB adapter pulled) while
+// the host sends nothing leaves no trace on the wire: the console watches the
+// device itself, on a descriptor of its own that it never reads from.
+void Session::WatchLine(const std::string& port) {
+    lineWatch_ = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+}
+
+bool Session::LineHungUp() {
+    if (lineWatch_ < 0) return false;
+    pollfd p{lineWatch_, 0, 0};
+    if (poll(&p, 1, 0) <= 0 || !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) return false;
+    close(lineWatch_);
+    lineWatch_ = -1;
+    return true;
+}
+
 void Session::ShowLineChanges() {
     wire_.Poll(KzGetTickCount());
+    if (LineHungUp()) wire_.LineHungUp();
     ShowWaitingCalls();
     for (const auto& note : wire_.TakeNotes()) {
         Event e;
@@ -269,6 +288,8 @@ int Session::StopLibrary() {
 }
 
 void Session::Close() {
+    if (lineWatch_ >= 0) close(lineWatch_);
+    lineWatch_ = -1;
     StopLibrary();
     Pump(0);
     host_.reset();

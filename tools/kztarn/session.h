@@ -83,6 +83,8 @@ public:
 private:
     bool SetUpTrace(const SessionOptions& options, std::string& error);
     void ShowLineChanges();
+    void WatchLine(const std::string& port);
+    bool LineHungUp();
     void ShowWaitingCalls();
 
     Output& output_;
@@ -94,9 +96,10 @@ private:
     std::string root_;
     bool json_ = false;
     bool sourceChosen_ = false;
-    std::string ownTrace_;
+    std::string ownTrace_;   // a trace the session made for itself, removed at the end
     size_t wireSeen_ = 0;    // tapped messages looked at for waiting calls
-    bool callUp_ = false;    // the phone's call indicator   // a trace the session made for itself, removed at the end
+    bool callUp_ = false;    // the phone's call indicator
+    int lineWatch_ = -1;     // the module's serial device, watched for a hang-up
     bool running_ = false;
     bool ready_ = false;
     bool startedBefore_ = false;

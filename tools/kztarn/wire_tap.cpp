@@ -1,5 +1,7 @@
 #include "wire_tap.h"
 
+#include <algorithm>
+
 #include "link/bcsp_protocol.h"
 #include "sim_codec.h"
 
@@ -89,17 +91,28 @@ void WireTap::Take(const TraceRecord& r, uint32_t nowMs) {
     messages_.push_back(std::move(m));
 }
 
-long WireTap::FindRequest(size_t from, const std::vector<uint16_t>& ids) const {
+bool RequestMatch::Matches(const TappedMessage& m) const {
+    if (!m.fromHost || std::find(ids.begin(), ids.end(), m.id) == ids.end()) return false;
+    if (bytes.empty() || m.id != ids.front()) return true;
+    return m.bytes.size() >= at + bytes.size() && std::equal(bytes.begin(), bytes.end(), m.bytes.begin() + at);
+}
+
+long WireTap::FindRequest(size_t from, const RequestMatch& match) const {
     for (size_t i = from; i < messages_.size(); ++i)
-        for (uint16_t id : ids)
-            if (messages_[i].fromHost && messages_[i].id == id) return static_cast<long>(i);
+        if (match.Matches(messages_[i])) return static_cast<long>(i);
     return -1;
 }
 
-const TappedMessage* WireTap::FindConfirm(size_t after, uint16_t id) const {
-    for (size_t i = after + 1; i < messages_.size(); ++i)
+const TappedMessage* WireTap::FindConfirm(size_t request) const {
+    if (request >= messages_.size()) return nullptr;
+    const uint16_t id = messages_[request].id;
+    for (size_t i = request + 1; i < messages_.size(); ++i)
         if (!messages_[i].fromHost && messages_[i].id == id) return &messages_[i];
     return nullptr;
+}
+
+void WireTap::LineHungUp() {
+    if (!lost_) Lost("module lost: the serial line hung up");
 }
 
 std::vector<LinkNote> WireTap::TakeNotes() {

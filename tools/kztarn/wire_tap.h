@@ -20,6 +20,16 @@ struct TappedMessage {
     std::vector<uint8_t> bytes;
 };
 
+// The request a command caused, told apart from the library's own requests
+// with the same id by its parameters: one of ids, and for ids[0] these bytes
+// at this offset of the message (none: any parameters).
+struct RequestMatch {
+    std::vector<uint16_t> ids;
+    size_t at = 0;
+    std::vector<uint8_t> bytes;
+    bool Matches(const TappedMessage& m) const;
+};
+
 // A change of the line's state, for the console to show.
 struct LinkNote {
     bool up = false;            // true: the module is back; false: lost
@@ -38,11 +48,17 @@ public:
 
     size_t Mark() const { return messages_.size(); }
     const std::vector<TappedMessage>& messages() const { return messages_; }
-    // The index of the first request from the host at or after from with one
-    // of ids, or -1.
-    long FindRequest(size_t from, const std::vector<uint16_t>& ids) const;
-    // The first message from the module after index with this id, or null.
-    const TappedMessage* FindConfirm(size_t after, uint16_t id) const;
+    // The index of the first request from the host at or after from that
+    // matches, or -1.
+    long FindRequest(size_t from, const RequestMatch& match) const;
+    // The module's confirmation of the request at index: the library sends
+    // one request at a time and waits for its confirmation, so it is the
+    // first message from the module with the request's id after it. Null
+    // while none came.
+    const TappedMessage* FindConfirm(size_t request) const;
+
+    // The serial line hung up (the console watches it): the module is lost.
+    void LineHungUp();
 
     // Line state changes since the last call.
     std::vector<LinkNote> TakeNotes();
