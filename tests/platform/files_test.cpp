@@ -1,18 +1,14 @@
 // Head-unit paths below the root, file replacement, attributes, searches.
 #include <gtest/gtest.h>
-#include <sys/time.h>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <sys/time.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <fstream>
-#include <set>
-#include <sstream>
 #include <string>
+#include <vector>
 
 #include "kz_platform.h"
 #include "support/test_support.h"
@@ -24,6 +20,19 @@ protected:
     void SetUp() override { KzInjectWriteFailure(-1); }
     void TearDown() override { KzInjectWriteFailure(-1); }
     std::string Under(const std::string& rel) const { return root.path() + "/" + rel; }
+    // Every entry a search finds, as name:attributes:size.
+    static std::vector<std::string> Find(const char* pattern) {
+        std::vector<std::string> names;
+        KzFindData fd;
+        KzHandle find = KzFindFirstFile(pattern, &fd);
+        if (find == KZ_INVALID_HANDLE) return names;
+        do {
+            names.push_back(std::string(fd.cFileName) + ":" + std::to_string(fd.dwFileAttributes) + ":" +
+                            std::to_string(fd.nFileSize));
+        } while (KzFindNextFile(find, &fd));
+        EXPECT_EQ(KzFindClose(find), 1);
+        return names;
+    }
     kztest::TempRoot root;
 };
 
@@ -57,10 +66,9 @@ TEST_F(Files, MapPath_CaseInsensitiveAndCasePreserving) {
     ASSERT_EQ(KzCreateDirectory("\\backup\\KZ_CONFIG\\BlueTooth"), 1);   // existing folders reused
     ASSERT_EQ(KzWriteFileAtomic("\\BACKUP\\KZ_CONFIG\\BlueTooth\\tarn.ini", "a", 1), 1);
     ASSERT_EQ(KzWriteFileAtomic("\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBook00.dat", "b", 1), 1);
-    struct stat st;
-    EXPECT_EQ(stat(Under("BACKUP/KZ_Config/BlueTooth/tarn.ini").c_str(), &st), 0);
-    EXPECT_EQ(stat(Under("BACKUP/KZ_Config/BlueTooth/PhoneBook00.dat").c_str(), &st), 0);
-    EXPECT_NE(stat(Under("BACKUP/KZ_CONFIG").c_str(), &st), 0);   // no second folder
+    EXPECT_EQ(Find("\\BACKUP\\*").back(), "KZ_Config:" + std::to_string(KZ_FILE_ATTRIBUTE_DIRECTORY) + ":0");
+    EXPECT_EQ(Find("\\BACKUP\\*").size(), 3u);   // no second folder
+    EXPECT_EQ(Find("\\BACKUP\\KZ_CONFIG\\BlueTooth\\*").size(), 4u);
     EXPECT_EQ(root.Read("\\Backup\\kz_config\\BLUETOOTH\\TARN.INI"), "a");
     EXPECT_EQ(KzCreateDirectory("\\BACKUP\\kz_config"), 0);       // exists already
 }
@@ -73,13 +81,7 @@ TEST_F(Files, WriteFileAtomic_InjectedFailureKeepsOldFileAndLeavesNoTemporary) {
         EXPECT_EQ(KzWriteFileAtomic("\\BACKUP\\tarn.ini", fresh.data(), fresh.size()), 0);
         EXPECT_EQ(root.Read("\\BACKUP\\tarn.ini"), "[Device]\nName=old\n") << failAfter;
     }
-    KzFindData fd;
-    KzHandle find = KzFindFirstFile("\\BACKUP\\*", &fd);
-    ASSERT_NE(find, KZ_INVALID_HANDLE);
-    std::set<std::string> names{fd.cFileName};
-    while (KzFindNextFile(find, &fd)) names.insert(fd.cFileName);
-    KzFindClose(find);
-    EXPECT_EQ(names, (std::set<std::string>{".", "..", "tarn.ini"}));
+    EXPECT_EQ(Find("\\BACKUP\\*").size(), 3u);   // ".", ".." and tarn.ini: no temporary
     KzInjectWriteFailure(-1);
     EXPECT_EQ(KzWriteFileAtomic("\\BACKUP\\tarn.ini", fresh.data(), fresh.size()), 1);
     EXPECT_EQ(root.Read("\\BACKUP\\tarn.ini"), fresh);   // the longer old file wholly replaced
@@ -102,69 +104,49 @@ TEST_F(Files, WriteFileAtomic_RemovesTemporariesThatAKilledWriteLeft) {
     EXPECT_TRUE(root.Exists("\\BACKUP\\.other.ini.tmpAbC123"));
 }
 
-TEST_F(Files, AppendFile_AppendsAndReportsBytesWritten) {
-    EXPECT_EQ(KzAppendFile("\\log.dat", "abc", 3), 3u);
-    EXPECT_EQ(KzAppendFile("\\LOG.DAT", "de", 2), 2u);
-    EXPECT_EQ(root.Read("\\log.dat"), "abcde");
+TEST_F(Files, AppendOpenAttributesDelete_OnMappedPaths) {
+    EXPECT_EQ(KzAppendFile("\\Dir\\log.dat", "abc", 3), 0u);   // no such folder
+    ASSERT_EQ(KzCreateDirectory("\\Dir"), 1);
+    EXPECT_EQ(KzAppendFile("\\dir\\log.dat", "abc", 3), 3u);
+    EXPECT_EQ(KzAppendFile("\\DIR\\LOG.DAT", "de", 2), 2u);
     KzInjectWriteFailure(1);
-    EXPECT_EQ(KzAppendFile("\\log.dat", "xyz", 3), 1u);   // failed after one byte
-    EXPECT_EQ(root.Read("\\log.dat"), "abcdex");
-}
-
-TEST_F(Files, Fopen_OpensTheMappedFile) {
-    root.Write("\\Folder\\Bluetooth.ini", "x=1");
-    FILE* f = KzFopen("folder\\BLUETOOTH.INI", "rb");
+    EXPECT_EQ(KzAppendFile("\\Dir\\log.dat", "xyz", 3), 1u);   // failed after one byte
+    KzInjectWriteFailure(-1);
+    FILE* f = KzFopen("dir\\LOG.DAT", "rb");
     ASSERT_NE(f, nullptr);
     char buf[8] = {};
-    EXPECT_EQ(fread(buf, 1, sizeof buf, f), 3u);
+    EXPECT_EQ(fread(buf, 1, sizeof buf, f), 6u);
     fclose(f);
-    EXPECT_STREQ(buf, "x=1");
-    EXPECT_EQ(KzFopen("\\Folder\\missing.ini", "rb"), nullptr);
-}
+    EXPECT_STREQ(buf, "abcdex");
+    EXPECT_EQ(KzFopen("\\Dir\\missing.ini", "rb"), nullptr);
 
-TEST_F(Files, Attributes_DirectoryNormalReadOnlyMissing) {
-    root.Write("\\Dir\\file.txt", "x");
     EXPECT_EQ(KzGetFileAttributes("\\dir"), KZ_FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(KzGetFileAttributes("\\Dir\\file.txt"), KZ_FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(KzSetFileAttributes("\\Dir\\file.txt", KZ_FILE_ATTRIBUTE_READONLY), 1);
-    EXPECT_EQ(KzGetFileAttributes("\\Dir\\file.txt"), KZ_FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(KzSetFileAttributes("\\Dir\\file.txt", KZ_FILE_ATTRIBUTE_NORMAL), 1);
-    EXPECT_EQ(KzGetFileAttributes("\\Dir\\file.txt"), KZ_FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(KzGetFileAttributes("\\Dir\\log.dat"), KZ_FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(KzSetFileAttributes("\\Dir\\log.dat", KZ_FILE_ATTRIBUTE_READONLY), 1);
+    EXPECT_EQ(KzGetFileAttributes("\\Dir\\log.dat"), KZ_FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(KzSetFileAttributes("\\Dir\\log.dat", KZ_FILE_ATTRIBUTE_NORMAL), 1);
+    EXPECT_EQ(KzGetFileAttributes("\\Dir\\log.dat"), KZ_FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(KzGetFileAttributes("\\Dir\\none"), KZ_INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(KzGetLastError(), KZ_ERROR_FILE_NOT_FOUND);
-}
 
-TEST_F(Files, DeleteAndRemove_FileThenFolder) {
-    root.Write("\\KZ_TARN\\tarn.dat", "keys");
-    EXPECT_EQ(KzRemoveDirectory("\\kz_tarn"), 0);   // not empty
-    EXPECT_EQ(KzDeleteFile("\\KZ_TARN\\TARN.DAT"), 1);
-    EXPECT_EQ(KzDeleteFile("\\KZ_TARN\\tarn.dat"), 0);
-    EXPECT_EQ(KzRemoveDirectory("\\kz_tarn"), 1);
-    EXPECT_FALSE(root.Exists("\\KZ_TARN"));
+    EXPECT_EQ(KzRemoveDirectory("\\dir"), 0);   // not empty
+    EXPECT_EQ(KzDeleteFile("\\DIR\\LOG.DAT"), 1);
+    EXPECT_EQ(KzDeleteFile("\\Dir\\log.dat"), 0);
+    EXPECT_EQ(KzRemoveDirectory("\\dir"), 1);
+    EXPECT_FALSE(root.Exists("\\Dir"));
     EXPECT_EQ(KzRemoveDirectory("\\"), 0);   // never the root itself
 }
 
-TEST_F(Files, FindFirstFile_ExactNameListingAndNoMatch) {
+TEST_F(Files, FindFirstFile_ExactNameOrSortedListingOrNothing) {
     root.Write("\\BACKUP\\KZ_TARN\\tarn.dat", "12345");
+    root.Write("\\BACKUP\\KZ_TARN\\a.ini", "1");
+    const std::string dir = std::to_string(KZ_FILE_ATTRIBUTE_DIRECTORY) + ":0";
+    const std::string file = ":" + std::to_string(KZ_FILE_ATTRIBUTE_NORMAL) + ":";
+    EXPECT_EQ(Find("\\backup\\kz_tarn"), (std::vector<std::string>{"KZ_TARN:" + dir}));
+    EXPECT_EQ(Find("\\BACKUP\\KZ_TARN\\*"),
+              (std::vector<std::string>{".:" + dir, "..:" + dir, "a.ini" + file + "1", "tarn.dat" + file + "5"}));
+    EXPECT_EQ(Find("\\BACKUP\\KZ_TARN\\T*.DAT"), (std::vector<std::string>{"tarn.dat" + file + "5"}));
     KzFindData fd;
-    KzHandle find = KzFindFirstFile("\\backup\\kz_tarn", &fd);   // a directory by exact name
-    ASSERT_NE(find, KZ_INVALID_HANDLE);
-    EXPECT_STREQ(fd.cFileName, "KZ_TARN");
-    EXPECT_EQ(fd.dwFileAttributes, KZ_FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(KzFindNextFile(find, &fd), 0);
-    EXPECT_EQ(KzFindClose(find), 1);
-
-    find = KzFindFirstFile("\\BACKUP\\KZ_TARN\\*", &fd);
-    ASSERT_NE(find, KZ_INVALID_HANDLE);
-    EXPECT_STREQ(fd.cFileName, ".");
-    ASSERT_EQ(KzFindNextFile(find, &fd), 1);
-    EXPECT_STREQ(fd.cFileName, "..");
-    ASSERT_EQ(KzFindNextFile(find, &fd), 1);
-    EXPECT_STREQ(fd.cFileName, "tarn.dat");
-    EXPECT_EQ(fd.nFileSize, 5u);
-    EXPECT_EQ(KzFindNextFile(find, &fd), 0);
-    KzFindClose(find);
-
     EXPECT_EQ(KzFindFirstFile("\\BACKUP\\nothing", &fd), KZ_INVALID_HANDLE);
     EXPECT_EQ(KzGetLastError(), KZ_ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(KzFindFirstFile("\\", &fd), KZ_INVALID_HANDLE);
@@ -185,26 +167,21 @@ TEST_F(Files, ModuleFileName_IsAUnitPathInTheConfiguredFolder) {
     unsetenv("KZ_TARN_EXE_DIR");
 }
 
-int AnswerYes(const char*, const char* caption, uint32_t, void* ctx) {
-    *static_cast<std::string*>(ctx) = caption;
-    return KZ_IDYES;
-}
-
-int RecordSpawn(const char* path, void* ctx) {
-    *static_cast<std::string*>(ctx) = path;
-    return 1;
-}
-
 TEST_F(Files, MessageBoxAndProcess_HooksOrDefaults) {
     EXPECT_EQ(KzMessageBox(nullptr, "Delete?", "Bluetooth", KZ_MB_YESNO), KZ_IDNO);
     std::string seen;
-    KzSetMessageBoxHandler(&AnswerYes, &seen);
+    KzSetMessageBoxHandler([](const char*, const char* caption, uint32_t, void* ctx) {
+        *static_cast<std::string*>(ctx) = caption;
+        return int(KZ_IDYES);
+    }, &seen);
     EXPECT_EQ(KzMessageBox(nullptr, "Delete?", "Bluetooth", KZ_MB_YESNO), KZ_IDYES);
     EXPECT_EQ(seen, "Bluetooth");
     KzSetMessageBoxHandler(nullptr, nullptr);
-
     EXPECT_EQ(KzCreateProcess("\\NandFlash\\missing.exe"), 0);   // failure is only reported
-    KzSetProcessHook(&RecordSpawn, &seen);
+    KzSetProcessHook([](const char* path, void* ctx) {
+        *static_cast<std::string*>(ctx) = path;
+        return 1;
+    }, &seen);
     EXPECT_EQ(KzCreateProcess("\\NandFlash\\Tool.exe"), 1);
     EXPECT_EQ(seen, "\\NandFlash\\Tool.exe");
     KzSetProcessHook(nullptr, nullptr);

@@ -7,10 +7,11 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "kz_platform.h"
 #include "platform/termios_map.h"
@@ -73,57 +74,39 @@ protected:
     KzHandle port = KZ_INVALID_HANDLE;
 };
 
-KzDcb ModuleDcb() {
-    KzDcb dcb{};
-    dcb.BaudRate = 115200;
-    dcb.ByteSize = 8;
-    dcb.Parity = 2;
-    dcb.StopBits = 0;
-    dcb.fBinary = 1;
-    dcb.fParity = 1;
-    return dcb;
+// A pty keeps no parity bit of its own, so that part of the mapping is seen here.
+TEST(TermiosMap, ParityNoneOddOrEven) {
+    const std::pair<uint8_t, tcflag_t> cases[] = {{0, 0}, {1, PARENB | PARODD}, {2, PARENB}};
+    for (const auto& [parity, flags] : cases) {
+        termios tio{};
+        tio.c_cflag = PARENB | PARODD;
+        KzDcb dcb{};
+        dcb.ByteSize = 8;
+        dcb.Parity = parity;
+        kz::platform::ApplyDcb(tio, dcb);
+        EXPECT_EQ(tio.c_cflag & (PARENB | PARODD), flags) << int(parity);
+    }
 }
 
-TEST(TermiosMap, ModuleLineIsRawEightEvenOneWithoutFlowControl) {
-    termios tio{};
-    tio.c_iflag = ICRNL | IXON | IXOFF | ISTRIP;
-    tio.c_oflag = OPOST | ONLCR;
-    tio.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
-    tio.c_cflag = CS7 | CSTOPB | CRTSCTS | PARODD;
-    kz::platform::ApplyDcb(tio, ModuleDcb());
-    EXPECT_EQ(tio.c_cflag & CSIZE, tcflag_t(CS8));
-    EXPECT_EQ(tio.c_cflag & (PARENB | PARODD), tcflag_t(PARENB));   // even parity
-    EXPECT_TRUE(tio.c_iflag & INPCK);
-    EXPECT_FALSE(tio.c_cflag & (CSTOPB | CRTSCTS));
-    EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
-    EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP));
-    EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN));
-    EXPECT_FALSE(tio.c_oflag & OPOST);
-    EXPECT_EQ(tio.c_cc[VMIN], 0);
-    EXPECT_EQ(tio.c_cc[VTIME], 0);
-
-    KzDcb odd = ModuleDcb();
-    odd.Parity = 1;
-    odd.StopBits = 2;
-    odd.fParity = 0;
-    kz::platform::ApplyDcb(tio, odd);
-    EXPECT_EQ(tio.c_cflag & (PARENB | PARODD | CSTOPB), tcflag_t(PARENB | PARODD | CSTOPB));
-    EXPECT_FALSE(tio.c_iflag & INPCK);
-}
-
-// The flags themselves are TermiosMap's; here, that the open applied them.
-TEST_F(Serial, Open_AppliesTheModuleLineAt115200) {
-    int fd = open(slavePath.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    termios tio;
-    ASSERT_EQ(tcgetattr(fd, &tio), 0);
-    close(fd);
+// The pty's slave starts cooked (echo, CR mapping, flow control, output
+// processing): the open must leave it raw 8E1 at 115200.
+TEST_F(Serial, CommState_OpenGivesTheRawModuleLine_SetCommStateAppliesAnother) {
+    auto attributes = [&] {
+        termios tio{};
+        int fd = open(slavePath.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        EXPECT_EQ(tcgetattr(fd, &tio), 0);
+        close(fd);
+        return tio;
+    };
+    termios tio = attributes();
     EXPECT_EQ(cfgetospeed(&tio), speed_t(B115200));
     EXPECT_EQ(cfgetispeed(&tio), speed_t(B115200));
-    EXPECT_EQ(tio.c_cflag & CSIZE, tcflag_t(CS8));
-    EXPECT_TRUE(tio.c_iflag & INPCK);
-    EXPECT_FALSE(tio.c_lflag & ICANON);
-
+    EXPECT_EQ(tio.c_cflag & (CSIZE | PARODD | CSTOPB | CRTSCTS | CLOCAL | CREAD),
+              tcflag_t(CS8 | CLOCAL | CREAD));   // one stop bit
+    EXPECT_EQ(tio.c_iflag & (INPCK | IXON | IXOFF | ICRNL | ISTRIP), tcflag_t(INPCK));
+    EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN));
+    EXPECT_FALSE(tio.c_oflag & OPOST);
+    EXPECT_EQ(tio.c_cc[VMIN] | tio.c_cc[VTIME], 0);
     KzDcb dcb;
     ASSERT_EQ(KzGetCommState(port, &dcb), 1);
     EXPECT_EQ(dcb.BaudRate, 115200u);
@@ -131,6 +114,14 @@ TEST_F(Serial, Open_AppliesTheModuleLineAt115200) {
     EXPECT_EQ(dcb.StopBits, 0);
     EXPECT_EQ(dcb.fParity, 1u);
     EXPECT_EQ(dcb.fOutxCtsFlow | dcb.fOutX | dcb.fInX, 0u);
+
+    dcb.Parity = 1;
+    dcb.StopBits = 2;
+    dcb.fParity = 0;
+    ASSERT_EQ(KzSetCommState(port, &dcb), 1);
+    tio = attributes();
+    EXPECT_EQ(tio.c_cflag & (PARODD | CSTOPB), tcflag_t(PARODD | CSTOPB));
+    EXPECT_FALSE(tio.c_iflag & INPCK);
     dcb.BaudRate = 12345;   // no such line speed
     EXPECT_EQ(KzSetCommState(port, &dcb), 0);
 }
@@ -164,7 +155,7 @@ TEST_F(Serial, ReadWrite_BytesPassUnchangedBothWays) {
     EXPECT_EQ(Waiting(), 0u);
 }
 
-TEST_F(Serial, WaitCommInput_WakesOnInputOrCancel_CancelStickyUntilConsumed) {
+TEST_F(Serial, WaitCommInput_WakesOnInputOrCancel_CancelSticky_HangUpReported) {
     EXPECT_EQ(KzWaitCommInput(port, 0), 0);
     std::thread writer([&] { ASSERT_EQ(write(master, "x", 1), 1); });
     EXPECT_EQ(KzWaitCommInput(port, 5000), 1);
@@ -177,10 +168,8 @@ TEST_F(Serial, WaitCommInput_WakesOnInputOrCancel_CancelStickyUntilConsumed) {
     KzCancelCommWait(port);   // before the wait: the next wait returns at once
     EXPECT_EQ(KzWaitCommInput(port, KZ_INFINITE), 2);
     EXPECT_EQ(KzWaitCommInput(port, 0), 0);   // consumed
-}
 
-TEST_F(Serial, WaitCommInput_ReportsHangUpWhenTheOtherSideCloses) {
-    close(master);
+    close(master);   // the other side hangs up
     master = -1;
     EXPECT_EQ(KzWaitCommInput(port, 5000), -1);
     uint32_t errors = 0;
@@ -190,7 +179,7 @@ TEST_F(Serial, WaitCommInput_ReportsHangUpWhenTheOtherSideCloses) {
     EXPECT_EQ(stat.cbInQue, 0u);
 }
 
-TEST_F(Serial, CloseHandle_WakesAThreadWaitingForInput) {
+TEST_F(Serial, CloseHandle_WakesAThreadWaitingForInputAndLaterCallsAreRefused) {
     std::atomic<int> result{99};
     KzHandle done = KzCreateEvent(1, 0);
     std::thread waiter([&] {
@@ -198,24 +187,20 @@ TEST_F(Serial, CloseHandle_WakesAThreadWaitingForInput) {
         KzSetEvent(done);
     });
     KzSleep(50);   // give it time to block (if it has not, it sees a closed handle)
+    KzHandle old = port;
     EXPECT_EQ(KzCloseHandle(port), 1);
     port = KZ_INVALID_HANDLE;
     ASSERT_EQ(KzWaitForSingleObject(done, 3000), KZ_WAIT_OBJECT_0);   // never stuck
     waiter.join();
     EXPECT_TRUE(result == 2 || result == -1) << result;
     KzCloseHandle(done);
-}
-
-TEST_F(Serial, ClosedHandle_IsRefused) {
-    KzHandle old = port;
-    KzCloseHandle(port);
-    port = KZ_INVALID_HANDLE;
     uint32_t n = 0;
     char b;
     EXPECT_EQ(KzWriteFile(old, "x", 1, &n), 0);
     EXPECT_EQ(KzReadFile(old, &b, 1, &n), 0);
     EXPECT_EQ(KzGetLastError(), KZ_ERROR_INVALID_HANDLE);
     EXPECT_EQ(KzWaitCommInput(old, 0), -1);
+    EXPECT_EQ(KzClearCommError(old, &n, nullptr), 0);
 }
 
 TEST(SerialOpen, MissingDeviceOrNonTerminalFails) {

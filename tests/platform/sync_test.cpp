@@ -8,67 +8,43 @@
 
 namespace {
 
-TEST(Event_AutoReset, SatisfiedWaitResetsIt) {
-    KzHandle ev = KzCreateEvent(0, 0);
-    EXPECT_EQ(KzWaitForSingleObject(ev, 0), KZ_WAIT_TIMEOUT);   // created unsignalled
-    KzSetEvent(ev);
-    EXPECT_EQ(KzWaitForSingleObject(ev, 0), KZ_WAIT_OBJECT_0);
-    EXPECT_EQ(KzWaitForSingleObject(ev, 0), KZ_WAIT_TIMEOUT);
-    KzCloseHandle(ev);
+TEST(Events, AutoResetIsConsumedManualStaysUntilReset) {
+    KzHandle autoEv = KzCreateEvent(0, 0), manual = KzCreateEvent(1, 1);
+    EXPECT_EQ(KzWaitForSingleObject(autoEv, 0), KZ_WAIT_TIMEOUT);   // created unsignalled
+    KzSetEvent(autoEv);
+    EXPECT_EQ(KzWaitForSingleObject(autoEv, 0), KZ_WAIT_OBJECT_0);
+    EXPECT_EQ(KzWaitForSingleObject(autoEv, 0), KZ_WAIT_TIMEOUT);
+    EXPECT_EQ(KzWaitForSingleObject(manual, 0), KZ_WAIT_OBJECT_0);
+    EXPECT_EQ(KzWaitForSingleObject(manual, 0), KZ_WAIT_OBJECT_0);
+    KzResetEvent(manual);
+    EXPECT_EQ(KzWaitForSingleObject(manual, 0), KZ_WAIT_TIMEOUT);
+    uint32_t start = KzGetTickCount();
+    EXPECT_EQ(KzWaitForSingleObject(manual, 50), KZ_WAIT_TIMEOUT);
+    EXPECT_GE(KzGetTickCount() - start, 49u);
+    EXPECT_LT(KzGetTickCount() - start, 1000u);
+    KzCloseHandle(autoEv);
+    KzCloseHandle(manual);
 }
 
-TEST(Event_ManualReset, StaysSignalledUntilReset) {
-    KzHandle ev = KzCreateEvent(1, 1);
-    EXPECT_EQ(KzWaitForSingleObject(ev, 0), KZ_WAIT_OBJECT_0);
-    EXPECT_EQ(KzWaitForSingleObject(ev, 0), KZ_WAIT_OBJECT_0);
-    KzResetEvent(ev);
-    EXPECT_EQ(KzWaitForSingleObject(ev, 0), KZ_WAIT_TIMEOUT);
-    KzCloseHandle(ev);
-}
-
-TEST(WaitAny_SeveralSignalled, ReturnsLowestIndexAndConsumesOnlyIt) {
+TEST(WaitAny, LowestSignalledIndexIsConsumedAloneAndAnotherThreadWakesIt) {
     KzHandle ev[5];
     for (auto& e : ev) e = KzCreateEvent(0, 0);
-    KzSetEvent(ev[4]);
-    KzSetEvent(ev[1]);
-    KzSetEvent(ev[3]);
-    EXPECT_EQ(KzWaitForMultipleObjects(5, ev, 0, 0), KZ_WAIT_OBJECT_0 + 1);
-    EXPECT_EQ(KzWaitForMultipleObjects(5, ev, 0, 0), KZ_WAIT_OBJECT_0 + 3);
-    EXPECT_EQ(KzWaitForMultipleObjects(5, ev, 0, 0), KZ_WAIT_OBJECT_0 + 4);
+    for (int i : {4, 1, 3}) KzSetEvent(ev[i]);
+    for (uint32_t i : {1u, 3u, 4u}) EXPECT_EQ(KzWaitForMultipleObjects(5, ev, 0, 0), KZ_WAIT_OBJECT_0 + i);
     EXPECT_EQ(KzWaitForMultipleObjects(5, ev, 0, 0), KZ_WAIT_TIMEOUT);
-    for (auto& e : ev) KzCloseHandle(e);
-}
-
-TEST(WaitAny_Blocked, WakesWhenAnotherThreadSignals) {
-    KzHandle ev[2] = {KzCreateEvent(0, 0), KzCreateEvent(0, 0)};
-    std::thread signaller([&] { KzSetEvent(ev[1]); });
-    EXPECT_EQ(KzWaitForMultipleObjects(2, ev, 0, KZ_INFINITE), KZ_WAIT_OBJECT_0 + 1);
+    std::thread signaller([&] { KzSetEvent(ev[2]); });
+    EXPECT_EQ(KzWaitForMultipleObjects(5, ev, 0, KZ_INFINITE), KZ_WAIT_OBJECT_0 + 2);
     signaller.join();
-    KzCloseHandle(ev[0]);
-    KzCloseHandle(ev[1]);
-}
 
-TEST(Wait_BadArguments, FailWithoutBlocking) {
-    KzHandle ev = KzCreateEvent(0, 1);
-    KzHandle bogus = reinterpret_cast<KzHandle>(uintptr_t{0x7});
+    KzHandle bogus = reinterpret_cast<KzHandle>(uintptr_t{0x7});   // bad arguments never block
     EXPECT_EQ(KzWaitForSingleObject(bogus, KZ_INFINITE), KZ_WAIT_FAILED);
     EXPECT_EQ(KzGetLastError(), KZ_ERROR_INVALID_HANDLE);
-    EXPECT_EQ(KzWaitForMultipleObjects(1, &ev, 1, 0), KZ_WAIT_FAILED);   // wait-all unsupported
-    EXPECT_EQ(KzWaitForMultipleObjects(0, &ev, 0, 0), KZ_WAIT_FAILED);
-    EXPECT_EQ(KzWaitForMultipleObjects(KZ_MAXIMUM_WAIT_OBJECTS + 1, &ev, 0, 0), KZ_WAIT_FAILED);
-    EXPECT_EQ(KzCloseHandle(ev), 1);
-    EXPECT_EQ(KzCloseHandle(ev), 0);   // already closed
-    EXPECT_EQ(KzSetEvent(ev), 0);
-}
-
-TEST(Wait_Timeout, ReturnsAfterAboutTheTimeout) {
-    KzHandle ev = KzCreateEvent(0, 0);
-    uint32_t start = KzGetTickCount();
-    EXPECT_EQ(KzWaitForSingleObject(ev, 50), KZ_WAIT_TIMEOUT);
-    uint32_t elapsed = KzGetTickCount() - start;
-    EXPECT_GE(elapsed, 49u);
-    EXPECT_LT(elapsed, 1000u);
-    KzCloseHandle(ev);
+    EXPECT_EQ(KzWaitForMultipleObjects(1, ev, 1, 0), KZ_WAIT_FAILED);   // wait-all unsupported
+    EXPECT_EQ(KzWaitForMultipleObjects(0, ev, 0, 0), KZ_WAIT_FAILED);
+    EXPECT_EQ(KzWaitForMultipleObjects(KZ_MAXIMUM_WAIT_OBJECTS + 1, ev, 0, 0), KZ_WAIT_FAILED);
+    for (auto& e : ev) EXPECT_EQ(KzCloseHandle(e), 1);
+    EXPECT_EQ(KzCloseHandle(ev[0]), 0);   // already closed
+    EXPECT_EQ(KzSetEvent(ev[0]), 0);
 }
 
 uint32_t TryMutex(KzHandle mutex) {
@@ -81,56 +57,50 @@ uint32_t TryMutex(KzHandle mutex) {
     return got;
 }
 
-TEST(NamedMutex_SameName, IsOneRecursiveObjectAcrossHandlesAndThreads) {
-    KzHandle a = KzCreateMutex("MUTEX_TEST");
-    KzHandle b = KzCreateMutex("MUTEX_TEST");
+TEST(NamedMutex, OneRecursiveObjectPerNameOwnedByOneThread) {
+    KzHandle a = KzCreateMutex("MUTEX_TEST"), b = KzCreateMutex("MUTEX_TEST");
     KzHandle other = KzCreateMutex("MUTEX_OTHER");
     ASSERT_NE(a, b);
     EXPECT_EQ(KzWaitForSingleObject(a, 0), KZ_WAIT_OBJECT_0);
     EXPECT_EQ(KzWaitForSingleObject(b, 0), KZ_WAIT_OBJECT_0);   // recursive, same object
     EXPECT_EQ(TryMutex(b), KZ_WAIT_TIMEOUT);
-    EXPECT_EQ(TryMutex(other), KZ_WAIT_OBJECT_0);                // other names are free
+    EXPECT_EQ(TryMutex(other), KZ_WAIT_OBJECT_0);
     EXPECT_EQ(KzReleaseMutex(b), 1);
     EXPECT_EQ(TryMutex(a), KZ_WAIT_TIMEOUT);                     // still held once
     EXPECT_EQ(KzReleaseMutex(a), 1);
-    EXPECT_EQ(KzReleaseMutex(a), 0);                             // not held any more
+    EXPECT_EQ(KzReleaseMutex(a), 0);
     EXPECT_EQ(TryMutex(a), KZ_WAIT_OBJECT_0);
-    for (KzHandle h : {a, b, other}) KzCloseHandle(h);
-}
 
-TEST(NamedMutex_HeldByAnotherThread, WaiterGetsItOnRelease) {
-    KzHandle mutex = KzCreateMutex("MUTEX_HANDOVER");
     KzHandle acquired = KzCreateEvent(0, 0), release = KzCreateEvent(0, 0);
     std::thread owner([&] {
-        KzWaitForSingleObject(mutex, KZ_INFINITE);
+        KzWaitForSingleObject(a, KZ_INFINITE);
         KzSetEvent(acquired);
         KzWaitForSingleObject(release, KZ_INFINITE);
-        KzReleaseMutex(mutex);
+        KzReleaseMutex(a);
     });
     ASSERT_EQ(KzWaitForSingleObject(acquired, 5000), KZ_WAIT_OBJECT_0);
-    EXPECT_EQ(KzReleaseMutex(mutex), 0);   // only the owner may release
+    EXPECT_EQ(KzReleaseMutex(a), 0);   // only the owner may release
     EXPECT_EQ(KzGetLastError(), 288u);
     KzSetEvent(release);
-    EXPECT_EQ(KzWaitForSingleObject(mutex, 5000), KZ_WAIT_OBJECT_0);
+    EXPECT_EQ(KzWaitForSingleObject(b, 5000), KZ_WAIT_OBJECT_0);   // handed over on release
     owner.join();
-    KzReleaseMutex(mutex);
-    for (KzHandle h : {mutex, acquired, release}) KzCloseHandle(h);
+    KzReleaseMutex(b);
+    for (KzHandle h : {a, b, other, acquired, release}) KzCloseHandle(h);
 }
 
 struct ThreadArgs {
-    KzHandle go;
-    KzHandle done;
+    KzHandle go, done;
 };
 
 uint32_t WaitThenReturn(void* arg) {
     auto* a = static_cast<ThreadArgs*>(arg);
     KzWaitForSingleObject(a->go, KZ_INFINITE);
-    if (a->done) KzSetEvent(a->done);
+    KzSetEvent(a->done);
     return 42;
 }
 
-TEST(Thread_Wait, SignalledWhenEndedWithItsExitCode) {
-    ThreadArgs args{KzCreateEvent(0, 0), nullptr};
+TEST(Threads, SignalledWithExitCodeWhenEnded_ClosedEarlyRunsOn) {
+    ThreadArgs args{KzCreateEvent(0, 0), KzCreateEvent(0, 0)};
     KzHandle thread = KzCreateThread(&WaitThenReturn, &args);
     ASSERT_NE(thread, nullptr);
     EXPECT_EQ(KzSetThreadPriority(thread, 1), 1);
@@ -144,12 +114,9 @@ TEST(Thread_Wait, SignalledWhenEndedWithItsExitCode) {
     EXPECT_EQ(KzGetExitCodeThread(thread, &code), 1);
     EXPECT_EQ(code, 42u);
     EXPECT_EQ(KzCloseHandle(thread), 1);
-    KzCloseHandle(args.go);
-}
+    ASSERT_EQ(KzWaitForSingleObject(args.done, 0), KZ_WAIT_OBJECT_0);
 
-TEST(Thread_CloseWhileRunning, DetachesAndTheThreadRunsOn) {
-    ThreadArgs args{KzCreateEvent(0, 0), KzCreateEvent(0, 0)};
-    KzHandle thread = KzCreateThread(&WaitThenReturn, &args);
+    thread = KzCreateThread(&WaitThenReturn, &args);   // closed while it runs: detached
     ASSERT_NE(thread, nullptr);
     EXPECT_EQ(KzCloseHandle(thread), 1);
     KzSetEvent(args.go);

@@ -1,7 +1,6 @@
 // UTF-8 <-> UTF-16 conversion.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <string>
 #include <vector>
 
@@ -11,11 +10,11 @@ namespace {
 
 constexpr uint16_t kSentinel16 = 0xA5A5;
 constexpr char kSentinel8 = '\x5A';
-constexpr size_t kAll = static_cast<size_t>(-1);
 
-std::u16string ToUtf16(const std::string& in, size_t cap = 64) {
+// Converts into a buffer of cap units followed by sentinels, which must stay.
+std::u16string ToUtf16(const std::string& in, size_t cap = 64, size_t inLen = 0) {
     std::vector<uint16_t> out(cap + 4, kSentinel16);
-    size_t n = KzUtf8ToUtf16(in.data(), in.size(), out.data(), cap);
+    size_t n = KzUtf8ToUtf16(in.data(), inLen ? inLen : in.size(), out.data(), cap);
     EXPECT_EQ(out[n], 0u);
     for (size_t i = cap; i < out.size(); ++i) EXPECT_EQ(out[i], kSentinel16) << "overrun at " << i;
     return std::u16string(out.begin(), out.begin() + n);
@@ -30,7 +29,7 @@ std::string ToUtf8(const std::u16string& in, size_t cap = 64) {
 }
 
 TEST(Utf8ToUtf16, ValidAndInvalidInput) {
-    struct Case {
+    const struct {
         std::string in;
         std::u16string out;
     } cases[] = {
@@ -38,6 +37,9 @@ TEST(Utf8ToUtf16, ValidAndInvalidInput) {
         {"M\xC3\xBCller", u"Müller"},
         {"\xE2\x82\xAC", u"€"},
         {"\xF0\x9F\x98\x80", u"\U0001F600"},           // surrogate pair
+        {"\xEE\x80\x80", u"\uE000"},                     // first lead byte of its row
+        {"\xF1\x80\x80\x80", u"\U00040000"},           // first lead byte of the middle row
+        {"\xF0\x8F\xBF\xBF", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // overlong 4-byte
         {"a\xFF" "b", u"a\uFFFDb"},                     // invalid byte
         {"\x80", u"\uFFFD"},                            // stray continuation
         {"\xC3", u"\uFFFD"},                            // truncated sequence
@@ -45,37 +47,29 @@ TEST(Utf8ToUtf16, ValidAndInvalidInput) {
         {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},        // encoded surrogate
         {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
         {"\xE2\x82" "A", u"\uFFFD" "A"},                // cut short, next char kept
+        {"\xED\x9F\xBF", u"\uD7FF"},                     // the row's second-byte range, not the third's
         {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},            // highest code point
     };
     for (const auto& c : cases) EXPECT_EQ(ToUtf16(c.in), c.out) << c.in;
 }
 
-TEST(Utf8ToUtf16, NeverWritesPastCapacity) {
+TEST(Utf8ToUtf16, NeverWritesPastCapacityAndStopsAtNul) {
     EXPECT_EQ(ToUtf16("abcdef", 4), u"abc");
     EXPECT_EQ(ToUtf16("ab\xF0\x9F\x98\x80", 4), u"ab");   // a pair is never split
     EXPECT_EQ(ToUtf16("abc", 1), u"");
+    EXPECT_EQ(ToUtf16(std::string("hi\0there", 8), 8, static_cast<size_t>(-1)), u"hi");
     uint16_t untouched = kSentinel16;
     EXPECT_EQ(KzUtf8ToUtf16("abc", 3, &untouched, 0), 0u);
     EXPECT_EQ(untouched, kSentinel16);
 }
 
-TEST(Utf8ToUtf16, NulTerminatedInput) {
-    std::array<uint16_t, 8> out{};
-    EXPECT_EQ(KzUtf8ToUtf16("hi\0there", kAll, out.data(), out.size()), 2u);
-    EXPECT_EQ(out[1], u'i');
-    EXPECT_EQ(out[2], 0u);
-}
-
-TEST(Utf16ToUtf8, ValidLoneSurrogatesAndCapacity) {
+TEST(Utf16ToUtf8, ValidLoneSurrogatesCapacityAndRoundTrip) {
     EXPECT_EQ(ToUtf8(u"Müller €"), "M\xC3\xBCller \xE2\x82\xAC");
     EXPECT_EQ(ToUtf8(u"\U0001F600"), "\xF0\x9F\x98\x80");
     EXPECT_EQ(ToUtf8(std::u16string{u'a', char16_t(0xD800), u'b'}), "a\xEF\xBF\xBD" "b");
     EXPECT_EQ(ToUtf8(std::u16string{char16_t(0xDC00)}), "\xEF\xBF\xBD");
     EXPECT_EQ(ToUtf8(u"ab\u20AC", 5), "ab");   // a character is never split
     EXPECT_EQ(ToUtf8(u"abcdef", 4), "abc");
-}
-
-TEST(Utf16ToUtf8, RoundTripKeepsText) {
     const std::string text = "Anruf von J\xC3\xBCrgen \xF0\x9F\x93\x9E";
     EXPECT_EQ(ToUtf8(ToUtf16(text)), text);
 }

@@ -25,7 +25,7 @@ std::string CaptureStderr(Fn fn) {
     return out;
 }
 
-TEST(Trace, OffWritesNothingOnWritesOneLineWithTimeAndThread) {
+TEST(Trace, OffWritesNothing_OnWritesOneStampedLine_DebugPrintEndsBoundedLines) {
     KzSetTrace(0);
     EXPECT_EQ(KzTraceEnabled(), 0);
     EXPECT_EQ(CaptureStderr([] { KzTrace("hidden %d", 1); }), "");
@@ -36,9 +36,7 @@ TEST(Trace, OffWritesNothingOnWritesOneLineWithTimeAndThread) {
     EXPECT_NE(line.find(" ms] ["), std::string::npos) << line;
     EXPECT_NE(line.find("SendNextCmd id=82\n"), std::string::npos) << line;
     EXPECT_EQ(line.find('\n'), line.size() - 1);   // exactly one line
-}
 
-TEST(DebugPrint, WritesTheTextAndEndsTheLine) {
     EXPECT_EQ(CaptureStderr([] { KzDebugPrint("Create E2P failed!  Error code=(%d)\n", 2); }),
               "Create E2P failed!  Error code=(2)\n");
     EXPECT_EQ(CaptureStderr([] { KzDebugPrint("Write e2prom fails!"); }), "Write e2prom fails!\n");

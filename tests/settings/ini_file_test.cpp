@@ -36,8 +36,6 @@ protected:
     kztest::TempRoot root;
 };
 
-// ------------------------------------------------------------------ lookups
-
 struct LookupCase {
     const char* name;
     const char* text;
@@ -80,27 +78,20 @@ TEST_F(IniFileTest, IniReadString_FollowsPrefixAndLineRules) {
     }
 }
 
+// The result, then the buffer as the read leaves it and one byte past it ('x' untouched).
+std::string ReadRaw(const char* key, size_t size, const char* dflt, const char* path = kPath) {
+    char out[16];
+    std::memset(out, 'x', sizeof out);
+    int found = IniReadString("S", key, out, size, dflt, path);
+    return std::to_string(found) + ":" + std::string(out, size + 1);
+}
+
 TEST_F(IniFileTest, IniReadString_CutsValueAndAppliesDefault) {
     root.Write(kPath, "[S]\nk=987654\n");
-    char out[8];
-    std::memset(out, 'x', sizeof out);
-    EXPECT_EQ(IniReadString("S", "k", out, 4, "dflt", kPath), 1);
-    EXPECT_STREQ(out, "987");
-    EXPECT_EQ(out[4], 'x') << "wrote past size";
-
-    std::memset(out, 'x', sizeof out);
-    EXPECT_EQ(IniReadString("S", "missing", out, 6, "ab", kPath), 0);
-    EXPECT_EQ(std::string(out, 6), std::string("ab\0\0\0\0", 6));
-    EXPECT_EQ(out[6], 'x');
-
-    std::memset(out, 'x', sizeof out);
-    EXPECT_EQ(IniReadString("S", "missing", out, 4, "toolong", kPath), 0);
-    EXPECT_STREQ(out, "too");
-
-    std::memset(out, 'x', sizeof out);
-    EXPECT_EQ(IniReadString("S", "k", out, 4, nullptr, "\\no\\such.ini"), 0);
-    EXPECT_EQ(out[0], 'x') << "no default leaves the buffer as it was";
-
+    EXPECT_EQ(ReadRaw("k", 4, "dflt"), std::string("1:987\0x", 7));
+    EXPECT_EQ(ReadRaw("missing", 6, "ab"), std::string("0:ab\0\0\0\0x", 9));
+    EXPECT_EQ(ReadRaw("missing", 4, "toolong"), std::string("0:too\0x", 7));
+    EXPECT_EQ(ReadRaw("k", 4, nullptr, "\\no\\such.ini"), "0:xxxxx") << "no default leaves the buffer";
     root.Write(kPath, "[General]\nCurrIndex=3\nBad=abc\n");
     EXPECT_EQ(IniReadInt("General", "CurrIndex", 255, kPath), 3);
     EXPECT_EQ(IniReadInt("General", "Bad", 255, kPath), 0);
@@ -117,8 +108,6 @@ TEST_F(IniFileTest, IniReadString_FileOverTheBoundReadsItsFirstMebibyte) {
     EXPECT_EQ(Read("S", "z"), "");
     EXPECT_EQ(Read("S", "y"), "<none>");
 }
-
-// ------------------------------------------------------------------- writes
 
 TEST_F(IniFileTest, IniWriteString_Table) {
     const struct {
@@ -190,8 +179,6 @@ TEST_F(IniFileTest, IniWriteString_ConcurrentWritersLoseNoUpdate) {
             EXPECT_EQ(Read("S", key.c_str()), "1") << key;
         }
 }
-
-// -------------------------------------------------------------------- paths
 
 TEST_F(IniFileTest, GetBtSettingPath_DefaultsOrFollowsSystemSettings) {
     char path[kz::kIniPathSize];

@@ -1,13 +1,12 @@
 // Settings: two-level reads, reports, set operations, PIN and test-mode codes.
-#include "channel/module_ids.h"
 #include "settings/settings.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 
+#include "channel/module_ids.h"
 #include "channel/requests.h"
 #include "events/calls.h"
 #include "settings/ini_file.h"
@@ -23,21 +22,15 @@ std::string BluetoothIni() {
     return path;
 }
 
+// What the user was asked (text|caption|style) and which programs were started.
 struct DialogLog {
-    int shown = 0;
-    int answer = KZ_IDNO;
-    std::string text, caption;
-    uint32_t style = 0;
-    int started = 0;
-    std::string program;
-};
-DialogLog g_dialogs;
+    int shown = 0, started = 0, answer = KZ_IDNO;
+    std::string box, program;
+} g_dialogs;
 
 int AnswerBox(const char* text, const char* caption, uint32_t style, void*) {
     ++g_dialogs.shown;
-    g_dialogs.text = text;
-    g_dialogs.caption = caption;
-    g_dialogs.style = style;
+    g_dialogs.box = std::string(text) + "|" + caption + "|" + std::to_string(style);
     return g_dialogs.answer;
 }
 
@@ -80,22 +73,20 @@ protected:
     kztest::SubmitRecorder sent;
 };
 
-// ------------------------------------------------------------------- loading
-
-TEST_F(SettingsTest, Load_WithoutFilesGivesFactoryDefaults) {
+TEST_F(SettingsTest, Load_WithoutFilesGivesFactoryDefaults_NameReadEachTime) {
     kz::LoadPinCode();
     kz::LoadAutoConnect();
     kz::LoadAutoAnswer();
     kz::LoadMicrophoneMode();
     kz::LoadMicrophoneGain();
     kz::SendLocalDeviceName();
-
     auto notes = host.Notifications();
     ASSERT_EQ(host.Codes(), (std::vector<uint32_t>{81, 80, 88, 82, 83}));
     EXPECT_EQ(notes[0].param, 0u);
     EXPECT_EQ(notes[0].len, 4u);
     EXPECT_EQ(notes[0].Text(), "4706");
     EXPECT_EQ(notes[1].param, 0u);   // auto-connect on
+    EXPECT_EQ(notes[1].len, 0u);
     EXPECT_EQ(notes[2].param, 1u);   // auto-answer off
     EXPECT_EQ(notes[4].param, 8u);
     EXPECT_EQ(kz::g_bAutoConnect, 1);
@@ -103,11 +94,15 @@ TEST_F(SettingsTest, Load_WithoutFilesGivesFactoryDefaults) {
     EXPECT_EQ(kz::g_nMicMode, 0);
     EXPECT_EQ(kz::g_nMicGain, 8);
 
+    root.Write(BluetoothIni(), "[BluetoothName]\nBluetoothName=Car Kit\n");
+    kz::SendLocalDeviceName();
     auto msgs = sent.Messages();
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].id(), kz::msgid::kSetLocalName);
-    std::string payload(msgs[0].bytes.begin(), msgs[0].bytes.end());
-    EXPECT_NE(payload.find("Q7MX_TARN"), std::string::npos);
+    ASSERT_EQ(msgs.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(msgs[i].id(), kz::msgid::kSetLocalName);
+        EXPECT_NE(std::string(msgs[i].bytes.begin(), msgs[i].bytes.end()).find(i ? "Car Kit" : "Q7MX_TARN"),
+                  std::string::npos);
+    }
 }
 
 TEST_F(SettingsTest, Load_UserValuesOverrideAndTwoFallsThrough) {
@@ -121,7 +116,6 @@ TEST_F(SettingsTest, Load_UserValuesOverrideAndTwoFallsThrough) {
     kz::LoadMicrophoneMode();
     kz::LoadAutoConnect();
     kz::LoadMicrophoneGain();
-
     auto notes = host.Notifications();
     ASSERT_EQ(notes.size(), 5u);
     EXPECT_EQ(notes[0].param, 0u);
@@ -132,23 +126,6 @@ TEST_F(SettingsTest, Load_UserValuesOverrideAndTwoFallsThrough) {
     EXPECT_EQ(kz::g_bAutoConnect, 0);
     EXPECT_EQ(notes[4].param, 12u) << "external microphone's default gain";
 }
-
-TEST_F(SettingsTest, LoadMicrophoneGain_ReadsTheKeyOfTheCurrentMode) {
-    root.Write(kBtSetting, "[MicrophoneGian]\nInterMicrophoneGain=3\nExterMicrophoneGain=14\n");
-    const struct {
-        int32_t mode;
-        uint32_t gain;
-    } cases[] = {{0, 3}, {1, 14}, {2, 0}};
-    for (const auto& c : cases) {
-        host.Clear();
-        kz::g_nMicMode = c.mode;
-        kz::LoadMicrophoneGain();
-        ASSERT_EQ(host.Codes(), (std::vector<uint32_t>{83})) << c.mode;
-        EXPECT_EQ(host.Notifications()[0].param, c.gain) << c.mode;
-    }
-}
-
-// ---------------------------------------------------------------------- PIN
 
 TEST_F(SettingsTest, SetPinCode_FirstFourStoredShortOnesPaddedWithZeroBytes) {
     kz::SetPinCode("123456");
@@ -182,9 +159,7 @@ TEST_F(SettingsTest, SetPinCode_TestModeCodes) {
     host.Clear();
     g_dialogs.answer = KZ_IDYES;
     kz::SetPinCode("7391");
-    EXPECT_EQ(g_dialogs.text, "Enter Test Mode");
-    EXPECT_EQ(g_dialogs.caption, "Test Mode");
-    EXPECT_EQ(g_dialogs.style, KZ_MB_YESNO);
+    EXPECT_EQ(g_dialogs.box, "Enter Test Mode|Test Mode|" + std::to_string(KZ_MB_YESNO));
     EXPECT_EQ(kz::g_bTestModeOn, 1);
     kz::SetPinCode("5728");
     kz::SetPinCode("5728");
@@ -194,15 +169,12 @@ TEST_F(SettingsTest, SetPinCode_TestModeCodes) {
     EXPECT_TRUE(host.Codes().empty());
 }
 
-// ------------------------------------------------------------ set operations
-
 TEST_F(SettingsTest, SetAutoConnectAndAutoAnswer_StoreValueAndApply) {
     kz::SetAutoConnect(1);
     EXPECT_EQ(Stored("AutoConnect", "AutoConnect"), "1");
     EXPECT_EQ(kz::g_bAutoConnect, 0);
     kz::SetAutoConnect(0);
     EXPECT_EQ(kz::g_bAutoConnect, 1);
-
     kz::SetAutoAnswer(true);
     EXPECT_EQ(Stored("AutoAnswer", "AutoAnswer"), "0");
     EXPECT_EQ(kz::g_bAutoAnswer, 1);
@@ -212,21 +184,23 @@ TEST_F(SettingsTest, SetAutoConnectAndAutoAnswer_StoreValueAndApply) {
     EXPECT_TRUE(host.Codes().empty());
 }
 
-TEST_F(SettingsTest, SetMicrophoneGain_WritesTheCurrentModesKeyAndSends) {
+TEST_F(SettingsTest, SetMicrophone_GainUnderTheModesKey_ModeRemutesOnlyWhenAskedAndMuted) {
+    root.Write(kBtSetting, "[MicrophoneGian]\nInterMicrophoneGain=3\n");
     kz::g_nMicMode = 1;
     kz::SetMicrophoneGain(10);
-    EXPECT_EQ(Stored("MicrophoneGian", "ExterMicrophoneGain"), "10");
-    EXPECT_EQ(Stored("MicrophoneGian", "InterMicrophoneGain"), "<none>");
-    ASSERT_EQ(sent.Ids(), (std::vector<uint16_t>{kz::msgid::kSetMicGain}));
     EXPECT_EQ(kz::g_nMicGain, 10);
-
-    kz::g_nMicMode = 3;
+    kz::g_nMicMode = 3;   // no key of its own: the module still gets the gain
     kz::SetMicrophoneGain(6);
-    EXPECT_EQ(root.Read(kBtSetting), "[MicrophoneGian]\nExterMicrophoneGain=10\n");
-    EXPECT_EQ(sent.Ids().size(), 2u) << "the module gets the gain in any mode";
-}
+    EXPECT_EQ(root.Read(kBtSetting), "[MicrophoneGian]\nExterMicrophoneGain=10\nInterMicrophoneGain=3\n");
+    EXPECT_EQ(sent.Ids(), (std::vector<uint16_t>{kz::msgid::kSetMicGain, kz::msgid::kSetMicGain}));
+    for (auto [mode, gain] : {std::pair{0, 3u}, {1, 10u}, {2, 0u}}) {   // loaded from the mode's key
+        host.Clear();
+        kz::g_nMicMode = mode;
+        kz::LoadMicrophoneGain();
+        ASSERT_EQ(host.Codes(), (std::vector<uint32_t>{83})) << mode;
+        EXPECT_EQ(host.Notifications()[0].param, gain) << mode;
+    }
 
-TEST_F(SettingsTest, SetMicrophoneMode_RemutesOnlyWhenAskedAndMuted) {
     const struct {
         bool remute;
         uint8_t muted;
@@ -245,23 +219,6 @@ TEST_F(SettingsTest, SetMicrophoneMode_RemutesOnlyWhenAskedAndMuted) {
         EXPECT_EQ(Stored("Microphone", "Microphone"), "257");
     }
 }
-
-TEST_F(SettingsTest, SendLocalDeviceName_ReadsBluetoothIniEachTime) {
-    root.Write(BluetoothIni(), "[BluetoothName]\nBluetoothName=Car Kit\n");
-    kz::SendLocalDeviceName();
-    root.Write(BluetoothIni(), "[BluetoothName]\nBluetoothName=Other\n");
-    kz::SendLocalDeviceName();
-    auto msgs = sent.Messages();
-    ASSERT_EQ(msgs.size(), 2u);
-    std::string first(msgs[0].bytes.begin(), msgs[0].bytes.end());
-    std::string second(msgs[1].bytes.begin(), msgs[1].bytes.end());
-    EXPECT_NE(first.find("Car Kit"), std::string::npos);
-    EXPECT_NE(second.find("Other"), std::string::npos);
-}
-
-}  // namespace
-
-namespace {
 
 // Files far larger than a head unit writes (a comment block of hundreds of
 // kilobytes) are read and written whole up to 1 MiB; beyond that a setter's
