@@ -74,7 +74,9 @@ TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_NoContactWithTwoNumbersWritesEmpty
 
 // ---------------------------------------------------------------- phone with stored phonebook
 
-TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_ChangedNameRewritesAndAnnounces) {
+// A changed list replaces the files and is announced whole; a failed write
+// keeps the old files and the same content is written by the next sync.
+TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_ChangedListRewritesAndAnnounces_FailedWriteRetried) {
     FirstSync();
     Download(Contacts("Bea"));
     EXPECT_TRUE(host.Notifications().empty());   // stored phonebook: nothing one by one
@@ -83,30 +85,38 @@ TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_ChangedNameRewritesAndAnnounces) {
     ASSERT_EQ(host.Codes(), (std::vector<uint32_t>{36, 32, 32, 32}));
     EXPECT_EQ(notes[0].param, 1u);
     EXPECT_EQ(notes[0].len, 3u);
-    std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
-    EXPECT_EQ(root.Read(kEntryFile), Bytes(kz::g_vecTempPhoneBook));
-    EXPECT_STREQ(kz::g_vecPhoneBook[1].PBName, "Bea");
-}
-
-TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_FailedWriteKeepsOldFileAndRetriesNextTime) {
-    FirstSync();
+    {
+        std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
+        EXPECT_EQ(root.Read(kEntryFile), Bytes(kz::g_vecTempPhoneBook));
+        EXPECT_STREQ(kz::g_vecPhoneBook[1].PBName, "Bea");
+    }
     const std::string before = root.Read(kEntryFile);
-    Download(Contacts("Bea"));
+    host.Clear();
+    Download(Contacts("Bo"));
     KzInjectWriteFailure(10);
     EXPECT_EQ(kz::SyncPhoneBookFiles(), kz::kFileThreadFailed);
     KzInjectWriteFailure(-1);
     EXPECT_EQ(root.Read(kEntryFile), before);
     EXPECT_EQ(Entries(host).size(), 0u);
-
-    Download(Contacts("Bea"));   // the next download of the same content is written
-    host.Clear();
+    Download(Contacts("Bo"));
     EXPECT_EQ(kz::SyncPhoneBookFiles(), kz::kFileThreadDone);
     EXPECT_NE(root.Read(kEntryFile), before);
     EXPECT_EQ(Entries(host).size(), 3u);
 }
 
-TEST_F(PhoneBookStoreTest, LoadContactsFromFile_MissingNumberFileAnnouncesEntriesAndResetsFlag) {
+TEST_F(PhoneBookStoreTest, LoadContactsFromFile_OnlyForAStoredPhoneBook_MissingNumberFileResetsFlag) {
     FirstSync();
+    UsePhone(root, 255);
+    host.Clear();
+    kz::LoadContactsFromFile();
+    kz::JoinPhoneBookThread();
+    EXPECT_TRUE(host.Notifications().empty());
+    {
+        std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
+        EXPECT_TRUE(kz::g_vecPhoneBook.empty());
+    }
+    UsePhone(root, 1);
+    host.Clear();
     std::string entries = root.Read(kEntryFile);
     root.Write(kEntryFile, entries + std::string(100, 'x'));   // a short last record is ignored
     KzDeleteFile(kNumberFile);
@@ -116,17 +126,6 @@ TEST_F(PhoneBookStoreTest, LoadContactsFromFile_MissingNumberFileAnnouncesEntrie
     EXPECT_EQ(Bytes(Entries(host)), entries);
     EXPECT_EQ(SlotPb(0), 255);                                        // in memory
     EXPECT_NE(root.Read(kTarnIni).find("pb=1"), std::string::npos);   // not in the file
-}
-
-TEST_F(PhoneBookStoreTest, LoadContactsFromFile_PhoneWithoutStoredPhoneBookGetsNothing) {
-    FirstSync();
-    UsePhone(root, 255);
-    host.Clear();
-    kz::LoadContactsFromFile();
-    kz::JoinPhoneBookThread();
-    EXPECT_TRUE(host.Notifications().empty());
-    std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
-    EXPECT_TRUE(kz::g_vecPhoneBook.empty());
 }
 
 // ---------------------------------------------------------------- one file thread

@@ -1,3 +1,4 @@
+// vCards as phones write them, cut anywhere; quoted-printable; the buffer's bounds.
 #include <random>
 
 #include "events/connection.h"
@@ -12,25 +13,20 @@ namespace {
 class VCardParserTest : public PhoneBookTest {
 protected:
     void SetUp() override {
-        PhoneBookTest::SetUp();
         UsePhone(root, 255);   // no stored phonebook: entries are announced as they come
         host.Clear();          // the registry load reports the phone (code 64)
         kz::g_nCurrReqPhoneBookType = KZ_PB_PHONEBOOK;
     }
-    // A fresh connection to a phone without a stored phonebook.
-    void Reconnect() {
+    // The list's entries as stored (phonebook) or as announced (call lists),
+    // downloaded over a fresh connection to a phone without a stored phonebook.
+    std::vector<std::string> Downloaded(uint32_t list, const FakePhone& phone) {
         kz::ResetPhoneBookStore();
         kz::ResetDownloadState();
         KzDeleteFile(kz::PhoneBookFilePath(0).c_str());
         UsePhone(root, 255);
-        kz::g_bHfpConnected = 1;
-        kz::g_bPbapConnected = 1;
+        kz::g_bHfpConnected = kz::g_bPbapConnected = 1;
         host.Clear();
         rec.Clear();
-    }
-    // The list's entries as stored (phonebook) or as announced (call lists).
-    std::vector<std::string> Downloaded(uint32_t list, const FakePhone& phone) {
-        Reconnect();
         phone.Download(list, rec);
         std::vector<structPhoneDate> records;
         if (list == KZ_PB_PHONEBOOK) {
@@ -153,36 +149,31 @@ TEST_F(VCardParserTest, Download_EveryShapeGivesTheExpectedEntriesWhateverTheCut
 }
 
 TEST_F(VCardParserTest, DecodeQuotedPrintable_HandlesEscapesSoftBreaksAndBadDigits) {
-    struct Case {
-        std::string in, out;
-        size_t count;
-    } cases[] = {
-        {"=41=4a=4B", "AJK", 3},
-        {"A=\r\nB", "AB", 2},
-        {"x=G1y", std::string("x\0y", 3), 3},   // no digit: a 0 byte, three bytes consumed
-        {"=4", "\x04", 1},
+    const std::pair<std::string, std::string> cases[] = {   // in, bytes out:text with terminator
+        {"=41=4a=4B", "3:AJK"},
+        {"A=\r\nB", "2:AB"},
+        {"x=G1y", std::string("3:x\0y", 5)},   // no digit: a 0 byte, three bytes consumed
+        {"=4", "1:\x04"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [in, expected] : cases) {
         char out[32];
         std::memset(out, 0x7F, sizeof out);
-        size_t n = kz::DecodeQuotedPrintable(c.in.data(), out, c.in.size());
-        EXPECT_EQ(n, c.count) << c.in;
-        EXPECT_EQ(std::string(out, n), c.out) << c.in;
-        EXPECT_EQ(out[n], '\0');
+        size_t n = kz::DecodeQuotedPrintable(in.data(), out, in.size());
+        EXPECT_EQ(std::to_string(n) + ":" + std::string(out, n + 1), expected + '\0') << in;
     }
 }
 
 // Entries are announced one by one unless the phone's phonebook is stored;
 // only the phonebook is kept for the files, call lists never are.
-TEST_F(VCardParserTest, ParseVCardChunk_AnnouncedAndKeptByListAndStoredFlag) {
+TEST_F(VCardParserTest, ParseVCardChunk_AnnouncedAndKeptByListAndStoredFlag_LengthsBounded) {
     const struct {
         uint32_t list;
         int pb;
         size_t announced, numbers, kept;
     } cases[] = {
         {KZ_PB_PHONEBOOK, 255, 1, 2, 1},
-        {KZ_PB_PHONEBOOK, 1, 0, 0, 1},
         {KZ_PB_DIALED, 1, 1, 0, 0},
+        {KZ_PB_PHONEBOOK, 1, 0, 0, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.list * 1000 + c.pb);
@@ -198,11 +189,16 @@ TEST_F(VCardParserTest, ParseVCardChunk_AnnouncedAndKeptByListAndStoredFlag) {
         EXPECT_EQ(kz::g_vecTempPhoneBook.size(), c.kept);
         EXPECT_EQ(kz::g_vecTempPhoneBookNum.size(), 2 * c.kept);
     }
-}
-
-TEST_F(VCardParserTest, ParseVCardChunk_AnnouncedLengthBeyondMessageIsCut) {
-    std::string v = VCard({"N:A;;;;", "TEL:1"});
-    auto m = DataInd(v, 1000);
+    kz::g_bPbapConnected = 1;   // a new phonebook size empties both lists
+    kz::RequestPhoneBook(KZ_PB_PHONEBOOK, 0, 0);
+    AnswerSize(5);
+    {
+        std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
+        EXPECT_TRUE(kz::g_vecTempPhoneBook.empty() && kz::g_vecTempPhoneBookNum.empty());
+    }
+    host.Clear();
+    kz::g_nCurrReqPhoneBookType = KZ_PB_DIALED;
+    auto m = DataInd(VCard({"N:A;;;;", "TEL:1"}), 1000);   // announced as longer than it is
     kz::ParseVCardChunk(m.data(), m.size());
     EXPECT_EQ(Entries(host).size(), 1u);
     uint8_t tiny[5] = {};
@@ -227,10 +223,9 @@ TEST(VCardAccumulator, Feed_NeverWritesOutsideItsBuffer) {
         ASSERT_LT(length, kCap);
         ASSERT_EQ(memory[kGuard + length], '\0');
     }
-    for (size_t i = 0; i < kGuard; ++i) {
-        ASSERT_EQ(memory[i], char(0xA5)) << "before, byte " << i;
-        ASSERT_EQ(memory[kGuard + kCap + i], char(0xA5)) << "after, byte " << i;
-    }
+    const std::string guard(kGuard, char(0xA5));
+    EXPECT_EQ(std::string(memory.begin(), memory.begin() + kGuard), guard) << "before";
+    EXPECT_EQ(std::string(memory.end() - kGuard, memory.end()), guard) << "after";
     for (const auto& b : blocks) EXPECT_LT(b.size(), kCap);
 }
 

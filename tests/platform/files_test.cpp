@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,19 +19,21 @@ protected:
     void SetUp() override { KzInjectWriteFailure(-1); }
     void TearDown() override { KzInjectWriteFailure(-1); }
     std::string Under(const std::string& rel) const { return root.path() + "/" + rel; }
-    // Every entry a search finds, as name:attributes:size.
+    // Every entry a search finds: "name/" for a folder, "name=size" for a file.
     static std::vector<std::string> Find(const char* pattern) {
         std::vector<std::string> names;
         KzFindData fd;
         KzHandle find = KzFindFirstFile(pattern, &fd);
         if (find == KZ_INVALID_HANDLE) return names;
         do {
-            names.push_back(std::string(fd.cFileName) + ":" + std::to_string(fd.dwFileAttributes) + ":" +
-                            std::to_string(fd.nFileSize));
+            const bool dir = fd.dwFileAttributes == KZ_FILE_ATTRIBUTE_DIRECTORY && fd.nFileSize == 0;
+            EXPECT_TRUE(dir || fd.dwFileAttributes == KZ_FILE_ATTRIBUTE_NORMAL) << fd.cFileName;
+            names.push_back(fd.cFileName + (dir ? "/" : "=" + std::to_string(fd.nFileSize)));
         } while (KzFindNextFile(find, &fd));
         EXPECT_EQ(KzFindClose(find), 1);
         return names;
     }
+    using Names = std::vector<std::string>;
     kztest::TempRoot root;
 };
 
@@ -66,9 +67,8 @@ TEST_F(Files, MapPath_CaseInsensitiveAndCasePreserving) {
     ASSERT_EQ(KzCreateDirectory("\\backup\\KZ_CONFIG\\BlueTooth"), 1);   // existing folders reused
     ASSERT_EQ(KzWriteFileAtomic("\\BACKUP\\KZ_CONFIG\\BlueTooth\\tarn.ini", "a", 1), 1);
     ASSERT_EQ(KzWriteFileAtomic("\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBook00.dat", "b", 1), 1);
-    EXPECT_EQ(Find("\\BACKUP\\*").back(), "KZ_Config:" + std::to_string(KZ_FILE_ATTRIBUTE_DIRECTORY) + ":0");
-    EXPECT_EQ(Find("\\BACKUP\\*").size(), 3u);   // no second folder
-    EXPECT_EQ(Find("\\BACKUP\\KZ_CONFIG\\BlueTooth\\*").size(), 4u);
+    EXPECT_EQ(Find("\\BACKUP\\*"), (Names{"./", "../", "KZ_Config/"}));   // no second folder
+    EXPECT_EQ(Find("\\BACKUP\\KZ_CONFIG\\BlueTooth\\*"), (Names{"./", "../", "PhoneBook00.dat=1", "tarn.ini=1"}));
     EXPECT_EQ(root.Read("\\Backup\\kz_config\\BLUETOOTH\\TARN.INI"), "a");
     EXPECT_EQ(KzCreateDirectory("\\BACKUP\\kz_config"), 0);       // exists already
 }
@@ -81,7 +81,7 @@ TEST_F(Files, WriteFileAtomic_InjectedFailureKeepsOldFileAndLeavesNoTemporary) {
         EXPECT_EQ(KzWriteFileAtomic("\\BACKUP\\tarn.ini", fresh.data(), fresh.size()), 0);
         EXPECT_EQ(root.Read("\\BACKUP\\tarn.ini"), "[Device]\nName=old\n") << failAfter;
     }
-    EXPECT_EQ(Find("\\BACKUP\\*").size(), 3u);   // ".", ".." and tarn.ini: no temporary
+    EXPECT_EQ(Find("\\BACKUP\\*"), (Names{"./", "../", "tarn.ini=18"}));   // no temporary
     KzInjectWriteFailure(-1);
     EXPECT_EQ(KzWriteFileAtomic("\\BACKUP\\tarn.ini", fresh.data(), fresh.size()), 1);
     EXPECT_EQ(root.Read("\\BACKUP\\tarn.ini"), fresh);   // the longer old file wholly replaced
@@ -98,10 +98,7 @@ TEST_F(Files, WriteFileAtomic_RemovesTemporariesThatAKilledWriteLeft) {
     ASSERT_EQ(utimes(Under("BACKUP/.tarn.ini.tmpAbC123").c_str(), hourAgo), 0);
     ASSERT_EQ(utimes(Under("BACKUP/.other.ini.tmpAbC123").c_str(), hourAgo), 0);
     ASSERT_EQ(KzWriteFileAtomic("\\BACKUP\\tarn.ini", "new", 3), 1);
-    EXPECT_EQ(root.Read("\\BACKUP\\tarn.ini"), "new");
-    EXPECT_FALSE(root.Exists("\\BACKUP\\.tarn.ini.tmpAbC123"));
-    EXPECT_TRUE(root.Exists("\\BACKUP\\.tarn.ini.tmpXyZ789"));
-    EXPECT_TRUE(root.Exists("\\BACKUP\\.other.ini.tmpAbC123"));
+    EXPECT_EQ(Find("\\BACKUP\\*"), (Names{"./", "../", ".other.ini.tmpAbC123=4", ".tarn.ini.tmpXyZ789=4", "tarn.ini=3"}));
 }
 
 TEST_F(Files, AppendOpenAttributesDelete_OnMappedPaths) {
@@ -140,12 +137,9 @@ TEST_F(Files, AppendOpenAttributesDelete_OnMappedPaths) {
 TEST_F(Files, FindFirstFile_ExactNameOrSortedListingOrNothing) {
     root.Write("\\BACKUP\\KZ_TARN\\tarn.dat", "12345");
     root.Write("\\BACKUP\\KZ_TARN\\a.ini", "1");
-    const std::string dir = std::to_string(KZ_FILE_ATTRIBUTE_DIRECTORY) + ":0";
-    const std::string file = ":" + std::to_string(KZ_FILE_ATTRIBUTE_NORMAL) + ":";
-    EXPECT_EQ(Find("\\backup\\kz_tarn"), (std::vector<std::string>{"KZ_TARN:" + dir}));
-    EXPECT_EQ(Find("\\BACKUP\\KZ_TARN\\*"),
-              (std::vector<std::string>{".:" + dir, "..:" + dir, "a.ini" + file + "1", "tarn.dat" + file + "5"}));
-    EXPECT_EQ(Find("\\BACKUP\\KZ_TARN\\T*.DAT"), (std::vector<std::string>{"tarn.dat" + file + "5"}));
+    EXPECT_EQ(Find("\\backup\\kz_tarn"), (Names{"KZ_TARN/"}));
+    EXPECT_EQ(Find("\\BACKUP\\KZ_TARN\\*"), (Names{"./", "../", "a.ini=1", "tarn.dat=5"}));
+    EXPECT_EQ(Find("\\BACKUP\\KZ_TARN\\T*.DAT"), (Names{"tarn.dat=5"}));
     KzFindData fd;
     EXPECT_EQ(KzFindFirstFile("\\BACKUP\\nothing", &fd), KZ_INVALID_HANDLE);
     EXPECT_EQ(KzGetLastError(), KZ_ERROR_FILE_NOT_FOUND);
