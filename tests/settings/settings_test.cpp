@@ -73,27 +73,45 @@ protected:
     kztest::SubmitRecorder sent;
 };
 
-TEST_F(SettingsTest, Load_WithoutFilesGivesFactoryDefaults_NameReadEachTime) {
-    kz::LoadPinCode();
-    kz::LoadAutoConnect();
-    kz::LoadAutoAnswer();
-    kz::LoadMicrophoneMode();
-    kz::LoadMicrophoneGain();
-    kz::SendLocalDeviceName();
-    auto notes = host.Notifications();
-    ASSERT_EQ(host.Codes(), (std::vector<uint32_t>{81, 80, 88, 82, 83}));
-    EXPECT_EQ(notes[0].param, 0u);
-    EXPECT_EQ(notes[0].len, 4u);
-    EXPECT_EQ(notes[0].Text(), "4706");
-    EXPECT_EQ(notes[1].param, 0u);   // auto-connect on
-    EXPECT_EQ(notes[1].len, 0u);
-    EXPECT_EQ(notes[2].param, 1u);   // auto-answer off
-    EXPECT_EQ(notes[4].param, 8u);
-    EXPECT_EQ(kz::g_bAutoConnect, 1);
-    EXPECT_EQ(kz::g_bAutoAnswer, 0);
-    EXPECT_EQ(kz::g_nMicMode, 0);
-    EXPECT_EQ(kz::g_nMicGain, 8);
+// The user's BTSetting.ini first, then the factory Bluetooth.ini (a stored
+// 2 falls through to it), then the built-in default.
+TEST_F(SettingsTest, Load_UserValueOrFactoryValueOrDefault_ReportedAndApplied) {
+    const struct {
+        const char *what, *user, *factory, *fixed;
+        std::vector<std::string> reports;   // code/param/len text, in load order
+        int autoConnect, autoAnswer, micMode, micGain;
+    } rows[] = {
+        {"no files", nullptr, nullptr, nullptr, {"81/0/4 4706", "80/0/0 ", "88/1/0 ", "82/0/0 ", "83/8/0 "}, 1, 0, 0, 8},
+        {"user values, 2 falls through",
+         "[AutoAnswer]\nAutoAnswer=0\n[PinCode]\nPinCode=2\n[Microphone]\nMicrophone=1\n[AutoConnect]\nAutoConnect=2\n",
+         "[PinCode]\r\nPinCode=1111\r\n", "[AutoConnect]\nAutoConnect=5\n",   // auto-connect's factory file: fixed path
+         {"81/0/4 1111", "80/5/0 ", "88/0/0 ", "82/1/0 ", "83/12/0 "}, 0, 1, 1, 12},   // 12: the external default
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        if (r.user) root.Write(kBtSetting, r.user);
+        if (r.factory) root.Write(BluetoothIni(), r.factory);
+        if (r.fixed) root.Write(kz::kFixedBluetoothIniPath, r.fixed);
+        host.Clear();
+        kz::LoadPinCode();
+        kz::LoadAutoConnect();
+        kz::LoadAutoAnswer();
+        kz::LoadMicrophoneMode();
+        kz::LoadMicrophoneGain();
+        std::vector<std::string> reports;
+        for (const auto& n : host.Notifications())
+            reports.push_back(std::to_string(n.code) + "/" + std::to_string(n.param) + "/" + std::to_string(n.len) +
+                              " " + n.Text());
+        EXPECT_EQ(reports, r.reports);
+        EXPECT_EQ(kz::g_bAutoConnect, r.autoConnect);
+        EXPECT_EQ(kz::g_bAutoAnswer, r.autoAnswer);
+        EXPECT_EQ(kz::g_nMicMode, r.micMode);
+        EXPECT_EQ(kz::g_nMicGain, r.micGain);
+    }
+}
 
+TEST_F(SettingsTest, SendLocalDeviceName_ReadsBluetoothIniEachTime) {
+    kz::SendLocalDeviceName();
     root.Write(BluetoothIni(), "[BluetoothName]\nBluetoothName=Car Kit\n");
     kz::SendLocalDeviceName();
     auto msgs = sent.Messages();
@@ -103,28 +121,6 @@ TEST_F(SettingsTest, Load_WithoutFilesGivesFactoryDefaults_NameReadEachTime) {
         EXPECT_NE(std::string(msgs[i].bytes.begin(), msgs[i].bytes.end()).find(i ? "Car Kit" : "Q7MX_TARN"),
                   std::string::npos);
     }
-}
-
-TEST_F(SettingsTest, Load_UserValuesOverrideAndTwoFallsThrough) {
-    root.Write(kBtSetting,
-               "[AutoAnswer]\nAutoAnswer=0\n[PinCode]\nPinCode=2\n[Microphone]\nMicrophone=1\n"
-               "[AutoConnect]\nAutoConnect=2\n");
-    root.Write(BluetoothIni(), "[PinCode]\r\nPinCode=1111\r\n");
-    root.Write(kz::kFixedBluetoothIniPath, "[AutoConnect]\nAutoConnect=5\n");
-    kz::LoadAutoAnswer();
-    kz::LoadPinCode();
-    kz::LoadMicrophoneMode();
-    kz::LoadAutoConnect();
-    kz::LoadMicrophoneGain();
-    auto notes = host.Notifications();
-    ASSERT_EQ(notes.size(), 5u);
-    EXPECT_EQ(notes[0].param, 0u);
-    EXPECT_EQ(kz::g_bAutoAnswer, 1);
-    EXPECT_EQ(notes[1].Text(), "1111") << "a stored PIN reading as 2 is not set";
-    EXPECT_EQ(notes[2].param, 1u);
-    EXPECT_EQ(notes[3].param, 5u) << "auto-connect's factory file is at the fixed path";
-    EXPECT_EQ(kz::g_bAutoConnect, 0);
-    EXPECT_EQ(notes[4].param, 12u) << "external microphone's default gain";
 }
 
 TEST_F(SettingsTest, SetPinCode_FirstFourStoredShortOnesPaddedWithZeroBytes) {
