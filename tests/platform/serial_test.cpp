@@ -15,6 +15,7 @@
 
 #include "kz_platform.h"
 #include "platform/termios_map.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -52,20 +53,16 @@ protected:
     }
     // Waits until the port shows n bytes waiting (pty transfer is asynchronous).
     bool WaitForBytes(uint32_t n) {
-        for (int i = 0; i < 300 && Waiting() < n; ++i)
-            if (KzWaitCommInput(port, 10) < 0) return false;
-        return Waiting() >= n;
+        return kztest::PollUntil([&] { return Waiting() >= n; }, 3000, [&] { KzWaitCommInput(port, 10); });
     }
     std::string ReadMaster(size_t n) {
         std::string got;
-        while (got.size() < n) {
+        kztest::PollUntil([&] { return got.size() >= n; }, 3000, [&] {
             pollfd pfd{master, POLLIN, 0};
-            if (poll(&pfd, 1, 3000) <= 0) break;
             char buf[256];
-            ssize_t r = read(master, buf, std::min(sizeof buf, n - got.size()));
-            if (r <= 0) break;
-            got.append(buf, static_cast<size_t>(r));
-        }
+            ssize_t r = poll(&pfd, 1, 10) > 0 ? read(master, buf, std::min(sizeof buf, n - got.size())) : 0;
+            if (r > 0) got.append(buf, static_cast<size_t>(r));
+        });
         return got;
     }
 
