@@ -12,24 +12,15 @@
 #include "events/connection.h"
 #include "events/dispatcher.h"
 #include "settings/settings.h"
+#include "frame_fixture.h"
 #include "support/connection_state.h"
-#include "support/test_support.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Resets before the members are built: the reset removes the submit tap
-// that the recorder installs.
-struct ResetFirst {
-    ResetFirst() { kztest::ResetAllState(); }
-};
-
-class ControlWindowTest : public ::testing::Test, private ResetFirst {
+class ControlWindowTest : public kztest::FrameTest {
 protected:
-    void SetUp() override {
-        recorder.Clear();
-    }
     void Copy(KzWParam wParam, uint32_t command, uint32_t value) {
         uint32_t block[2] = {command, value};
         KzCopyDataStruct cds{0, sizeof block, block};
@@ -38,13 +29,9 @@ protected:
     void Tick(int n = 1) {
         for (int i = 0; i < n; ++i) kz::HousekeepingTimerProc(nullptr, KZ_WM_TIMER, 1, 0);
     }
-    kztest::TempRoot root;
-    kztest::SubmitRecorder recorder;
 };
 
 Bytes Params(const kztest::SubmittedMessage& m) { return Bytes(m.bytes.begin() + 6, m.bytes.end()); }
-
-// ------------------------------------------------------------ commands
 
 TEST_F(ControlWindowTest, CopyData_CommandTable) {
     struct Case {
@@ -126,19 +113,9 @@ TEST_F(ControlWindowTest, DeleteLinkKeys_RemovesTheStoreWhenConfirmed) {
     EXPECT_FALSE(root.Exists("\\BACKUP\\KZ_TARN"));
 }
 
-// ------------------------------------------------------------ housekeeping
-
-TEST_F(ControlWindowTest, Housekeeping_MediaOpenOnceOnTheFourthTick) {
-    kz::g_bA2dpConnected = 1;
-    Tick(3);
-    EXPECT_TRUE(recorder.Messages().empty());
-    Tick();
-    EXPECT_EQ(recorder.Ids(), (std::vector<uint16_t>{258}));
-    Tick(6);
-    EXPECT_EQ(recorder.Messages().size(), 1u);
-}
-
-TEST_F(ControlWindowTest, Housekeeping_OpenMediaOrNoA2dpRestartsTheCount) {
+// Media is opened once, on the fourth tick with A2DP up and media closed;
+// open media or no A2DP restarts the count.
+TEST_F(ControlWindowTest, Housekeeping_MediaOpenOnTheFourthTick) {
     kz::g_bA2dpConnected = 1;
     Tick(3);
     kz::g_bMediaOpen = 1;   // opened in time: no request
@@ -153,6 +130,8 @@ TEST_F(ControlWindowTest, Housekeeping_OpenMediaOrNoA2dpRestartsTheCount) {
     EXPECT_TRUE(recorder.Messages().empty());
     Tick();
     EXPECT_EQ(recorder.Ids(), (std::vector<uint16_t>{258}));
+    Tick(6);
+    EXPECT_EQ(recorder.Messages().size(), 1u);
 }
 
 // A ringing call is answered on the fifth tick only with the module ready,
@@ -180,47 +159,32 @@ TEST_F(ControlWindowTest, Housekeeping_AutoAnswerTable) {
         Tick(4);
         EXPECT_TRUE(recorder.Messages().empty());
         Tick();
-        EXPECT_EQ(kztest::SpellRequests(recorder, {}),
-                  r.answered ? std::vector<std::string>{"answer 1"} : std::vector<std::string>{});
+        EXPECT_EQ(kztest::SpellRequests(recorder, {}), std::vector<std::string>(r.answered, "answer 1"));
         Tick(3);
         EXPECT_EQ(recorder.Messages().size(), r.answered ? 1u : 0u);
         EXPECT_EQ(kz::g_nAutoAnswerCountdown.load(), r.answered ? 0 : 5);
     }
 }
 
+// Said once when the phonebook profile has not answered in three ticks,
+// withdrawn three ticks after it has.
 TEST_F(ControlWindowTest, Housekeeping_PbapPendingNoticeAndWithdrawal) {
-    {
-        kztest::HostWindows host;   // answered within three ticks: no notice
-        kz::g_bPbapConnectDone = 0;
-        Tick(2);
-        kz::g_bPbapConnectDone = 1;
-        Tick(5);
-        EXPECT_TRUE(host.Notifications().empty());
-    }
     kztest::HostWindows host;
-    kz::g_bPbapConnectDone = 0;
-    Tick(2);
-    EXPECT_TRUE(host.Notifications().empty());
-    Tick();
-    auto notes = host.Notifications();
-    ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0].code, 97u);
-    EXPECT_EQ(notes[0].param, 1u);
-    Tick(4);   // still pending: said once
-    EXPECT_EQ(host.Notifications().size(), 1u);
-    kz::g_bPbapConnectDone = 1;
-    Tick(2);
-    EXPECT_EQ(host.Notifications().size(), 1u);
-    Tick();
-    notes = host.Notifications();
-    ASSERT_EQ(notes.size(), 2u);
-    EXPECT_EQ(notes[1].code, 97u);
-    EXPECT_EQ(notes[1].param, 0u);
-    Tick(5);
-    EXPECT_EQ(host.Notifications().size(), 2u);
+    const auto after = [&](bool done, int ticks) {
+        kz::g_bPbapConnectDone = done;
+        Tick(ticks);
+        return kztest::SpellReports(host);
+    };
+    using Reports = std::vector<std::string>;
+    after(false, 2);
+    EXPECT_EQ(after(true, 5), Reports{});   // answered within three ticks: no notice
+    EXPECT_EQ(after(false, 2), Reports{});
+    EXPECT_EQ(after(false, 1), Reports{"97/1"});
+    EXPECT_EQ(after(false, 4), Reports{"97/1"});
+    EXPECT_EQ(after(true, 2), Reports{"97/1"});
+    EXPECT_EQ(after(true, 1), (Reports{"97/1", "97/0"}));
+    EXPECT_EQ(after(true, 5), (Reports{"97/1", "97/0"}));
 }
-
-// ------------------------------------------------------------ gain restore
 
 TEST_F(ControlWindowTest, GainRestoreTimer_ReappliesTheGainOnce) {
     kztest::HostWindows host;   // a message loop on this thread
