@@ -79,6 +79,19 @@ const std::vector<uint8_t> kAnna = {0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6};
 const uint8_t kFound0[6] = {1, 2, 3, 4, 5, 6};
 const uint8_t kFound1[6] = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6};
 
+void ConnectPairRetry() {
+    KZ_BT_ConnectPairedDevice("2");
+    KZ_BT_PairRemoteDevice("0", "1234");
+    KZ_BT_PairingRetry();
+}
+// What the table's set-up chose is still chosen.
+void Unchanged() {
+    EXPECT_STREQ(kz::g_szPinCode, "4706");
+    EXPECT_EQ(kz::g_CurrConnectIndex.load(), 2);
+    EXPECT_EQ(kz::g_nPairIndex.load(), -1);
+    EXPECT_EQ(std::memcmp(kz::g_abCurrAddr, kAnna.data(), 6), 0);
+}
+
 struct Row {
     const char* what;
     uint32_t before;
@@ -124,8 +137,26 @@ const Row kRows[] = {
          EXPECT_STREQ(kz::g_szPinCode, "0000");
      }},
     {"pairing tried again: connecting", 0, [] { KZ_BT_PairingRetry(); }, {"connect hfp"}, {}, kConnecting},
-    {"pairing retry while connected", kHfp, [] { KZ_BT_PairingRetry(); }, {}, {}, kHfp},
-    {"pairing retry while connecting", kConnecting, [] { KZ_BT_PairingRetry(); }, {}, {}, kConnecting},
+    // Refusals: nothing sent, nothing reported, nothing changed.
+    {"connect, pair, retry while connected", kHfp, ConnectPairRetry, {}, {}, kHfp, Unchanged},
+    {"connect, pair, retry while connecting", kConnecting, ConnectPairRetry, {}, {}, kConnecting, Unchanged},
+    {"indexes outside the lists, not numbers, null texts", 0, [] {
+         for (const char* index : {"7", "5", "-1", "abc", "", "99999999999999999999", (const char*)nullptr}) {
+             KZ_BT_ConnectPairedDevice(index);
+             KZ_BT_DeletePairedDevice(index);
+             KZ_BT_PairRemoteDevice(index, "1234");
+         }
+         KZ_BT_PairRemoteDevice("2", "1234");   // two inquiry results
+         KZ_BT_PairRemoteDevice("0", nullptr);
+         KZ_BT_SetPinCode(nullptr);
+     }, {}, {}, 0, Unchanged},
+    {"audio to neither", 0, [] { KZ_BT_AudioTransfer(2); KZ_BT_AudioTransfer(-1); }, {}, {}, 0},
+    {"phonebook of no known type", kPbap, [] {
+         for (int type : {0, 5, -1, 0x100}) {
+             KZ_BT_GetPhonBookSize(type);
+             KZ_BT_GetPhonebookData(type, 10);
+         }
+     }, {}, {}, kPbap},
     {"disconnect: HFP and A2DP", kHfp | kA2dp, [] { KZ_BT_DisConnectPairedDevice(); },
      {"disconnect hfp", "disconnect a2dp"}, {}, kHfp | kA2dp},
     {"disconnect during a download: waits for the batch", kHfp | kA2dp | kPbStarted,
@@ -155,6 +186,7 @@ TEST_F(ExportsTest, Exports_Table) {
         kz::g_bInquiryWanted = 1;
         kz::g_bNameFetching = 1;
         std::memcpy(kz::g_abCurrAddr, kAnna.data(), 6);
+        std::strcpy(kz::g_szPinCode, "4706");
         kztest::ApplyState(row.before);
         recorder.Clear();
         host.Clear();
@@ -173,60 +205,6 @@ TEST_F(ExportsTest, ResetAtCommand_WrittenAtOnce) {
     ASSERT_EQ(recorder.Messages().size(), 1u);
     EXPECT_EQ(recorder.Messages()[0].mode, 3u);
 }
-
-TEST_F(ExportsTest, Refusals_SendNothingAndChangeNoState) {
-    kztest::HostWindows host;
-    const uint8_t a0[6] = {1, 2, 3, 4, 5, 6};
-    AddInquiryResult(a0);
-    std::strcpy(kz::g_szPinCode, "4706");
-    kz::g_CurrConnectIndex = 4;
-    const uint8_t before[6] = {9, 9, 9, 9, 9, 9};
-    std::memcpy(kz::g_abCurrAddr, before, 6);
-
-    // Connected or connecting.
-    kz::g_bHfpConnected = 1;
-    KZ_BT_ConnectPairedDevice("2");
-    KZ_BT_PairRemoteDevice("0", "1234");
-    KZ_BT_PairingRetry();
-    kz::g_bHfpConnected = 0;
-    kz::g_bConnecting = 1;
-    KZ_BT_ConnectPairedDevice("2");
-    KZ_BT_PairRemoteDevice("0", "1234");
-    KZ_BT_PairingRetry();
-    kz::g_bConnecting = 0;
-
-    // Index texts outside the lists, or not numbers at all; null texts.
-    for (const char* index : {"7", "5", "-1", "abc", "", "99999999999999999999", (const char*)nullptr}) {
-        SCOPED_TRACE(index ? index : "(null)");
-        KZ_BT_ConnectPairedDevice(index);
-        KZ_BT_DeletePairedDevice(index);
-        KZ_BT_PairRemoteDevice(index, "1234");
-    }
-    KZ_BT_PairRemoteDevice("1", "1234");     // one inquiry result only
-    KZ_BT_PairRemoteDevice("0", nullptr);
-    KZ_BT_SetPinCode(nullptr);
-
-    // Values outside what the exports define.
-    KZ_BT_AudioTransfer(2);
-    KZ_BT_AudioTransfer(-1);
-    kz::g_bPbapConnected = 1;
-    for (int type : {0, 5, -1, 0x100}) {
-        KZ_BT_GetPhonBookSize(type);
-        KZ_BT_GetPhonebookData(type, 10);
-    }
-    kz::g_bPbapConnected = 0;
-
-    EXPECT_TRUE(recorder.Messages().empty());
-    EXPECT_TRUE(host.Notifications().empty());
-    EXPECT_STREQ(kz::g_szPinCode, "4706");
-    EXPECT_EQ(kz::g_CurrConnectIndex.load(), 4);
-    EXPECT_EQ(kz::g_nPairIndex.load(), -1);
-    EXPECT_EQ(kz::g_bPairMode.load(), 0);
-    EXPECT_EQ(kz::g_bConnecting.load(), 0);
-    EXPECT_EQ(std::memcmp(kz::g_abCurrAddr, before, 6), 0);
-}
-
-// ------------------------------------------------------------ initial values
 
 TEST_F(ExportsTest, SetInitialValue_ReportsAndSendsInOrder) {
     kztest::HostWindows host;
