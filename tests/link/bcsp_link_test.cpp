@@ -57,19 +57,6 @@ TEST_F(BcspLink, PeerReset_SyncWhileGarrulousRestartsTheLink) {
     EXPECT_EQ(ubcsp_config.ack_number, 0);
 }
 
-TEST_F(BcspLink, Acknowledgement_WrapsFromSevenToZero) {
-    ubcsp_config.sequence_number = 7;
-    uint8_t header[4] = {0xC0, 0x6D, 0x00, 0x00};
-    BcspSendPacket(header, kInd54.data(), 6);
-    ASSERT_EQ(ParseFrame(wire.Frames().back()).seq(), 7);
-    ASSERT_EQ(ubcsp_config.awaiting_ack, 1);
-    EXPECT_EQ(Feed(ModuleFrame(0, 7, false, 0, {})) & BCSP_ACT_ACKED, 0);   // expects 7 still
-    EXPECT_EQ(Feed(ModuleFrame(0, 0, false, 0, {})) & BCSP_ACT_ACKED, BCSP_ACT_ACKED);
-    EXPECT_EQ(ubcsp_config.sequence_number, 0);
-    EXPECT_EQ(ubcsp_config.awaiting_ack, 0);
-    EXPECT_EQ(ubcsp_config.send_packet.load(), nullptr);
-}
-
 // A header whose length disagrees is not written; pure acknowledgements are
 // these bytes exactly.
 TEST_F(BcspLink, Sending_LengthMismatchWritesNothing_PureAcksAsKnown) {
