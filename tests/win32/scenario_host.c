@@ -1,16 +1,9 @@
-/*
- * scenario_host.c - a head unit's user interface in miniature, for
- * KZ_Tarn.dll on Windows (run under Wine against the module simulator).
- *
- * It owns the three windows the library reports to, "Bluetooth",
- * "NavigRecive" and "KZ_INFORBAR", runs a real message loop on its one
- * thread, and drives the library through the system scenarios. What the
- * simulated phone must do is printed as "phone: <command>" lines, which the
- * driver (run_scenarios.sh) hands to the simulator. The last line is
- * "N passed, N failed"; the exit code is 0 only when all passed.
- *
- *   KZ_TARN_ROOT=<folder> kz_scenario_host.exe
- */
+/* A head unit's user interface in miniature for KZ_Tarn.dll under Wine,
+ * against the module simulator: the three windows the library reports to, a
+ * real message loop on its one thread, the system scenarios. What the phone
+ * must do goes out as "phone: <command>" lines (run_scenarios.sh hands them
+ * to the simulator); the last line is "N passed, N failed", and the exit
+ * code 0 only when all passed.   KZ_TARN_ROOT=<folder> kz_scenario_host.exe */
 #include <windows.h>
 
 #include <stdio.h>
@@ -26,8 +19,8 @@
 
 enum Channel { NOTIFY = 1, NAVIG = 2, BAR = 3 };
 
-/* One thing the library told the user interface. For BAR, code is the
- * record kind (wParam) and param the call kind or the play state. */
+/* One thing the library told the UI; for BAR, code is the record kind and
+ * param the call kind or the play state. */
 typedef struct Event {
     int channel;
     uint32_t code, param, len;
