@@ -1,11 +1,10 @@
 // The simulated line's faults, which the noisy-line tests rely on: as many
 // as asked for, and the same ones for the same seed however the stream is
-// cut; and the module's framer, whatever the line's reads split.
+// cut.
 #include "line_model.h"
 
 #include <gtest/gtest.h>
 
-#include "frame_collector.h"
 
 namespace kzsim {
 namespace {
@@ -40,18 +39,6 @@ TEST(LineModel_Faults, RatesAreRoughlyAsConfigured) {
     EXPECT_NEAR(c.dropped / 1e5, 0.02, 0.003);
     EXPECT_NEAR(c.duplicated / 1e5, 0.01 * 0.98, 0.002);
     EXPECT_EQ(out.size(), in.size() - c.dropped + c.duplicated);
-}
-
-TEST(FrameCollector_Feed, SplitsFramesAtAnyOffset) {
-    const std::vector<uint8_t> stream{0x11, 0xC0, 1, 2, 0xC0, 0xC0, 3, 0xC0, 0x22, 0xC0, 0xC0, 4, 0xC0};
-    const std::vector<std::vector<uint8_t>> expected{{0xC0, 1, 2, 0xC0}, {0xC0, 3, 0xC0}, {0xC0, 4, 0xC0}};
-    for (size_t split = 0; split <= stream.size(); ++split) {
-        FrameCollector c;
-        std::vector<std::vector<uint8_t>> frames;
-        c.Feed(stream.data(), split, frames);
-        c.Feed(stream.data() + split, stream.size() - split, frames);
-        EXPECT_EQ(frames, expected) << "split at " << split;
-    }
 }
 
 }  // namespace
