@@ -43,7 +43,6 @@ public:
             else PollFor(POLLOUT);
         }
     }
-    void Send(const std::vector<uint8_t>& payload) { link_.Queue({bcsp::kChannelModule, true, payload}, NowMs()); }
 
     // Reads, answers and records until pred() holds or ms pass.
     template <typename Pred>
