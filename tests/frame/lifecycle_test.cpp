@@ -15,6 +15,7 @@
 #include "events/inquiry.h"
 #include "frame/lifecycle.h"
 #include "link/bcsp_link.h"
+#include "support/connection_state.h"
 #include "support/library_on_sim.h"
 
 namespace {
@@ -99,6 +100,14 @@ TEST(Lifecycle, CloseAfterInit_ThenMinusOne_InitAgainWorks_CloseDiscardsTheQueue
     EXPECT_NE(lib.Close(), -1);
     EXPECT_LT(KzGetTickCount() - start, 100u);
     EXPECT_EQ(kz::CmdListSize(), 0u);
+}
+
+// The reset every test begins with puts the connection state back as it is
+// at load, whatever a test left.
+TEST(Lifecycle, ResetLibraryState_ConnectionStateAsAtLoad) {
+    ApplyState(~0u);
+    ResetAllState();
+    EXPECT_EQ(DescribeState(ObserveState()), DescribeState(kPbapDone));
 }
 
 }  // namespace
