@@ -11,25 +11,16 @@
 #include "events/calls.h"
 #include "events/connection.h"
 #include "events/dispatcher.h"
+#include "frame_fixture.h"
 #include "settings/settings.h"
 #include "support/connection_state.h"
-#include "support/test_support.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Resets before the members are built: the reset removes the submit tap
-// that the recorder installs.
-struct ResetFirst {
-    ResetFirst() { kztest::ResetAllState(); }
-};
-
-class ControlWindowTest : public ::testing::Test, private ResetFirst {
+class ControlWindowTest : public kztest::FrameTest {
 protected:
-    void SetUp() override {
-        recorder.Clear();
-    }
     void Copy(KzWParam wParam, uint32_t command, uint32_t value) {
         uint32_t block[2] = {command, value};
         KzCopyDataStruct cds{0, sizeof block, block};
@@ -38,13 +29,7 @@ protected:
     void Tick(int n = 1) {
         for (int i = 0; i < n; ++i) kz::HousekeepingTimerProc(nullptr, KZ_WM_TIMER, 1, 0);
     }
-    kztest::TempRoot root;
-    kztest::SubmitRecorder recorder;
 };
-
-Bytes Params(const kztest::SubmittedMessage& m) { return Bytes(m.bytes.begin() + 6, m.bytes.end()); }
-
-// ------------------------------------------------------------ commands
 
 TEST_F(ControlWindowTest, CopyData_CommandTable) {
     struct Case {
@@ -54,30 +39,21 @@ TEST_F(ControlWindowTest, CopyData_CommandTable) {
     };
     const std::vector<Case> cases = {
         {1, 0x10123, 4, {0x80, 0x23}},
-        {2, 0, 3, {0x00, 0x00}},
-        {2, 1, 3, {0x00, 0x0F}},
-        {2, 2, 3, {0x00, 0xFF}},
-        {2, 3, 3, {0x0F, 0xFF}},
-        {2, 9, 3, {0xFF, 0xFF}},
-        {2, 0x20003, 3, {0x0F, 0xFF}},   // only the low 16 bits count
+        {2, 0, 3, {0x00, 0x00}}, {2, 1, 3, {0x00, 0x0F}}, {2, 2, 3, {0x00, 0xFF}}, {2, 3, 3, {0x0F, 0xFF}},
+        {2, 9, 3, {0xFF, 0xFF}}, {2, 0x20003, 3, {0x0F, 0xFF}},   // only the low 16 bits count
         {3, 15, 23, {0x00, 0x0F}},
-        {4, 0x1FF, 5, {0x00, 0x00, 0xFF, 0x00}},
-        {5, 7, 5, {0x01, 0x00, 0x07, 0x00}},
-        {6, 9, 5, {0x02, 0x00, 0x09, 0x00}},
-        {7, 1, 33, {0x00, 0x00}},
-        {8, 0x102, 6, {0x02, 0x00}},
-        {9, 3, 26, {0x03, 0x00}},
-        {10, 0, 20, {}},
+        {4, 0x1FF, 5, {0x00, 0x00, 0xFF, 0x00}}, {5, 7, 5, {0x01, 0x00, 0x07, 0x00}}, {6, 9, 5, {0x02, 0x00, 0x09, 0x00}},
+        {7, 1, 33, {0x00, 0x00}}, {8, 0x102, 6, {0x02, 0x00}}, {9, 3, 26, {0x03, 0x00}}, {10, 0, 20, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "command " << c.command << " value " << c.value);
         recorder.Clear();
         Copy(KZ_COPYDATA_COMMAND, c.command, c.value);
-        auto msgs = recorder.Messages();
+        const auto msgs = recorder.Messages();
         ASSERT_EQ(msgs.size(), 1u);
         EXPECT_EQ(msgs[0].id(), c.id);
         EXPECT_EQ(msgs[0].mode, 0u);
-        EXPECT_EQ(Params(msgs[0]), c.params);
+        EXPECT_EQ(Bytes(msgs[0].bytes.begin() + 6, msgs[0].bytes.end()), c.params);
     }
     EXPECT_EQ(kz::g_nMicGain.load(), 0x0123);   // command 1 remembers V
     EXPECT_EQ(kz::g_nMicMode.load(), 1);         // command 7 stores the mode
@@ -90,55 +66,41 @@ TEST_F(ControlWindowTest, CopyData_CommandTable) {
     EXPECT_EQ(recorder.Ids(), (std::vector<uint16_t>{33}));
 }
 
-TEST_F(ControlWindowTest, CallKeyAndAudioSource_AnswerHangUpAndChooseTheMusic) {
-    kz::ControlWndProc(nullptr, KZ_MSG_CALL_KEY, 1, 0);
-    kz::ControlWndProc(nullptr, KZ_MSG_CALL_KEY, 2, 0);
-    EXPECT_EQ(kztest::SpellRequests(recorder, {}), (std::vector<std::string>{"answer 1", "answer 0"}));
-    kz::ControlWndProc(nullptr, KZ_MSG_AUDIO_SOURCE, 1, 1);
-    EXPECT_EQ(kz::g_bCurrSrcA2DP.load(), 1);
-    kz::ControlWndProc(nullptr, KZ_MSG_AUDIO_SOURCE, 1, 0);
-    EXPECT_EQ(kz::g_bCurrSrcA2DP.load(), 0);
-}
-
-TEST_F(ControlWindowTest, IgnoredCombinations_SendNothing) {
+// Call keys, the music source and the link-key store act on their defined
+// values only.
+TEST_F(ControlWindowTest, WindowMessages_OnlyDefinedValuesAct) {
+    const auto send = [](uint32_t msg, KzWParam w, KzLParam l) { return kz::ControlWndProc(nullptr, msg, w, l); };
     root.Write("\\BACKUP\\KZ_TARN\\tarn.dat", "keys");
     Copy(0, 2, 3);                       // WM_COPYDATA with wParam other than 4
     Copy(KZ_COPYDATA_COMMAND, 0, 1);     // unknown commands
     Copy(KZ_COPYDATA_COMMAND, 11, 1);
-    kz::ControlWndProc(nullptr, KZ_WM_COPYDATA, KZ_COPYDATA_COMMAND, 0);   // no block
+    send(KZ_WM_COPYDATA, KZ_COPYDATA_COMMAND, 0);   // no block
     uint32_t shortBlock[1] = {2};
     KzCopyDataStruct cds{0, sizeof shortBlock, shortBlock};
-    kz::ControlWndProc(nullptr, KZ_WM_COPYDATA, KZ_COPYDATA_COMMAND, reinterpret_cast<KzLParam>(&cds));
-    kz::ControlWndProc(nullptr, KZ_MSG_CALL_KEY, 3, 0);
-    kz::ControlWndProc(nullptr, KZ_MSG_CALL_KEY, 0, 0);
-    kz::ControlWndProc(nullptr, KZ_MSG_DELETE_LINK_KEYS, 0, 0);
-    kz::ControlWndProc(nullptr, KZ_MSG_ACCEPTED_NO_ACTION, 1, 1);
-    kz::ControlWndProc(nullptr, KZ_MSG_AUDIO_SOURCE, 3, 1);
+    send(KZ_WM_COPYDATA, KZ_COPYDATA_COMMAND, reinterpret_cast<KzLParam>(&cds));
+    send(KZ_MSG_CALL_KEY, 3, 0);
+    send(KZ_MSG_CALL_KEY, 0, 0);
+    send(KZ_MSG_DELETE_LINK_KEYS, 0, 0);
+    send(KZ_MSG_ACCEPTED_NO_ACTION, 1, 1);
+    send(KZ_MSG_AUDIO_SOURCE, 3, 1);
     EXPECT_TRUE(recorder.Messages().empty());
     EXPECT_TRUE(root.Exists("\\BACKUP\\KZ_TARN\\tarn.dat"));
     EXPECT_EQ(kz::g_bCurrSrcA2DP.load(), 0);
-}
 
-TEST_F(ControlWindowTest, DeleteLinkKeys_RemovesTheStoreWhenConfirmed) {
-    root.Write("\\BACKUP\\KZ_TARN\\tarn.dat", "keys");
-    EXPECT_EQ(kz::ControlWndProc(nullptr, KZ_MSG_DELETE_LINK_KEYS, 0, 1), 0);
-    EXPECT_FALSE(root.Exists("\\BACKUP\\KZ_TARN\\tarn.dat"));
+    send(KZ_MSG_CALL_KEY, 1, 0);
+    send(KZ_MSG_CALL_KEY, 2, 0);
+    EXPECT_EQ(kztest::SpellRequests(recorder, {}), (std::vector<std::string>{"answer 1", "answer 0"}));
+    send(KZ_MSG_AUDIO_SOURCE, 1, 1);
+    EXPECT_EQ(kz::g_bCurrSrcA2DP.load(), 1);
+    send(KZ_MSG_AUDIO_SOURCE, 1, 0);
+    EXPECT_EQ(kz::g_bCurrSrcA2DP.load(), 0);
+    EXPECT_EQ(send(KZ_MSG_DELETE_LINK_KEYS, 0, 1), 0);
     EXPECT_FALSE(root.Exists("\\BACKUP\\KZ_TARN"));
 }
 
-// ------------------------------------------------------------ housekeeping
-
-TEST_F(ControlWindowTest, Housekeeping_MediaOpenOnceOnTheFourthTick) {
-    kz::g_bA2dpConnected = 1;
-    Tick(3);
-    EXPECT_TRUE(recorder.Messages().empty());
-    Tick();
-    EXPECT_EQ(recorder.Ids(), (std::vector<uint16_t>{258}));
-    Tick(6);
-    EXPECT_EQ(recorder.Messages().size(), 1u);
-}
-
-TEST_F(ControlWindowTest, Housekeeping_OpenMediaOrNoA2dpRestartsTheCount) {
+// Media is opened once, on the fourth tick with A2DP up and media closed;
+// open media or no A2DP restarts the count.
+TEST_F(ControlWindowTest, Housekeeping_MediaOpenOnTheFourthTick) {
     kz::g_bA2dpConnected = 1;
     Tick(3);
     kz::g_bMediaOpen = 1;   // opened in time: no request
@@ -153,6 +115,8 @@ TEST_F(ControlWindowTest, Housekeeping_OpenMediaOrNoA2dpRestartsTheCount) {
     EXPECT_TRUE(recorder.Messages().empty());
     Tick();
     EXPECT_EQ(recorder.Ids(), (std::vector<uint16_t>{258}));
+    Tick(6);
+    EXPECT_EQ(recorder.Messages().size(), 1u);
 }
 
 // A ringing call is answered on the fifth tick only with the module ready,
@@ -180,47 +144,32 @@ TEST_F(ControlWindowTest, Housekeeping_AutoAnswerTable) {
         Tick(4);
         EXPECT_TRUE(recorder.Messages().empty());
         Tick();
-        EXPECT_EQ(kztest::SpellRequests(recorder, {}),
-                  r.answered ? std::vector<std::string>{"answer 1"} : std::vector<std::string>{});
+        EXPECT_EQ(kztest::SpellRequests(recorder, {}), std::vector<std::string>(r.answered, "answer 1"));
         Tick(3);
         EXPECT_EQ(recorder.Messages().size(), r.answered ? 1u : 0u);
         EXPECT_EQ(kz::g_nAutoAnswerCountdown.load(), r.answered ? 0 : 5);
     }
 }
 
+// Said once when the phonebook profile has not answered in three ticks,
+// withdrawn three ticks after it has.
 TEST_F(ControlWindowTest, Housekeeping_PbapPendingNoticeAndWithdrawal) {
-    {
-        kztest::HostWindows host;   // answered within three ticks: no notice
-        kz::g_bPbapConnectDone = 0;
-        Tick(2);
-        kz::g_bPbapConnectDone = 1;
-        Tick(5);
-        EXPECT_TRUE(host.Notifications().empty());
-    }
     kztest::HostWindows host;
-    kz::g_bPbapConnectDone = 0;
-    Tick(2);
-    EXPECT_TRUE(host.Notifications().empty());
-    Tick();
-    auto notes = host.Notifications();
-    ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0].code, 97u);
-    EXPECT_EQ(notes[0].param, 1u);
-    Tick(4);   // still pending: said once
-    EXPECT_EQ(host.Notifications().size(), 1u);
-    kz::g_bPbapConnectDone = 1;
-    Tick(2);
-    EXPECT_EQ(host.Notifications().size(), 1u);
-    Tick();
-    notes = host.Notifications();
-    ASSERT_EQ(notes.size(), 2u);
-    EXPECT_EQ(notes[1].code, 97u);
-    EXPECT_EQ(notes[1].param, 0u);
-    Tick(5);
-    EXPECT_EQ(host.Notifications().size(), 2u);
+    const auto after = [&](bool done, int ticks) {
+        kz::g_bPbapConnectDone = done;
+        Tick(ticks);
+        return kztest::SpellReports(host);
+    };
+    using Reports = std::vector<std::string>;
+    after(false, 2);
+    EXPECT_EQ(after(true, 5), Reports{});   // answered within three ticks: no notice
+    EXPECT_EQ(after(false, 2), Reports{});
+    EXPECT_EQ(after(false, 1), Reports{"97/1"});
+    EXPECT_EQ(after(false, 4), Reports{"97/1"});
+    EXPECT_EQ(after(true, 2), Reports{"97/1"});
+    EXPECT_EQ(after(true, 1), (Reports{"97/1", "97/0"}));
+    EXPECT_EQ(after(true, 5), (Reports{"97/1", "97/0"}));
 }
-
-// ------------------------------------------------------------ gain restore
 
 TEST_F(ControlWindowTest, GainRestoreTimer_ReappliesTheGainOnce) {
     kztest::HostWindows host;   // a message loop on this thread

@@ -15,6 +15,7 @@
 #include "events/inquiry.h"
 #include "frame/lifecycle.h"
 #include "link/bcsp_link.h"
+#include "support/connection_state.h"
 #include "support/library_on_sim.h"
 
 namespace {
@@ -49,7 +50,13 @@ TEST(Lifecycle, NoPort_InitStartsEverythingIdles_CloseSaysNotOpen_ALaterInitWork
     const double before = cpuMs();
     KzSleep(500);   // a window of time to measure over, not a wait for anything
     EXPECT_LT(cpuMs() - before, 25.0);
+    // Requests the event thread builds while close waits for it (a call
+    // indicator asks for the current calls) do not survive into the next session.
+    kz::g_bInCall = 1;
+    const uint8_t callEnded[] = {0x04, 0x00, 0x55, 0x02, 113, 0x00, 1, 0};
+    for (int i = 0; i < 2000; ++i) kz::DispatchModuleMessage(113, callEnded, sizeof callEnded);
     EXPECT_EQ(KZ_BT_CloseDevice(), -1);
+    EXPECT_EQ(kz::CmdListSize(), 0u);
     EXPECT_TRUE(kz::g_vecInquiry.empty()) << "close frees the session's inquiry results";
     EXPECT_EQ(kz::g_hRecvThread.load(), nullptr);
     EXPECT_EQ(kz::g_bRunning, 0);
@@ -65,24 +72,9 @@ TEST(Lifecycle, NoPort_InitStartsEverythingIdles_CloseSaysNotOpen_ALaterInitWork
     ResetAllState();
 }
 
-// Requests that the event thread builds while close waits for it (here: a
-// call indicator asks for the current calls) must not survive into the next
-// session.
-TEST(Lifecycle, Close_RequestsBuiltWhileClosingDoNotSurvive) {
-    ResetAllState();
-    TempRoot root;
-    HostWindows host;
-    setenv("KZ_TARN_COM3", (root.path() + "/no-such-device").c_str(), 1);
-    ASSERT_EQ(KZ_BT_DeviceInit(), 0);
-    kz::g_bInCall = 1;
-    const uint8_t callEnded[] = {0x04, 0x00, 0x55, 0x02, 113, 0x00, 1, 0};
-    for (int i = 0; i < 2000; ++i) kz::DispatchModuleMessage(113, callEnded, sizeof callEnded);
-    KZ_BT_CloseDevice();
-    EXPECT_EQ(kz::CmdListSize(), 0u);
-    unsetenv("KZ_TARN_COM3");
-}
-
-TEST(Lifecycle, CloseAfterInit_NonzeroThenMinusOne_AndInitAgainWorks) {
+// The window is kept and a second start-up reuses it, the link and the queue
+// carrying on; close discards what was queued, without waiting for a resend.
+TEST(Lifecycle, CloseAfterInit_ThenMinusOne_InitAgainWorks_CloseDiscardsTheQueueAtOnce) {
     LibraryOnSimulator lib;
     ASSERT_TRUE(lib.Start());
     KzHwnd window = kz::g_hBTWnd.load();
@@ -92,48 +84,30 @@ TEST(Lifecycle, CloseAfterInit_NonzeroThenMinusOne_AndInitAgainWorks) {
     EXPECT_NE(lib.Close(), -1);
     EXPECT_EQ(KZ_BT_CloseDevice(), -1);
 
-    // The window is kept; a second start-up reuses it and the link carries on.
-    lib.sim().SetAutoConfirm(true);
-    KZ_BT_DeviceInit();
+    lib.Reopen();
     EXPECT_EQ(kz::g_hBTWnd.load(), window);
-    lib.sim().ClearReceived();
-    SubmitTestRequest(3);
-    SubmitTestRequest(5);
-    EXPECT_TRUE(lib.sim().WaitForMessage(kz::msgid::kSetLevel, 3000));
-    EXPECT_NE(lib.Close(), -1);
-}
-
-TEST(Lifecycle, Close_DiscardsQueuedRequests) {
-    LibraryOnSimulator lib;
-    ASSERT_TRUE(lib.Start());
     lib.sim().SetAutoConfirm(false);
     lib.sim().ClearReceived();
-    SubmitTestRequest(3);
-    SubmitTestRequest(5);
-    SubmitTestRequest(6);
-    ASSERT_TRUE(lib.sim().WaitForMessage(kz::msgid::kSetNibbleMask, 2000));
+    for (uint16_t id : {3, 5, 6}) SubmitTestRequest(id);
+    ASSERT_TRUE(lib.sim().WaitForMessage(kz::msgid::kSetNibbleMask, 3000));
     EXPECT_EQ(kz::CmdListSize(), 2u);
-    lib.Close();
-    EXPECT_EQ(kz::CmdListSize(), 0u);
-    kz::SendNextCmd();   // nothing left to release
-    EXPECT_FALSE(lib.sim().WaitForMessage(kz::msgid::kSetLevel, 300));
-}
-
-TEST(Lifecycle, Close_ReturnsAtOnceDuringTheRetransmissionWait) {
-    LibraryOnSimulator lib;
-    ASSERT_TRUE(lib.Start());
+    // 5 goes at the confirmation of 3, unacknowledged: close returns at once
+    // from the retransmission wait, discarding 6.
     lib.sim().SetAcknowledge(false);
-    lib.sim().ClearReceived();
-    lib.sim().ClearWire();
-    SubmitTestRequest(3);
-    // Unacknowledged: the send thread is in its 250 ms wait.
-    ASSERT_EQ(kz::ubcsp_config.awaiting_ack, 1);
-    ASSERT_TRUE(PollUntil([&] { return !lib.HostFrames().empty(); }, 2000));
+    lib.sim().SendConfirm(kz::msgid::kSetNibbleMask, 0);
+    ASSERT_TRUE(PollUntil([] { return kz::CmdListSize() == 1 && kz::ubcsp_config.awaiting_ack == 1; }, 3000));
     const uint32_t start = KzGetTickCount();
     EXPECT_NE(lib.Close(), -1);
     EXPECT_LT(KzGetTickCount() - start, 100u);
+    EXPECT_EQ(kz::CmdListSize(), 0u);
 }
 
-// A hung-up line costing no CPU is the serial-fault test's.
+// The reset every test begins with puts the connection state back as it is
+// at load, whatever a test left.
+TEST(Lifecycle, ResetLibraryState_ConnectionStateAsAtLoad) {
+    ApplyState(~0u);
+    ResetAllState();
+    EXPECT_EQ(DescribeState(ObserveState()), DescribeState(kPbapDone));
+}
 
 }  // namespace

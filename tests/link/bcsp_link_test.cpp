@@ -1,32 +1,22 @@
 // The link engine on the receive thread's side: establishment, acknowledgement
-// and sequencing, peer reset, and what a rejected frame produces.
+// and sequencing, peer reset, what a rejected frame produces; and the
+// receive thread's poll switch.
 #include <gtest/gtest.h>
 
-#include "channel/command_queue.h"
-#include "events/dispatcher.h"
+#include <cstdlib>
+
 #include "link/bcsp_link.h"
 #include "link/bcsp_packet.h"
-#include "support/link_support.h"
-#include "support/test_support.h"
+#include "support/link_fixture.h"
 
 namespace {
 
 using namespace kz;
 using namespace kztest;
-using bcsp::kConf;
-using bcsp::kConfResp;
-using bcsp::kSync;
-using bcsp::kSyncResp;
+using bcsp::kConf, bcsp::kConfResp, bcsp::kSync, bcsp::kSyncResp;
 
 // IND 54 is answered with a RES only: a delivered packet shows as one RES.
 const Bytes kInd54 = {0x03, 0x00, 0x55, 0x02, 0x36, 0x00};
-
-class BcspLink : public ::testing::Test {
-protected:
-    void SetUp() override { ResetAllState(); }
-    void TearDown() override { ResetAllState(); }
-    UartCapture wire;
-};
 
 std::vector<int> LinkMsgs(const std::vector<ParsedFrame>& frames) {
     std::vector<int> out;
@@ -34,43 +24,32 @@ std::vector<int> LinkMsgs(const std::vector<ParsedFrame>& frames) {
     return out;
 }
 
-// ------------------------------------------------------------ establishment
+using BcspLink = LinkUpTest;
 
+// Up once, and a conf while up is answered without changing anything.
 TEST_F(BcspLink, Establishment_AnswersTheModuleAndComesUpOnce) {
-    const int module[] = {kSync, kSyncResp, kSync, kConf, kConfResp};
+    ResetAllState();
     std::vector<uint8_t> flags;
-    for (int m : module) flags.push_back(Feed(LinkMsgFrame(m)));
-
-    EXPECT_EQ(LinkMsgs(wire.Parsed()), (std::vector<int>{kSync, kConf, kSyncResp, kConf, kConfResp}));
-    EXPECT_EQ(ubcsp_config.link_establishment_state, kGarrulous);
+    for (int m : {kSync, kSyncResp, kSync, kConf, kConfResp}) flags.push_back(Feed(LinkMsgFrame(m)));
     EXPECT_EQ(flags, (std::vector<uint8_t>{0, 0, 0, 0, BCSP_ACT_ACKED}));
     for (const auto& f : wire.Parsed()) EXPECT_EQ(f.header[0], 0x40);   // unreliable, numbers 0
-}
-
-TEST_F(BcspLink, Garrulous_ConfGetsConfRespAndNothingChanges) {
-    EstablishLink();
     ubcsp_config.ack_number = 4;
-    wire.Clear();
     EXPECT_EQ(Feed(LinkMsgFrame(kConf)), 0);
-    EXPECT_EQ(LinkMsgs(wire.Parsed()), (std::vector<int>{kConfResp}));
+    EXPECT_EQ(LinkMsgs(wire.Parsed()), (std::vector<int>{kSync, kConf, kSyncResp, kConf, kConfResp, kConfResp}));
     EXPECT_EQ(ubcsp_config.link_establishment_state, kGarrulous);
     EXPECT_EQ(ubcsp_config.ack_number, 4);
 }
 
 TEST_F(BcspLink, PeerReset_SyncWhileGarrulousRestartsTheLink) {
-    EstablishLink();
     ubcsp_config.sequence_number = 3;
     ubcsp_config.ack_number = 5;
     ubcsp_config.awaiting_ack = 1;
-    wire.Clear();
-
     EXPECT_EQ(Feed(LinkMsgFrame(kSync)), BCSP_ACT_PEER_RESET);
     EXPECT_EQ(ubcsp_config.sequence_number, 0);
     EXPECT_EQ(ubcsp_config.ack_number, 0);
     EXPECT_EQ(ubcsp_config.awaiting_ack, 0);
     EXPECT_EQ(ubcsp_config.link_establishment_state, kShy);
     EXPECT_EQ(LinkMsgs(wire.Parsed()), (std::vector<int>{kSync}));
-
     // Until the handshake is done again, data packets get no answer at all.
     wire.Clear();
     EXPECT_EQ(Feed(ModuleFrame(0, 0, true, bcsp::kChannelModule, kInd54)), 0);
@@ -78,31 +57,13 @@ TEST_F(BcspLink, PeerReset_SyncWhileGarrulousRestartsTheLink) {
     EXPECT_EQ(ubcsp_config.ack_number, 0);
 }
 
-// ------------------------------------------------------ acknowledgement
-
-TEST_F(BcspLink, Acknowledgement_WrapsFromSevenToZero) {
-    EstablishLink();
-    ubcsp_config.sequence_number = 7;
-    uint8_t header[4] = {0xC0, 0x6D, 0x00, 0x00};
-    BcspSendPacket(header, kInd54.data(), 6);
-    ASSERT_EQ(ParseFrame(wire.Frames().back()).seq(), 7);
-    ASSERT_EQ(ubcsp_config.awaiting_ack, 1);
-
-    EXPECT_EQ(Feed(ModuleFrame(0, 7, false, 0, {})) & BCSP_ACT_ACKED, 0);   // expects 7 still
-    EXPECT_EQ(Feed(ModuleFrame(0, 0, false, 0, {})) & BCSP_ACT_ACKED, BCSP_ACT_ACKED);
-    EXPECT_EQ(ubcsp_config.sequence_number, 0);
-    EXPECT_EQ(ubcsp_config.awaiting_ack, 0);
-    EXPECT_EQ(ubcsp_config.send_packet.load(), nullptr);
-}
-
-TEST_F(BcspLink, SendLengthMismatch_WritesNothing) {
+// A header whose length disagrees is not written; pure acknowledgements are
+// these bytes exactly.
+TEST_F(BcspLink, Sending_LengthMismatchWritesNothing_PureAcksAsKnown) {
     uint8_t header[4] = {0xC0, 0xED, 0x00, 0x00};   // says 14 bytes
     BcspSendPacket(header, kInd54.data(), 6);
-    EXPECT_TRUE(wire.Frames().empty());
     EXPECT_EQ(ubcsp_config.awaiting_ack, 0);
-}
-
-TEST_F(BcspLink, PureAck_MatchesTheKnownFrames) {
+    ubcsp_config.ack_number = 0;
     BcspSendPureAck();
     ubcsp_config.ack_number = 5;
     BcspSendPureAck();
@@ -110,18 +71,14 @@ TEST_F(BcspLink, PureAck_MatchesTheKnownFrames) {
                                                  {0xC0, 0x68, 0x00, 0x00, 0x97, 0xD4, 0xF9, 0xC0}}));
 }
 
-// ------------------------------------------------------------ delivery
-
 // What one frame from the module brings, with the library expecting number 3:
 // the flags, the pure acknowledgement written (its number, or none) and
 // whether the message reached the event side.
 TEST_F(BcspLink, ReceivedFrame_AcknowledgedAndDeliveredOnlyWhenReliableInSequenceAndWhole) {
     const Bytes good = ModuleFrame(3, 0, true, bcsp::kChannelModule, kInd54);
-    Bytes checksum = good;
+    Bytes checksum = good, crc = good, truncated = good;
     checksum[2] ^= 0x01;
-    Bytes crc = good;
     crc[7] ^= 0x01;
-    Bytes truncated = good;
     truncated.erase(truncated.begin() + 6);
     const struct {
         const char* what;
@@ -150,15 +107,27 @@ TEST_F(BcspLink, ReceivedFrame_AcknowledgedAndDeliveredOnlyWhenReliableInSequenc
         const auto frames = wire.Parsed();
         ASSERT_EQ(frames.size(), c.ack < 0 ? 0u : 1u);
         if (c.ack >= 0) {
-            EXPECT_TRUE(frames[0].pureAck());
-            EXPECT_EQ(frames[0].ack(), c.ack);
+            EXPECT_TRUE(frames[0].pureAck() && frames[0].ack() == c.ack);
         }
         EXPECT_EQ(ubcsp_config.ack_number, c.delivered ? 4 : 3);
-        ASSERT_EQ(sent.Messages().size(), c.delivered ? 1u : 0u);
+        EXPECT_EQ(sent.Messages().size(), c.delivered ? 1u : 0u);
         if (c.delivered) {
-            EXPECT_EQ(sent.Messages()[0].bytes, kInd54);   // the RES 03 00 55 02 36 00
+            EXPECT_EQ(sent.Messages().at(0).bytes, kInd54);   // the RES 03 00 55 02 36 00
         }
     }
+}
+
+// Only a sane interval turns the fixed-period poll on; anything else keeps
+// the wait for input.
+TEST(RecvPollInterval, OnlySaneValuesSwitchPollingOn) {
+    const std::pair<const char*, uint32_t> cases[] = {
+        {nullptr, 0}, {"15", 15}, {"1", 1}, {"1000", 1000}, {"0", 0}, {"-15", 0}, {"1001", 0}, {"abc", 0}, {"", 0},
+    };
+    for (const auto& [value, expected] : cases) {
+        value ? setenv(kRecvPollEnv, value, 1) : unsetenv(kRecvPollEnv);
+        EXPECT_EQ(RecvPollIntervalMs(), expected) << (value ? value : "(unset)");
+    }
+    unsetenv(kRecvPollEnv);
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The receive framer: fed byte by byte, and over a real pseudo-terminal
-// opened as COM3.
+// The receive framer: fed byte by byte, and over a pseudo-terminal as COM3.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -8,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <vector>
 
 #include "link/bcsp_link.h"
 #include "link/framer.h"
@@ -21,56 +19,34 @@ namespace {
 using namespace kz;
 using namespace kztest;
 
-// ---------------------------------------------------------------- fed bytes
-
-struct Fed {
-    std::vector<Bytes> frames;
-    size_t strays = 0;
-};
-
-Fed FeedBytes(Framer& f, const Bytes& in) {
-    Fed out;
+// The frames completed, in order; a stray byte shows as an empty one.
+std::vector<Bytes> FeedBytes(Framer& f, const Bytes& in) {
+    std::vector<Bytes> out;
     for (uint8_t b : in) {
-        switch (f.Feed(b)) {
-            case Framer::Step::kFrame:
-                out.frames.emplace_back(f.frame(), f.frame() + f.frameLength());
-                f.Take();
-                break;
-            case Framer::Step::kStray: ++out.strays; break;
-            case Framer::Step::kNeedMore: break;
-        }
+        const Framer::Step step = f.Feed(b);
+        if (step == Framer::Step::kStray) out.emplace_back();
+        if (step != Framer::Step::kFrame) continue;
+        out.emplace_back(f.frame(), f.frame() + f.frameLength());
+        f.Take();
     }
     return out;
 }
 
 TEST(FramerFed, FramesAndStrayBytes_AsTheLineDeliversThem) {
-    Bytes exact(1024, 0x41);
-    exact.front() = exact.back() = 0xC0;
-    Bytes over(1025, 0x41);
-    over.front() = over.back() = 0xC0;
-    Bytes overThenFrame = over;
-    overThenFrame.insert(overThenFrame.end(), {0x07, 0xC0});
-    struct Case {
-        const char* name;
-        Bytes in;
-        std::vector<Bytes> frames;
-        size_t strays;
+    Bytes exact(1024, 0x41), over(1025, 0x41);
+    exact.front() = exact.back() = over.front() = over.back() = 0xC0;
+    over.insert(over.end(), {0x07, 0xC0});
+    const std::pair<Bytes, std::vector<Bytes>> cases[] = {
+        {{0xC0, 0x01, 0x02, 0xC0, 0xC0, 0x03, 0xC0}, {{0xC0, 0x01, 0x02, 0xC0}, {0xC0, 0x03, 0xC0}}},
+        {{0x12, 0x34, 0xC0, 0x01, 0xC0}, {{}, {}, {0xC0, 0x01, 0xC0}}},   // stray bytes before a frame
+        {{0xC0, 0xC0}, {{0xC0, 0xC0}}},
+        {{0xC0, 0x01, 0x02}, {}},   // unclosed
+        {exact, {exact}},           // 1024 bytes with both delimiters
+        {over, {{0xC0, 0x07, 0xC0}}},   // the dropped frame's last 0xC0 opens the next one
     };
-    const Case cases[] = {
-        {"two frames back to back", {0xC0, 0x01, 0x02, 0xC0, 0xC0, 0x03, 0xC0},
-         {{0xC0, 0x01, 0x02, 0xC0}, {0xC0, 0x03, 0xC0}}, 0},
-        {"stray bytes before a frame", {0x12, 0x34, 0xC0, 0x01, 0xC0}, {{0xC0, 0x01, 0xC0}}, 2},
-        {"two delimiters", {0xC0, 0xC0}, {{0xC0, 0xC0}}, 0},
-        {"an unclosed frame", {0xC0, 0x01, 0x02}, {}, 0},
-        {"1024 bytes with both delimiters", exact, {exact}, 0},
-        // The dropped frame's last 0xC0 opens the next one.
-        {"1025 bytes, then a frame", overThenFrame, {{0xC0, 0x07, 0xC0}}, 0},
-    };
-    for (const Case& c : cases) {
+    for (size_t i = 0; i < std::size(cases); ++i) {
         Framer f;
-        const Fed got = FeedBytes(f, c.in);
-        EXPECT_EQ(got.frames, c.frames) << c.name;
-        EXPECT_EQ(got.strays, c.strays) << c.name;
+        EXPECT_EQ(FeedBytes(f, cases[i].first), cases[i].second) << "case " << i;
     }
 }
 
@@ -78,12 +54,10 @@ TEST(FramerFed, SplitAtEveryOffset_CompleteOnlyOnTheLastByte) {
     const Bytes frame = ModuleFrame(2, 5, true, 13, {0x03, 0x00, 0x55, 0x02, 0xC0, 0xDB});
     for (size_t cut = 1; cut < frame.size(); ++cut) {
         Framer f;
-        EXPECT_TRUE(FeedBytes(f, Bytes(frame.begin(), frame.begin() + cut)).frames.empty()) << cut;
-        EXPECT_EQ(FeedBytes(f, Bytes(frame.begin() + cut, frame.end())).frames, std::vector<Bytes>{frame}) << cut;
+        EXPECT_TRUE(FeedBytes(f, Bytes(frame.begin(), frame.begin() + cut)).empty()) << cut;
+        EXPECT_EQ(FeedBytes(f, Bytes(frame.begin() + cut, frame.end())), std::vector<Bytes>{frame});
     }
 }
-
-// ---------------------------------------------------------------- the port
 
 class Framer : public ::testing::Test {
 protected:
@@ -110,11 +84,8 @@ protected:
     void Send(const Bytes& b) {
         const uint16_t before = g_SerialPort.BytesWaiting();
         ASSERT_EQ(write(master_, b.data(), b.size()), static_cast<ssize_t>(b.size()));
-        const uint32_t start = KzGetTickCount();
-        while (g_SerialPort.BytesWaiting() < before + b.size()) {
-            ASSERT_LT(KzGetTickCount() - start, 2000u) << "bytes did not arrive";
-            g_SerialPort.WaitForInput(10);
-        }
+        ASSERT_TRUE(PollUntil([&] { return g_SerialPort.BytesWaiting() >= before + b.size(); }, 2000,
+                              [] { g_SerialPort.WaitForInput(10); }));
     }
 
     // Polls once; returns the completed frame (empty if none) and takes it.
@@ -131,12 +102,9 @@ protected:
 TEST_F(Framer, TwoFramesInOneRead_OnePerPoll) {
     Send({0xC0, 0x01, 0x02, 0xC0, 0xC0, 0x03, 0xC0});
     PollUart();
-    ASSERT_TRUE(g_bRxFrameReady);
-    // A frame not yet taken stops all reading.
-    PollUart();
+    PollUart();   // a frame not yet taken stops all reading
     EXPECT_EQ(g_SerialPort.BytesWaiting(), 3);
-    g_bRxFrameReady = 0;
-    EXPECT_EQ(Bytes(g_RxFrameBuf, g_RxFrameBuf + g_nRxFrameLength), (Bytes{0xC0, 0x01, 0x02, 0xC0}));
+    EXPECT_EQ(Poll(), (Bytes{0xC0, 0x01, 0x02, 0xC0}));
     EXPECT_EQ(Poll(), (Bytes{0xC0, 0x03, 0xC0}));
 }
 

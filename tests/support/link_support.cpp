@@ -4,6 +4,7 @@
 
 #include "link/bcsp_link.h"
 #include "link/bcsp_packet.h"
+#include "sim_codec.h"
 
 namespace kztest {
 
@@ -27,22 +28,14 @@ ParsedFrame ParseFrame(const Bytes& frame) {
     ParsedFrame p;
     Bytes buf(kz::bcsp::kFrameBufferSize);
     size_t decoded = 0;
-    p.valid = kz::BcspCheckFrame(frame.data(), frame.size(), p.header, buf.data(), buf.size(),
-                                 &decoded) == kz::FrameCheck::kOk;
-    size_t length = kz::bcsp::HeaderPayloadLength(p.header);
-    if (p.valid) p.payload.assign(buf.begin(), buf.begin() + length);
+    p.valid = kz::BcspCheckFrame(frame.data(), frame.size(), p.header, buf.data(), buf.size(), &decoded) ==
+              kz::FrameCheck::kOk;
+    if (p.valid) p.payload.assign(buf.begin(), buf.begin() + kz::bcsp::HeaderPayloadLength(p.header));
     return p;
 }
 
 Bytes ModuleFrame(uint8_t seq, uint8_t ack, bool reliable, uint8_t channel, const Bytes& payload) {
-    const size_t n = payload.size();
-    uint8_t h[4] = {static_cast<uint8_t>((reliable ? 0x80 : 0) | 0x40 | (ack << 3) | seq),
-                    static_cast<uint8_t>(((n & 0x0F) << 4) | channel), static_cast<uint8_t>(n >> 4),
-                    0};
-    h[3] = kz::bcsp::HeaderChecksum(h[0], h[1], h[2]);
-    Bytes out(2 * kz::bcsp::kFrameBufferSize + 8);
-    out.resize(kz::BcspBuildFrame(h, payload.data(), n, out.data(), out.size()));
-    return out;
+    return kzsim::BuildFrame(kzsim::MakeHeader(reliable, seq, ack, channel, payload.size()), payload);
 }
 
 Bytes LinkMsgFrame(int index) {
@@ -79,9 +72,8 @@ uint8_t Feed(const Bytes& frame) {
 }
 
 void EstablishLink() {
-    using namespace kz::bcsp;
-    Feed(LinkMsgFrame(kSyncResp));
-    Feed(LinkMsgFrame(kConfResp));
+    Feed(LinkMsgFrame(kz::bcsp::kSyncResp));
+    Feed(LinkMsgFrame(kz::bcsp::kConfResp));
 }
 
 }  // namespace kztest

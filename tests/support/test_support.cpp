@@ -1,37 +1,17 @@
 #include "support/test_support.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "channel/command_queue.h"
+#include "frame/library_state.h"
 
 namespace kztest {
 
 namespace {
-
-void RemoveTree(const std::string& path) {
-    DIR* d = opendir(path.c_str());
-    if (d) {
-        while (dirent* e = readdir(d)) {
-            std::string name = e->d_name;
-            if (name == "." || name == "..") continue;
-            std::string child = path + "/" + name;
-            struct stat st;
-            if (lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-                RemoveTree(child);
-            else
-                unlink(child.c_str());
-        }
-        closedir(d);
-    }
-    rmdir(path.c_str());
-}
 
 std::mutex g_recMutex;
 std::vector<SubmittedMessage> g_submitted;
@@ -40,6 +20,13 @@ std::mutex g_hostMutex;
 std::vector<Notification> g_notes;
 std::vector<NavigPost> g_posts;
 std::vector<InforbarRecord> g_bar;
+
+// A copy taken under the lock the recording threads hold.
+template <class T>
+std::vector<T> Copy(std::mutex& m, const std::vector<T>& v) {
+    std::lock_guard<std::mutex> lock(m);
+    return v;
+}
 
 }  // namespace
 
@@ -53,34 +40,30 @@ TempRoot::TempRoot() {
 }
 
 TempRoot::~TempRoot() {
-    if (!std::getenv("KZ_TEST_KEEP_ROOT")) RemoveTree(path_);
+    std::error_code ignored;
+    if (path_ != "/tmp") std::filesystem::remove_all(path_, ignored);
 }
 
 std::string TempRoot::Host(const std::string& unitPath) const {
     char out[1024];
-    if (KzMapPath(unitPath.c_str(), out, sizeof out) < 0) return {};
-    return out;
+    return KzMapPath(unitPath.c_str(), out, sizeof out) < 0 ? std::string() : std::string(out);
 }
 
 std::string TempRoot::Read(const std::string& unitPath) const {
     std::ifstream f(Host(unitPath), std::ios::binary);
-    if (!f) return {};
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 bool TempRoot::Exists(const std::string& unitPath) const {
-    struct stat st;
-    return stat(Host(unitPath).c_str(), &st) == 0;
+    std::error_code ignored;
+    return std::filesystem::exists(Host(unitPath), ignored);
 }
 
 void TempRoot::Write(const std::string& unitPath, const std::string& content) const {
-    std::string host = Host(unitPath);
-    for (size_t i = path_.size() + 1; i < host.size(); ++i)
-        if (host[i] == '/') mkdir(host.substr(0, i).c_str(), 0755);
-    std::ofstream f(host, std::ios::binary | std::ios::trunc);
-    f << content;
+    const std::filesystem::path host = Host(unitPath);
+    std::error_code ignored;
+    std::filesystem::create_directories(host.parent_path(), ignored);
+    std::ofstream(host, std::ios::binary | std::ios::trunc) << content;
 }
 
 // ------------------------------------------------------------ SubmitRecorder
@@ -102,10 +85,7 @@ void SubmitRecorder::Tap(const uint8_t header[4], const uint8_t* payload, uint32
     g_submitted.push_back(std::move(m));
 }
 
-std::vector<SubmittedMessage> SubmitRecorder::Messages() const {
-    std::lock_guard<std::mutex> lock(g_recMutex);
-    return g_submitted;
-}
+std::vector<SubmittedMessage> SubmitRecorder::Messages() const { return Copy(g_recMutex, g_submitted); }
 
 std::vector<uint16_t> SubmitRecorder::Ids() const {
     std::vector<uint16_t> ids;
@@ -128,16 +108,14 @@ size_t NotificationBlockSize(uint32_t code, uint32_t nParam, uint32_t nLen) {
         case KZ_NOTIFY_TRACK_INFO: return sizeof(TrackInfoBlock);
         case KZ_NOTIFY_DEVICE_INFO: return sizeof(DeviceInfoRecord);
         case KZ_NOTIFY_INQUIRY: return nParam == 1 ? sizeof(DeviceInfoRecord) : 0;
-        case KZ_NOTIFY_PAIRING: return 2;
-        case KZ_NOTIFY_DEVICE_DELETED: return 2;
+        case KZ_NOTIFY_PAIRING: case KZ_NOTIFY_DEVICE_DELETED: return 2;
         case KZ_NOTIFY_PIN_CODE: return 4;
-        case KZ_NOTIFY_MODULE_VERSION: return nLen;
-        case KZ_NOTIFY_SETTING_NOT_SAVED: return nLen;
+        case KZ_NOTIFY_MODULE_VERSION: case KZ_NOTIFY_SETTING_NOT_SAVED: return nLen;
         default: return 0;
     }
 }
 
-KzLResult HostWindows::Proc(KzHwnd wnd, uint32_t msg, KzWParam w, KzLParam l) {
+KzLResult HostWindows::Proc(KzHwnd, uint32_t msg, KzWParam w, KzLParam l) {
     std::lock_guard<std::mutex> lock(g_hostMutex);
     if (msg == KZ_MSG_NOTIFY) {
         const auto* rec = reinterpret_cast<const BtNotifyRecord*>(w);
@@ -157,7 +135,6 @@ KzLResult HostWindows::Proc(KzHwnd wnd, uint32_t msg, KzWParam w, KzLParam l) {
         if (p) r.bytes.assign(p, p + cds->cbData);
         g_bar.push_back(std::move(r));
     }
-    (void)wnd;
     return 0;
 }
 
@@ -176,10 +153,7 @@ HostWindows::~HostWindows() {
     KzDestroyWindow(inforbar_);
 }
 
-std::vector<Notification> HostWindows::Notifications() const {
-    std::lock_guard<std::mutex> lock(g_hostMutex);
-    return g_notes;
-}
+std::vector<Notification> HostWindows::Notifications() const { return Copy(g_hostMutex, g_notes); }
 
 std::vector<uint32_t> HostWindows::Codes() const {
     std::vector<uint32_t> codes;
@@ -187,15 +161,9 @@ std::vector<uint32_t> HostWindows::Codes() const {
     return codes;
 }
 
-std::vector<NavigPost> HostWindows::NavigPosts() const {
-    std::lock_guard<std::mutex> lock(g_hostMutex);
-    return g_posts;
-}
+std::vector<NavigPost> HostWindows::NavigPosts() const { return Copy(g_hostMutex, g_posts); }
 
-std::vector<InforbarRecord> HostWindows::Inforbar() const {
-    std::lock_guard<std::mutex> lock(g_hostMutex);
-    return g_bar;
-}
+std::vector<InforbarRecord> HostWindows::Inforbar() const { return Copy(g_hostMutex, g_bar); }
 
 void HostWindows::Clear() {
     std::lock_guard<std::mutex> lock(g_hostMutex);
@@ -212,5 +180,7 @@ void HostWindows::Pump(uint32_t ms) {
         if (ms) KzPeekMessage(&m, 1) ? (void)KzDispatchMessage(&m) : (void)0;
     } while (KzGetTickCount() - start < ms);
 }
+
+void ResetAllState() { kz::ResetLibraryState(); }
 
 }  // namespace kztest

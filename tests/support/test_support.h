@@ -1,5 +1,5 @@
-// Shared test fixtures: a temporary head-unit root, a recorder of submitted
-// module messages, and host windows that record the library's notifications.
+// Shared fixtures: a temporary head-unit root, a recorder of the messages
+// handed to the link, host windows recording what the library reports.
 #pragma once
 #include <cstdint>
 #include <mutex>
@@ -12,8 +12,8 @@
 namespace kztest {
 
 // The suite's one way to wait: checks `done` until it holds or `timeoutMs`
-// passes, running `between` (pump a loop, read a pipe, or a short pause)
-// after each miss. Returns done() as last seen, so a timeout fails the assert.
+// passes, running `between` (pump a loop, read a pipe, a short pause) after
+// each miss. Returns done() as last seen, so a timeout fails the assert.
 template <class Done, class Between>
 bool PollUntil(Done done, uint32_t timeoutMs, Between between) {
     const uint32_t start = KzGetTickCount();
@@ -81,9 +81,8 @@ struct InforbarRecord {
     std::vector<uint8_t> bytes;
 };
 
-// Creates the windows "Bluetooth", "NavigRecive" and "KZ_INFORBAR" on the
-// calling thread and records what arrives. Posted status messages arrive
-// through the calling thread's loop: call Pump() to receive them.
+// The windows "Bluetooth", "NavigRecive" and "KZ_INFORBAR" on the calling
+// thread, recording what arrives; posted status messages need Pump().
 class HostWindows {
 public:
     HostWindows();

@@ -1,16 +1,9 @@
-/*
- * scenario_host.c - a head unit's user interface in miniature, for
- * KZ_Tarn.dll on Windows (run under Wine against the module simulator).
- *
- * It owns the three windows the library reports to, "Bluetooth",
- * "NavigRecive" and "KZ_INFORBAR", runs a real message loop on its one
- * thread, and drives the library through the system scenarios. What the
- * simulated phone must do is printed as "phone: <command>" lines, which the
- * driver (run_scenarios.sh) hands to the simulator. The last line is
- * "N passed, N failed"; the exit code is 0 only when all passed.
- *
- *   KZ_TARN_ROOT=<folder> kz_scenario_host.exe
- */
+/* A head unit's user interface in miniature for KZ_Tarn.dll under Wine,
+ * against the module simulator: the three windows the library reports to, a
+ * real message loop on its one thread, the system scenarios. What the phone
+ * must do goes out as "phone: <command>" lines (run_scenarios.sh hands them
+ * to the simulator); the last line is "N passed, N failed", and the exit
+ * code 0 only when all passed.   KZ_TARN_ROOT=<folder> kz_scenario_host.exe */
 #include <windows.h>
 
 #include <stdio.h>
@@ -22,121 +15,106 @@
 #define WAIT_MS 15000
 #define MAX_EVENTS 4096
 #define TEXT_MAX 64
+#define ANY (-1L)
 
 enum Channel { NOTIFY = 1, NAVIG = 2, BAR = 3 };
 
-/* One thing the library told the user interface. For BAR, code is the
- * record kind (wParam) and param the call kind or the play state. */
+/* One thing the library told the UI; for BAR, code is the record kind and
+ * param the call kind or the play state. */
 typedef struct Event {
     int channel;
     uint32_t code, param, len;
     char text[TEXT_MAX];
-    char slot[8];   /* inquiry results: the index to pair with */
+    char slot[8]; /* inquiry results: the index to pair with */
 } Event;
 
 static Event g_events[MAX_EVENTS];
 static int g_count, g_mark, g_passed, g_failed;
 
-static void Record(int channel, uint32_t code, uint32_t param, const char* text, size_t len) {
-    if (g_count == MAX_EVENTS) return;
-    Event* e = &g_events[g_count++];
-    e->channel = channel;
-    e->code = code;
-    e->param = param;
-    e->text[0] = '\0';
-    e->slot[0] = '\0';
-    e->len = 0;
-    if (text) {
-        size_t n = strnlen(text, len < TEXT_MAX - 1 ? len : TEXT_MAX - 1);
-        memcpy(e->text, text, n);
-        e->text[n] = '\0';
+static Event* Record(int channel, uint32_t code, uint32_t param, uint32_t len) {
+    static Event spare;
+    Event* e = g_count < MAX_EVENTS ? &g_events[g_count++] : &spare;
+    memset(e, 0, sizeof *e);
+    e->channel = channel, e->code = code, e->param = param, e->len = len;
+    return e;
+}
+
+static void CopyText(Event* e, const char* text, size_t max) {
+    size_t n = strnlen(text, max < TEXT_MAX - 1 ? max : TEXT_MAX - 1);
+    memcpy(e->text, text, n);
+}
+
+static void CopyWide(Event* e, const uint16_t* text, size_t max) {
+    int units = (int)wcsnlen((const wchar_t*)text, max);
+    int n = WideCharToMultiByte(CP_UTF8, 0, (const wchar_t*)text, units, e->text, TEXT_MAX - 1, NULL, NULL);
+    e->text[n > 0 ? n : 0] = '\0';
+}
+
+/* The records are valid only during the call: what matters is copied. */
+static LRESULT CALLBACK HostProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    Event* e = NULL;
+    if (msg == KZ_MSG_NOTIFY && wParam) {
+        const BtNotifyRecord* r = (const BtNotifyRecord*)wParam;
+        const void* d = r->pData;
+        int call = r->nCode == KZ_NOTIFY_CALL_RECORD && d;
+        e = Record(NOTIFY, r->nCode, call ? ((const CallRecord*)d)->state : r->nParam, r->nLen);
+        if (call) {
+            CopyText(e, ((const CallRecord*)d)->number, 56);
+        } else if (d && r->nCode == KZ_NOTIFY_PHONEBOOK_ENTRY) {
+            CopyText(e, ((const structPhoneDate*)d)->PBName, 64);
+        } else if (d && r->nCode == KZ_NOTIFY_TRACK_INFO) {
+            CopyText(e, ((const TrackInfoBlock*)d)->title, 255);
+        } else if (d && r->nCode == KZ_NOTIFY_INQUIRY) {
+            CopyText(e, ((const DeviceInfoRecord*)d)->name, 32);
+            if (r->nParam == 1) snprintf(e->slot, sizeof e->slot, "%.7s", ((const DeviceInfoRecord*)d)->slot);
+        }
+    } else if (msg == KZ_MSG_NAVIG_STATUS) {
+        e = Record(NAVIG, (uint32_t)wParam, (uint32_t)lParam, 0);
+    } else if (msg == WM_COPYDATA) {
+        const COPYDATASTRUCT* cds = (const COPYDATASTRUCT*)lParam;
+        if (wParam == KZ_INFORBAR_CALL_INFO && cds->cbData >= sizeof(CallInfoRecord)) {
+            const CallInfoRecord* c = (const CallInfoRecord*)cds->lpData;
+            CopyWide(e = Record(BAR, (uint32_t)wParam, c->kind, 0), c->number, 81);
+        } else if (wParam == KZ_INFORBAR_NOW_PLAYING && cds->cbData >= sizeof(NowPlayingRecord)) {
+            const NowPlayingRecord* p = (const NowPlayingRecord*)cds->lpData;
+            CopyWide(e = Record(BAR, (uint32_t)wParam, p->playState, 0), p->title, 80);
+        }
+    } else {
+        return DefWindowProcW(wnd, msg, wParam, lParam);
     }
-    fprintf(stderr, "[%10lu ms] event %d %u %u \"%s\"\n", GetTickCount(), channel, code, param, e->text);
+    if (e) fprintf(stderr, "[%10lu ms] event %d %u %u \"%s\"\n", GetTickCount(), e->channel, e->code, e->param, e->text);
+    return msg == KZ_MSG_NAVIG_STATUS ? 0 : 1;
 }
 
-static void Utf16ToUtf8(const uint16_t* in, size_t units, char* out, int outSize) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, (const wchar_t*)in, (int)units, out, outSize - 1, NULL, NULL);
-    out[n > 0 ? n : 0] = '\0';
-}
-
-/* The records are valid only during the call: the text that matters is copied. */
-static LRESULT CALLBACK NotifyProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg != KZ_MSG_NOTIFY || !wParam) return DefWindowProcW(wnd, msg, wParam, lParam);
-    const BtNotifyRecord* r = (const BtNotifyRecord*)wParam;
-    const char* text = NULL;
-    size_t len = 0;
-    if (r->pData) switch (r->nCode) {
-        case KZ_NOTIFY_CALL_RECORD: text = ((const CallRecord*)r->pData)->number; len = 56; break;
-        case KZ_NOTIFY_PHONEBOOK_ENTRY: text = ((const structPhoneDate*)r->pData)->PBName; len = 64; break;
-        case KZ_NOTIFY_TRACK_INFO: text = ((const TrackInfoBlock*)r->pData)->title; len = 255; break;
-        case KZ_NOTIFY_INQUIRY: text = ((const DeviceInfoRecord*)r->pData)->name; len = 32; break;
-        default: break;
-    }
-    uint32_t param = r->nCode == KZ_NOTIFY_CALL_RECORD && r->pData ? ((const CallRecord*)r->pData)->state
-                                                                   : r->nParam;
-    Record(NOTIFY, r->nCode, param, text, len);
-    g_events[g_count - 1].len = r->nLen;
-    if (r->nCode == KZ_NOTIFY_INQUIRY && r->nParam == 1 && r->pData && g_count > 0)
-        snprintf(g_events[g_count - 1].slot, sizeof g_events[0].slot, "%.7s",
-                 ((const DeviceInfoRecord*)r->pData)->slot);
-    return 1;
-}
-
-static LRESULT CALLBACK NavigProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg != KZ_MSG_NAVIG_STATUS) return DefWindowProcW(wnd, msg, wParam, lParam);
-    Record(NAVIG, (uint32_t)wParam, (uint32_t)lParam, NULL, 0);
-    return 0;
-}
-
-static LRESULT CALLBACK InforbarProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg != WM_COPYDATA) return DefWindowProcW(wnd, msg, wParam, lParam);
-    const COPYDATASTRUCT* cds = (const COPYDATASTRUCT*)lParam;
-    char text[TEXT_MAX];
-    if (wParam == KZ_INFORBAR_CALL_INFO && cds->cbData >= sizeof(CallInfoRecord)) {
-        const CallInfoRecord* c = (const CallInfoRecord*)cds->lpData;
-        Utf16ToUtf8(c->number, wcsnlen((const wchar_t*)c->number, 81), text, sizeof text);
-        Record(BAR, (uint32_t)wParam, c->kind, text, sizeof text);
-    } else if (wParam == KZ_INFORBAR_NOW_PLAYING && cds->cbData >= sizeof(NowPlayingRecord)) {
-        const NowPlayingRecord* p = (const NowPlayingRecord*)cds->lpData;
-        Utf16ToUtf8(p->title, wcsnlen((const wchar_t*)p->title, 80), text, sizeof text);
-        Record(BAR, (uint32_t)wParam, p->playState, text, sizeof text);
-    }
-    return TRUE;
-}
-
-static int CreateHostWindow(const wchar_t* cls, const wchar_t* title, WNDPROC proc) {
+static int CreateHostWindow(const wchar_t* cls, const wchar_t* title) {
     WNDCLASSW wc = {0};
-    wc.lpfnWndProc = proc;
+    wc.lpfnWndProc = HostProc;
     wc.hInstance = GetModuleHandleW(NULL);
     wc.lpszClassName = cls;
-    if (!RegisterClassW(&wc)) return 0;
+    RegisterClassW(&wc);
     return CreateWindowExW(0, cls, title, WS_POPUP, 0, 0, 0, 0, NULL, NULL, wc.hInstance, NULL) != NULL;
 }
 
 /* The message loop, for at most ms milliseconds. */
 static void Pump(DWORD ms) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
+    DWORD start = GetTickCount(), spent;
+    MSG msg;
+    do {
         while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
-        DWORD spent = GetTickCount() - start;
-        if (spent >= ms) return;
-        MsgWaitForMultipleObjectsEx(0, NULL, ms - spent, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    }
+        spent = GetTickCount() - start;
+        if (spent < ms) MsgWaitForMultipleObjectsEx(0, NULL, ms - spent, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    } while (spent < ms);
 }
 
 /* Events since the scenario began that match (param and text when given). */
 static int CountSince(int channel, uint32_t code, long param, const char* text) {
     int n = 0;
-    for (int i = g_mark; i < g_count; ++i) {
-        const Event* e = &g_events[i];
-        if (e->channel == channel && e->code == code && (param < 0 || e->param == (uint32_t)param) &&
-            (!text || strcmp(e->text, text) == 0))
-            ++n;
-    }
+    for (const Event* e = &g_events[g_mark]; e < &g_events[g_count]; ++e)
+        n += e->channel == channel && e->code == code && (param == ANY || e->param == (uint32_t)param) &&
+             (!text || strcmp(e->text, text) == 0);
     return n;
 }
 
@@ -146,9 +124,8 @@ static int WaitFor(const char* what, int count, int channel, uint32_t code, long
     while (CountSince(channel, code, param, text) < count) {
         if (GetTickCount() - start > WAIT_MS) {
             printf("  no %s within %d ms; since the scenario began:\n", what, WAIT_MS);
-            for (int i = g_mark; i < g_count; ++i)
-                printf("    channel %d code %u param %u \"%s\"\n", g_events[i].channel, g_events[i].code,
-                       g_events[i].param, g_events[i].text);
+            for (const Event* e = &g_events[g_mark]; e < &g_events[g_count]; ++e)
+                printf("    channel %d code %u param %u \"%s\"\n", e->channel, e->code, e->param, e->text);
             return 0;
         }
         Pump(20);
@@ -162,7 +139,7 @@ static int WaitFor(const char* what, int count, int channel, uint32_t code, long
 static int DownloadCallLists(int atLeast) {
     DWORD start = GetTickCount();
     int answered = g_mark;
-    while (CountSince(NOTIFY, KZ_NOTIFY_PHONEBOOK_STATE, 2, NULL) == 0) {
+    for (; CountSince(NOTIFY, KZ_NOTIFY_PHONEBOOK_STATE, 2, NULL) == 0; Pump(20)) {
         for (; answered < g_count; ++answered) {
             const Event* e = &g_events[answered];
             if (e->channel == NOTIFY && e->code == KZ_NOTIFY_PHONEBOOK_SIZE && e->param != KZ_PB_PHONEBOOK)
@@ -172,26 +149,21 @@ static int DownloadCallLists(int atLeast) {
             printf("  call lists not done within %d ms\n", WAIT_MS);
             return 0;
         }
-        Pump(20);
     }
-    int entries = CountSince(NOTIFY, KZ_NOTIFY_PHONEBOOK_ENTRY, -1, NULL);
-    printf("  call lists downloaded: %d entries\n", entries);
-    return entries >= atLeast;
+    printf("  call lists downloaded: %d entries\n", CountSince(NOTIFY, KZ_NOTIFY_PHONEBOOK_ENTRY, ANY, NULL));
+    return CountSince(NOTIFY, KZ_NOTIFY_PHONEBOOK_ENTRY, ANY, NULL) >= atLeast;
 }
 
 static void Phone(const char* command) {
     printf("phone: %s\n", command);
-    fprintf(stderr, "[%10lu ms] phone: %s\n", GetTickCount(), command);
     fflush(stdout);
 }
 
 static long FileSize(const char* unitPath) {
     char path[MAX_PATH];
-    const char* root = getenv("KZ_TARN_ROOT");
-    snprintf(path, sizeof path, "%s%s", root ? root : ".", unitPath);
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return -1;
-    return (long)data.nFileSizeLow;
+    snprintf(path, sizeof path, "%s%s", getenv("KZ_TARN_ROOT") ? getenv("KZ_TARN_ROOT") : ".", unitPath);
+    return GetFileAttributesExA(path, GetFileExInfoStandard, &data) ? (long)data.nFileSizeLow : -1;
 }
 
 static int Check(const char* what, int ok) {
@@ -206,12 +178,10 @@ static void Scenario(const char* name, int (*body)(void)) {
     int ok = body();
     printf("%s %s\n", ok ? "PASS" : "FAIL", name);
     fflush(stdout);
-    if (ok) ++g_passed; else ++g_failed;
+    ok ? ++g_passed : ++g_failed;
 }
 
 /* ------------------------------------------------------------ scenarios */
-
-static char g_inquiryIndex[8] = "0";
 
 static int StartUp(void) {
     KZ_BT_DeviceInit();
@@ -221,17 +191,17 @@ static int StartUp(void) {
 }
 
 static int InquiryAndPairing(void) {
+    const char* slot = "0";
     KZ_BT_SetInitialValue();
-    if (!WaitFor("microphone gain reported", 1, NOTIFY, KZ_NOTIFY_MIC_GAIN, -1, NULL)) return 0;
+    if (!WaitFor("microphone gain reported", 1, NOTIFY, KZ_NOTIFY_MIC_GAIN, ANY, NULL)) return 0;
     KZ_BT_InquiryDevice(1);
     if (!WaitFor("inquiry found \"Pixel Demo\"", 1, NOTIFY, KZ_NOTIFY_INQUIRY, 1, "Pixel Demo")) return 0;
-    for (int i = g_mark; i < g_count; ++i)
-        if (g_events[i].code == KZ_NOTIFY_INQUIRY && strcmp(g_events[i].text, "Pixel Demo") == 0)
-            memcpy(g_inquiryIndex, g_events[i].slot, sizeof g_inquiryIndex);
-    KZ_BT_PairRemoteDevice(g_inquiryIndex, "1234");
+    for (const Event* e = &g_events[g_mark]; e < &g_events[g_count]; ++e)
+        if (e->code == KZ_NOTIFY_INQUIRY && strcmp(e->text, "Pixel Demo") == 0) slot = e->slot;
+    KZ_BT_PairRemoteDevice(slot, "1234");
     return WaitFor("pairing reports the phone connected", 1, NOTIFY, KZ_NOTIFY_PAIRING, 2, NULL) &&
            WaitFor("hands-free connection", 1, NOTIFY, KZ_NOTIFY_CONNECTION, KZ_CONNECTION_CONNECTED, NULL) &&
-           DownloadCallLists(3) &&   /* one received, one dialed, one missed call */
+           DownloadCallLists(3) && /* one received, one dialed, one missed call */
            (KZ_BT_InquiryDevice(0), WaitFor("inquiry over", 1, NOTIFY, KZ_NOTIFY_INQUIRY, 0, NULL)) &&
            Check("registry file written", FileSize("\\BACKUP\\KZ_CONFIG\\BlueTooth\\tarn.ini") > 0);
 }
@@ -255,51 +225,47 @@ static int IncomingCall(void) {
 
 static int PhonebookAndRestart(void) {
     KZ_BT_GetPhonBookSize(KZ_PB_PHONEBOOK);
-    if (!WaitFor("phonebook size", 1, NOTIFY, KZ_NOTIFY_PHONEBOOK_SIZE, -1, NULL)) return 0;
+    if (!WaitFor("phonebook size", 1, NOTIFY, KZ_NOTIFY_PHONEBOOK_SIZE, ANY, NULL)) return 0;
     KZ_BT_GetPhonebookData(KZ_PB_PHONEBOOK, 3);
     if (!WaitFor("phonebook downloaded", 1, NOTIFY, KZ_NOTIFY_PHONEBOOK_STATE, 1, NULL)) return 0;
-    KZ_BT_CloseDevice();   /* waits for the file thread */
+    KZ_BT_CloseDevice(); /* waits for the file thread */
     long entries = FileSize("\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBook00.dat");
     long numbers = FileSize("\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBookNum00.dat");
     if (!Check("PhoneBook00.dat holds the 3 contacts", entries == 3 * (long)sizeof(structPhoneDate)) ||
         !Check("PhoneBookNum00.dat holds whole records", numbers > 0 && numbers % sizeof(structPhoneNum) == 0))
         return 0;
-
     g_mark = g_count;
     KZ_BT_DeviceInit();
-    Phone("restart");   /* the module restarts with the unit */
+    Phone("restart"); /* the module restarts with the unit */
     if (!WaitFor("device ready again", 1, NOTIFY, KZ_NOTIFY_DEVICE_READY, 1, NULL)) return 0;
-    KZ_BT_SetInitialValue();   /* connects the remembered phone */
-    if (!WaitFor("remembered phone connected", 1, NOTIFY, KZ_NOTIFY_CONNECT_COMPLETE, -1, NULL) ||
+    KZ_BT_SetInitialValue(); /* connects the remembered phone */
+    if (!WaitFor("remembered phone connected", 1, NOTIFY, KZ_NOTIFY_CONNECT_COMPLETE, ANY, NULL) ||
         !DownloadCallLists(3))
         return 0;
     g_mark = g_count;
     KZ_BT_GetContactsFromFile();
-    return WaitFor("3 contacts loaded from the files", 3, NOTIFY, KZ_NOTIFY_PHONEBOOK_ENTRY, -1, NULL) &&
-           Check("John Doe among them", CountSince(NOTIFY, KZ_NOTIFY_PHONEBOOK_ENTRY, -1, "John Doe") == 1);
+    return WaitFor("3 contacts loaded from the files", 3, NOTIFY, KZ_NOTIFY_PHONEBOOK_ENTRY, ANY, NULL) &&
+           Check("John Doe among them", CountSince(NOTIFY, KZ_NOTIFY_PHONEBOOK_ENTRY, ANY, "John Doe") == 1);
 }
 
 static int Music(void) {
     KZ_BT_SetAudioService();
-    KZ_BT_AVRCPCmd(0x44);   /* play */
+    KZ_BT_AVRCPCmd(0x44); /* play */
     if (!WaitFor("music playing", 1, NOTIFY, KZ_NOTIFY_PLAY_STATE, 1, NULL)) return 0;
     Phone("track \"So What\" \"Miles Davis\" \"Kind of Blue\"");
-    return WaitFor("track information \"So What\"", 1, NOTIFY, KZ_NOTIFY_TRACK_INFO, -1, "So What") &&
-           WaitFor("status bar: now playing \"So What\"", 1, BAR, KZ_INFORBAR_NOW_PLAYING, -1, "So What");
+    return WaitFor("track information \"So What\"", 1, NOTIFY, KZ_NOTIFY_TRACK_INFO, ANY, "So What") &&
+           WaitFor("status bar: now playing \"So What\"", 1, BAR, KZ_INFORBAR_NOW_PLAYING, ANY, "So What");
 }
 
 static int CloseTwice(void) {
-    int first = KZ_BT_CloseDevice();
-    int second = KZ_BT_CloseDevice();
-    printf("  first close %d, second close %d\n", first, second);
+    int first = KZ_BT_CloseDevice(), second = KZ_BT_CloseDevice();
     return Check("the first close closes the port", first != -1) &&
            Check("the second close reports it is not open", second == -1);
 }
 
 int main(void) {
-    if (!CreateHostWindow(L"KzScenarioNotify", L"Bluetooth", NotifyProc) ||
-        !CreateHostWindow(L"KzScenarioNavig", L"NavigRecive", NavigProc) ||
-        !CreateHostWindow(L"KZ_INFORBAR", L"KZ_INFORBAR", InforbarProc)) {
+    if (!CreateHostWindow(L"KzScenarioHost", L"Bluetooth") || !CreateHostWindow(L"KzScenarioHost", L"NavigRecive") ||
+        !CreateHostWindow(L"KZ_INFORBAR", L"KZ_INFORBAR")) {
         printf("cannot create the host windows (error %lu)\n", GetLastError());
         return 2;
     }
