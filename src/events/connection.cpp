@@ -62,7 +62,7 @@ void ReportHfpDisconnected() {
 // State cleared whenever HFP goes down.
 void ClearHfpSessionState() {
     g_bPhoneBookDone = 0;
-    startDownload = 0;
+    ForgetOutstandingPulls();
     g_bCallPausedPb = 0;
     g_bHfpConnected = 0;
     g_nPendingAction = kPendingNone;
@@ -217,7 +217,7 @@ void OnModuleReady(const uint8_t* msg, size_t len) {
     g_bA2dpConnected = 0;
     g_bAvrcpConnected = 0;
     g_bConnecting = 0;
-    startDownload = 0;
+    ForgetOutstandingPulls();
     g_bPhoneBookDone = 0;
     g_bInquiryRunning = 0;
     {
@@ -292,7 +292,10 @@ void OnDisconnectCfm(const uint8_t* msg, size_t len) {
             REQ_DISCONNECT_PROFILE(kProfileAvrcp);
             break;
         case kProfileAvrcp: g_bAvrcpConnected = 0; break;
-        case kProfilePbap: g_bPbapConnected = 0; break;
+        case kProfilePbap:
+            g_bPbapConnected = 0;
+            ForgetOutstandingPulls();   // nothing asked of the old session will be answered
+            break;
         default: break;
     }
 }
@@ -313,7 +316,10 @@ void OnDisconnectInd(const uint8_t* msg, size_t len) {
             if (g_bAvrcpConnected) REQ_DISCONNECT_PROFILE(kProfileAvrcp);
             break;
         case kProfileAvrcp: g_bAvrcpConnected = 0; break;
-        case kProfilePbap: g_bPbapConnected = 0; break;
+        case kProfilePbap:
+            g_bPbapConnected = 0;
+            ForgetOutstandingPulls();   // nothing asked of the old session will be answered
+            break;
         default: break;
     }
 }

@@ -28,6 +28,15 @@ namespace {
 // position has not moved brought no entry.
 std::atomic<uint16_t> batchStart{0};
 
+// A size answer names no list: it is taken for the list last asked for. A
+// host request made while a size request is outstanding would change that
+// list under it (and its batch would be taken for the size answer), so it
+// waits for the answer and goes out after it. One request waits, the latest.
+std::atomic<bool> sizeOutstanding{false};
+std::atomic<uint32_t> waitingHostRequest{0};
+constexpr uint32_t kHostRequest = 0x80000000u;
+constexpr uint32_t kHostSizeRequest = 0x40000000u;
+
 constexpr size_t kStatusOffset = 6;
 constexpr size_t kSizeOffset = 7;    // list size, big-endian
 constexpr uint32_t kStateAfterCall = 0;
@@ -47,6 +56,41 @@ uint8_t NextCallList(uint32_t type) {
         case KZ_PB_RECEIVED: return KZ_PB_MISSED;
         default: return 0;
     }
+}
+
+void StartHostRequest(uint32_t request) {
+    const uint8_t t = static_cast<uint8_t>(request >> 16);
+    if (request & kHostSizeRequest) {
+        RequestPhoneBook(t, 0, 0);
+        return;
+    }
+    int32_t n = static_cast<uint16_t>(request);
+    if (t != KZ_PB_PHONEBOOK) n = std::min(n, kCallListLimit);
+    g_anPhoneBookCount[t - 1] = n;
+    // A phonebook download from the start never keeps entries of an earlier
+    // one that ended short or was abandoned.
+    if (t == KZ_PB_PHONEBOOK && !startDownload && !g_bPhoneBookDone) ClearDownloadedPhoneBook();
+    g_nCurrReqPhoneBookType = t;
+    RequestNextPhoneBookBatch(0, kPhoneBookBatch);
+}
+
+// Host thread. The request waits while a size request is outstanding; the
+// thread that clears that state takes it over (whoever exchanges it out
+// first starts it, so it goes out exactly once).
+void FromHost(uint32_t request) {
+    if (sizeOutstanding) {
+        KZ_TRACE("phonebook request waits for the size answer");
+        waitingHostRequest = request;
+        if (sizeOutstanding) return;
+        request = waitingHostRequest.exchange(0);
+        if (request == 0) return;
+    }
+    StartHostRequest(request);
+}
+
+void RunWaitingHostRequest() {
+    if (sizeOutstanding || startDownload) return;
+    if (uint32_t request = waitingHostRequest.exchange(0)) StartHostRequest(request);
 }
 
 void NotifyState(uint32_t state) { NotifyHost(KZ_NOTIFY_PHONEBOOK_STATE, state, nullptr, 0); }
@@ -137,6 +181,7 @@ void BatchComplete() {
 
 // Branch for an answered size request.
 void SizeComplete() {
+    sizeOutstanding = false;
     uint32_t type = g_nCurrReqPhoneBookType;
     if (type == KZ_PB_PHONEBOOK) {
         uPhoneBookPauseIndex = 0;
@@ -160,6 +205,7 @@ void SizeComplete() {
     KZ_TRACE("GetThe book size is --- %u", g_nPhoneBookSize.load());
     g_nPhoneBookSize = 0;
     KZ_TRACE("Get phone book complete\n");
+    RunWaitingHostRequest();
 }
 
 }  // namespace
@@ -178,6 +224,8 @@ void RequestPhoneBook(uint8_t type, uint16_t count, uint16_t start) {
         KZ_TRACE("Enter download phonebook");
         batchStart = start;
         startDownload = 1;
+    } else {
+        sizeOutstanding = true;
     }
     g_nCurrReqPhoneBookType = type;
     REQ_PBAP_PULL(type, count, start);
@@ -203,10 +251,12 @@ void OnPhoneBookSizeCfm(const uint8_t* msg, size_t len) {
     }
     KZ_TRACE("Get phone book error\n");
     startDownload = 0;
+    sizeOutstanding = false;
     ClearVCardBuffer();
     uPhoneBookIndex = 0;
     uPhoneBookPauseIndex = 0;
     g_nPendingAction = kPendingNone;
+    RunWaitingHostRequest();
 }
 
 void OnPhoneBookComplete(const uint8_t*, size_t) {
@@ -242,7 +292,7 @@ void GetPhoneBookSize(int32_t type) {
         KZ_TRACE("phonebook type %d ignored", type);
         return;
     }
-    RequestPhoneBook(t, 0, 0);
+    FromHost(kHostRequest | kHostSizeRequest | uint32_t(t) << 16);
 }
 
 void GetPhoneBookData(int32_t type, int32_t count) {
@@ -251,14 +301,13 @@ void GetPhoneBookData(int32_t type, int32_t count) {
         KZ_TRACE("phonebook type %d ignored", type);
         return;
     }
-    int32_t n = static_cast<uint16_t>(count);
-    if (t != KZ_PB_PHONEBOOK) n = std::min(n, kCallListLimit);
-    g_anPhoneBookCount[t - 1] = n;
-    // A phonebook download from the start never keeps entries of an earlier
-    // one that ended short or was abandoned.
-    if (t == KZ_PB_PHONEBOOK && !startDownload && !g_bPhoneBookDone) ClearDownloadedPhoneBook();
-    g_nCurrReqPhoneBookType = t;
-    RequestNextPhoneBookBatch(0, kPhoneBookBatch);
+    FromHost(kHostRequest | uint32_t(t) << 16 | static_cast<uint16_t>(count));
+}
+
+void ForgetOutstandingPulls() {
+    startDownload = 0;
+    sizeOutstanding = false;
+    waitingHostRequest = 0;
 }
 
 void ResetDownloadState() {
@@ -270,6 +319,8 @@ void ResetDownloadState() {
     g_bPhoneBookDone = 0;
     g_nPhoneBookSize = 0;
     batchStart = 0;
+    sizeOutstanding = false;
+    waitingHostRequest = 0;
     ClearVCardBuffer();
 }
 

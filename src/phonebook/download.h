@@ -43,6 +43,10 @@ uint16_t ConsumePhoneBookPosition();
 void GetPhoneBookSize(int32_t type);
 void GetPhoneBookData(int32_t type, int32_t count);
 
+// HFP went down or the module restarted: no pull is outstanding any more, and
+// a host request that waited for a size answer is dropped with it.
+void ForgetOutstandingPulls();
+
 void ResetDownloadState();
 
 }  // namespace kz
