@@ -125,8 +125,10 @@ extern "C" KZ_TARN_API int KZ_BT_CloseDevice(void) {
     JoinThread(g_hSendThread);
     JoinPhoneBookThread();
     // The event thread went on handling queued messages until it ended, and
-    // the requests they built must not go out after the next init.
+    // the requests they built must not go out after the next init. Nor may
+    // the next session wait for the confirmation of a request of this one.
     ClearCmdList();
+    g_bCfmForTheLastREQ = 1;
     FreeInboundQueue();
     ClearInquiryList();
     return g_SerialPort.Close();
