@@ -271,7 +271,7 @@ bool CmdPhonebook(CommandContext& c, const Args& a) {
     if (a[0] == "download") {
         long count = 0;
         if (a.size() != 3 || !ParseInt(a[2], 1, 0xFFFF, count)) return Fail(c, "COUNT is 1 to 65535");
-        c.session->host().DownloadRequested();
+        c.session->host().DownloadRequested(type);
         KZ_BT_GetPhonebookData(type, static_cast<int>(count));
         ExpectConfirmed(c, {msgid::kPbapPull}, "no phone connected with its phonebook (PBAP)");
         return true;

@@ -5,8 +5,6 @@
 namespace kztool {
 
 namespace {
-constexpr int64_t kRestartedAfterCall = 0;
-
 bool IsEntry(const Event& e) { return e.channel == "notify" && e.code == KZ_NOTIFY_PHONEBOOK_ENTRY; }
 bool IsNumber(const Event& e) { return e.channel == "notify" && e.code == KZ_NOTIFY_PHONEBOOK_NUMBER; }
 
@@ -25,16 +23,18 @@ std::string StateKey(const Event& e) {
     }
 }
 
+bool EndsCall(const Event& e) {
+    return (e.channel == "status" && e.code == KZ_NAVIG_STATE_W && e.Number("lParam") == KZ_NAVIG_CALL_ENDED_L) ||
+           (e.channel == "notify" && e.code == KZ_NOTIFY_CALL_COUNT && e.Number("value") == 0);
+}
+
 std::string Position(const Event& e) {
     const int64_t total = e.Number("total", 0);
     return std::to_string(e.Number("index") + 1) + (total > 0 ? "/" + std::to_string(total) : "");
 }
 }  // namespace
 
-void EventView::DownloadRequested() {
-    downloadRunning_ = true;
-    entriesShown_.clear();
-}
+void EventView::DownloadRequested() { entriesShown_.clear(); }
 
 bool EventView::Repeated(const Event& e) {
     const std::string key = StateKey(e);
@@ -70,8 +70,21 @@ std::vector<Event> EventView::Take(const Event& e) {
     std::vector<Event> out;
     if (verbose_) {
         out.push_back(e);
-        return out;
+    } else if (e.channel == "notify" && e.code == KZ_NOTIFY_CALL_RECORD) {
+        TakeCall(out, e);
+    } else if (ring_ && !EndsCall(e)) {
+        const auto shown = Sort(e);   // they follow the ring
+        afterRing_.insert(afterRing_.end(), shown.begin(), shown.end());
+    } else {
+        if (ring_) ReleaseRing(out);   // a call that ended before its number came
+        const auto shown = Sort(e);
+        out.insert(out.end(), shown.begin(), shown.end());
     }
+    return out;
+}
+
+std::vector<Event> EventView::Sort(const Event& e) {
+    std::vector<Event> out;
     if (IsNumber(e)) {
         for (auto& h : held_)
             if (h.entry.Number("index") == e.Number("entry") && h.entry.Number("type") == e.Number("type") &&
@@ -105,18 +118,37 @@ std::vector<Event> EventView::Take(const Event& e) {
         !(e.code == KZ_NAVIG_STATE_W && e.Number("lParam") == KZ_NAVIG_CALL_ENDED_L))
         return out;
     if (e.channel == "bar") return out;
-    if (e.channel == "notify" && e.code == KZ_NOTIFY_PHONEBOOK_STATE) {
-        const bool restarted = e.Number("value") == kRestartedAfterCall;
-        if (restarted && !downloadRunning_) return out;
-        if (!restarted) downloadRunning_ = false;
-    }
     if (Repeated(e)) return out;
     out.push_back(e);
     return out;
 }
 
-std::vector<Event> EventView::Flush(int64_t nowMs, int64_t holdMs) {
+void EventView::TakeCall(std::vector<Event>& out, const Event& e) {
+    const bool number = !e.Text("number").empty();
+    if (ring_ && ring_->Number("index") == e.Number("index") && e.Text("kind") == "incoming" && number) {
+        Repeated(e);   // the state shown is the ring with its number, at the time it rang
+        const int64_t rang = ring_->wallMs;
+        ring_ = e;
+        ring_->wallMs = rang;
+        ReleaseRing(out);
+        return;
+    }
+    if (Repeated(e)) return;
+    if (ring_) ReleaseRing(out);   // another state: the ring came first
+    if (e.Text("kind") == "incoming" && !number) ring_ = e;
+    else out.push_back(e);
+}
+
+void EventView::ReleaseRing(std::vector<Event>& out) {
+    out.push_back(std::move(*ring_));
+    ring_.reset();
+    out.insert(out.end(), afterRing_.begin(), afterRing_.end());
+    afterRing_.clear();
+}
+
+std::vector<Event> EventView::Flush(int64_t nowMs, int64_t holdMs, int64_t ringHoldMs) {
     std::vector<Event> out;
+    if (ring_ && nowMs - ring_->wallMs >= ringHoldMs) ReleaseRing(out);
     if (!held_.empty() && nowMs - held_.back().entry.wallMs >= holdMs) Release(out, true);
     return out;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,10 +23,10 @@ public:
     // The events to show now because this one arrived (none, it, or a held
     // contact before it).
     std::vector<Event> Take(const Event& event);
-    // A contact held for its numbers, once it has waited holdMs.
-    std::vector<Event> Flush(int64_t nowMs, int64_t holdMs = 300);
-    // The user asked for a download: its entries are news again, and a call
-    // that interrupts it is worth telling.
+    // A contact held for its numbers, once it has waited holdMs, and a ring
+    // held for its caller's number, once it has waited ringHoldMs.
+    std::vector<Event> Flush(int64_t nowMs, int64_t holdMs = 300, int64_t ringHoldMs = 500);
+    // The user asked for a download: its entries are news again.
     void DownloadRequested();
 
 private:
@@ -36,7 +37,13 @@ private:
         int64_t seen = 0;
         std::string numbers;
     };
+    // The events to show for one that is not a call record.
+    std::vector<Event> Sort(const Event& event);
     bool Repeated(const Event& event);
+    // A call record: shown, held for its number, or completing the held ring.
+    void TakeCall(std::vector<Event>& out, const Event& event);
+    // Shows the held ring and the events that came after it.
+    void ReleaseRing(std::vector<Event>& out);
     // Shows held entries from the front that are complete (all: every one).
     void Release(std::vector<Event>& out, bool all);
 
@@ -44,7 +51,11 @@ private:
     std::deque<Held> held_;
     std::map<std::string, std::string> last_;   // state key -> last text shown
     std::set<std::string> entriesShown_;
-    bool downloadRunning_ = false;
+    // The library reports a ring before the caller's number arrives: the
+    // numberless report waits for it (a withheld number never comes), and
+    // the events after it wait behind it.
+    std::optional<Event> ring_;
+    std::vector<Event> afterRing_;
 };
 
 }  // namespace kztool

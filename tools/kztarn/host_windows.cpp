@@ -16,7 +16,7 @@ constexpr char kNavigClass[] = "KzTarnConsoleNavig";
 }  // namespace
 
 HostWindows::HostWindows(EventPrinter& printer, Output& output, bool json, bool verbose)
-    : printer_(printer), output_(output), json_(json), view_(verbose) {}
+    : printer_(printer), output_(output), json_(json), verbose_(verbose), view_(verbose) {}
 
 HostWindows::~HostWindows() {
     for (KzHwnd w : windows_) KzDestroyWindow(w);
@@ -64,14 +64,20 @@ void HostWindows::Show(const std::vector<Event>& events) {
     for (const auto& e : events) output_.Post(json_ ? e.Json() : e.Line());
 }
 
-void HostWindows::FlushHeld() {
+void HostWindows::FlushHeld(bool all) {
     std::lock_guard<std::mutex> lock(viewMutex_);
-    Show(view_.Flush(Event::NowMs()));
+    Show(all ? view_.Flush(Event::NowMs(), 0, 0) : view_.Flush(Event::NowMs()));
 }
 
-void HostWindows::DownloadRequested() {
+void HostWindows::DownloadRequested(int type) {
     std::lock_guard<std::mutex> lock(viewMutex_);
     view_.DownloadRequested();
+    download_.Requested(type);
+}
+
+std::string HostWindows::DownloadWords() {
+    std::lock_guard<std::mutex> lock(viewMutex_);
+    return download_.words();
 }
 
 void HostWindows::Log(Event event, bool show) { Deliver(event, show); }
@@ -80,9 +86,10 @@ void HostWindows::Deliver(const Event& event, bool show) {
     Event logged = event;
     logged.tickMs = KzGetTickCount();
     logged.wallMs = Event::NowMs();
-    if (show && !quiet_) {
+    {
         std::lock_guard<std::mutex> lock(viewMutex_);
-        Show(view_.Take(logged));
+        const bool news = download_.Follow(logged);
+        if (show && !quiet_ && (news || verbose_)) Show(view_.Take(logged));
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);

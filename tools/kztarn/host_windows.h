@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "download_watch.h"
 #include "event_printer.h"
 #include "event_view.h"
 #include "kz_platform.h"
@@ -36,10 +37,13 @@ public:
     void Add(Event event) { Deliver(event); }
     // Logs it; prints it only when show is set.
     void Log(Event event, bool show);
-    // Main thread: shows a contact held for its numbers once it waited.
-    void FlushHeld();
-    // A download the user asked for (see EventView::DownloadRequested).
-    void DownloadRequested();
+    // Main thread: shows a contact held for its numbers and a ring held for
+    // its caller's number once they waited (all: at once, at the end).
+    void FlushHeld(bool all = false);
+    // A download of this list the user asked for (KZ_PB_*).
+    void DownloadRequested(int type);
+    // Where the phonebook download stands (see DownloadWatch), or "".
+    std::string DownloadWords();
     // Stops printing events (the log still records them).
     void SetQuiet(bool quiet) { quiet_ = quiet; }
     // Called with each event as it arrives, on the library's thread that
@@ -58,8 +62,10 @@ private:
     EventPrinter& printer_;
     Output& output_;
     bool json_;
-    std::mutex viewMutex_;
+    bool verbose_;
+    std::mutex viewMutex_;   // guards view_ and download_
     EventView view_;
+    DownloadWatch download_;
     bool quiet_ = false;
     std::vector<KzHwnd> windows_;
     mutable std::mutex mutex_;

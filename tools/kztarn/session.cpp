@@ -292,6 +292,7 @@ void Session::Close() {
     lineWatch_ = -1;
     StopLibrary();
     Pump(0);
+    if (host_) host_->FlushHeld(true);
     host_.reset();
     if (sim_) sim_->Stop();
     sim_.reset();

@@ -57,7 +57,6 @@ void ApplyNotification(SessionState& s, const Event& e) {
         case KZ_NOTIFY_CALL_AUDIO: s.audio = e.text; break;
         case KZ_NOTIFY_PLAY_STATE: s.music = e.text; break;
         case KZ_NOTIFY_TRACK_INFO: s.track = e.text; break;
-        case KZ_NOTIFY_PHONEBOOK_STATE: s.download = e.text; break;
         case KZ_NOTIFY_PHONEBOOK_SIZE: s.listSizes[e.Text("list")] = e.Number("count"); break;
         case KZ_NOTIFY_PHONEBOOK_ENTRY: {
             int64_t& n = s.listEntries[e.Text("list")];
@@ -112,6 +111,7 @@ SessionState GatherState(Session& session) {
     }
     if (!s.phoneConnected) s.profiles.clear();
     s.moduleAnswering = session.wire().moduleAnswering();
+    s.download = session.host().DownloadWords();
     return s;
 }
 

@@ -23,7 +23,7 @@ struct SessionState {
     std::string audio;                            // "car", "phone" or ""
     std::string music;                            // "playing", "paused", "stopped" or ""
     std::string track;
-    std::string download;                         // last download state in words
+    std::string download;                         // where the phonebook download stands, in words
     std::map<std::string, int64_t> listEntries;   // "contact" -> entries seen
     std::map<std::string, int64_t> listSizes;     // "contact" -> size reported
 };
