@@ -49,9 +49,11 @@ TEST(SerialFault, LineHungUp_NoBusyLoopAndANewInitWorks) {
     next.Stop();
 }
 
-// The module restarts: the link comes back, the interrupted work is over,
-// and the same work started again completes.
-TEST(ModuleReset, DuringPhonebookDownload_LinkReturnsAndANewDownloadIsWhole) {
+// The module restarts in a call, then in a download. Each time the link comes
+// back, the interrupted work is over, and the same work started again
+// completes; what the old module was asked is dropped, so the next request
+// goes out at once.
+TEST(ModuleReset, InACallThenInADownload_LinkReturnsAndTheWorkStartedAgainCompletes) {
     Session s;
     std::vector<kzsim::Contact> contacts;
     for (int i = 0; i < 60; ++i) contacts.push_back({"Person " + std::to_string(i), "", "", {{"CELL", "+49 30 " + std::to_string(i)}}});
@@ -59,25 +61,10 @@ TEST(ModuleReset, DuringPhonebookDownload_LinkReturnsAndANewDownloadIsWhole) {
     ASSERT_TRUE(s.Start());
     KZ_BT_SetInitialValue();
     ASSERT_TRUE(s.PhoneConnects());
-    ASSERT_TRUE(s.Run({{"download", [] { KZ_BT_GetPhonBookSize(KZ_PB_PHONEBOOK); },
-                        {[](Session& s) { return s.Notes(KZ_NOTIFY_PHONEBOOK_ENTRY).size() >= 10; }}}}));
-    ASSERT_TRUE(ModuleRestarts(s));
-    EXPECT_FALSE(kz::startDownload.load());
-    ASSERT_TRUE(s.PhoneConnects());
-    ASSERT_TRUE(s.DownloadPhonebook(20000));
-    EXPECT_EQ(s.root().Read(kBookFile).size(), 60 * sizeof(structPhoneDate));
-}
-
-TEST(ModuleReset, DuringACall_LinkReturnsAndTheNextCallWorks) {
-    Session s;
-    ASSERT_TRUE(s.Start());
-    KZ_BT_SetInitialValue();
-    ASSERT_TRUE(s.PhoneConnects());
     s.phone().ring("+4930111");
     ASSERT_TRUE(s.Until([] { return kz::g_nCallSetup.load() == 1; }));
     s.phone().answer();
     ASSERT_TRUE(s.Until([] { return kz::g_bCallActive.load() != 0; }) && s.WaitQuiet());
-    // What the old module was asked is dropped: the next request goes out at once.
     s.sim().SetAutoConfirm(false);
     SubmitTestRequest(3);
     SubmitTestRequest(5);   // waits for the confirmation of 3
@@ -91,6 +78,14 @@ TEST(ModuleReset, DuringACall_LinkReturnsAndTheNextCallWorks) {
     for (const auto& m : s.sim().Received()) EXPECT_NE(m.id, 5) << "a request of the old module went out";
     ASSERT_TRUE(s.PhoneConnects());
     EXPECT_TRUE(s.TakeCall("+4930222"));
+
+    ASSERT_TRUE(s.Run({{"download", [] { KZ_BT_GetPhonBookSize(KZ_PB_PHONEBOOK); },
+                        {[](Session& s) { return s.Notes(KZ_NOTIFY_PHONEBOOK_ENTRY).size() >= 10; }}}}));
+    ASSERT_TRUE(ModuleRestarts(s));
+    EXPECT_FALSE(kz::startDownload.load());
+    ASSERT_TRUE(s.PhoneConnects());
+    ASSERT_TRUE(s.DownloadPhonebook(20000));
+    EXPECT_EQ(s.root().Read(kBookFile).size(), 60 * sizeof(structPhoneDate));
 }
 
 }  // namespace

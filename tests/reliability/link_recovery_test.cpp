@@ -9,7 +9,6 @@
 
 #include "channel/command_queue.h"
 #include "channel/module_ids.h"
-#include "channel/module_message.h"
 #include "events/connection.h"
 #include "link/bcsp_link.h"
 #include "link/send_window.h"
@@ -24,18 +23,9 @@ namespace id = kz::msgid;
 constexpr uint16_t kFirst = 0x100;   // serials of requests made while the module cannot take them
 constexpr uint16_t kAfter = 0x200;   // serials of requests made once it is back
 
-// Request 3 (the module confirms it) carrying a serial in bytes 6 and 7.
-void SubmitSerial(uint16_t serial) {
-    auto m = TestRequest(id::kSetNibbleMask, 8);
-    m[6] = uint8_t(serial & 0xFF);
-    m[7] = uint8_t(serial >> 8);
-    uint8_t header[4];
-    kz::msg::ModuleHeaderTemplate(header, m.size());
-    kz::SubmitPacket(header, m.data(), uint32_t(m.size()), kz::kSubmitQueued);
-}
-uint16_t Serial(const kzsim::ReceivedMessage& m) {
-    return m.id == id::kSetNibbleMask && m.bytes.size() >= 8 ? uint16_t(m.bytes[6] | m.bytes[7] << 8) : 0;
-}
+// Request 3, which the module confirms, with a serial.
+void SubmitSerial(uint16_t serial) { kztest::SubmitSerial(id::kSetNibbleMask, serial); }
+uint16_t Serial(const kzsim::ReceivedMessage& m) { return kztest::Serial(m, id::kSetNibbleMask); }
 bool Got(LibraryOnSimulator& lib, uint16_t serial, uint32_t ms) {
     return lib.sim().WaitFor([=](const auto& got) { return !got.empty() && Serial(got.back()) == serial; }, ms);
 }

@@ -20,6 +20,12 @@ uint16_t Be16(const std::vector<uint8_t>& m, size_t at) {
     return at + 1 < m.size() ? uint16_t((m[at] << 8) | m[at + 1]) : 0;
 }
 
+template <class T, class Keep>
+std::vector<T> Filter(std::vector<T> all, Keep keep) {
+    std::erase_if(all, [&](const T& t) { return !keep(t); });
+    return all;
+}
+
 bool LibraryQuiet() {
     return kz::CmdListSize() == 0 && kz::g_bCfmForTheLastREQ.load() && !kz::ubcsp_config.awaiting_ack.load();
 }
@@ -96,16 +102,11 @@ bool Session::Restart() {
 }
 
 std::vector<Notification> Session::Notes(uint32_t code) {
-    std::vector<Notification> out;
-    for (auto& n : host().Notifications())
-        if (n.code == code) out.push_back(n);
-    return out;
+    return Filter(host().Notifications(), [&](const Notification& n) { return n.code == code; });
 }
 
 size_t Session::Count(uint32_t code, uint32_t param) {
-    size_t n = 0;
-    for (auto& note : host().Notifications()) n += note.code == code && note.param == param;
-    return n;
+    return Filter(Notes(code), [&](const Notification& n) { return n.param == param; }).size();
 }
 
 std::vector<std::pair<uint32_t, uint32_t>> Session::NotesAmong(const std::vector<uint32_t>& codes) {
@@ -116,22 +117,11 @@ std::vector<std::pair<uint32_t, uint32_t>> Session::NotesAmong(const std::vector
 }
 
 size_t Session::CountPosts(uintptr_t w, intptr_t l) {
-    size_t n = 0;
-    for (auto& p : host().NavigPosts()) n += p.wParam == w && p.lParam == l;
-    return n;
+    return Filter(host().NavigPosts(), [&](const NavigPost& p) { return p.wParam == w && p.lParam == l; }).size();
 }
 
 std::vector<kzsim::ReceivedMessage> Session::Requests(uint16_t id) {
-    std::vector<kzsim::ReceivedMessage> out;
-    for (auto& m : sim().Received())
-        if (m.id == id) out.push_back(m);
-    return out;
-}
-
-std::vector<uint16_t> Session::RequestIds() {
-    std::vector<uint16_t> out;
-    for (auto& m : sim().Received()) out.push_back(m.id);
-    return out;
+    return Filter(sim().Received(), [&](const kzsim::ReceivedMessage& m) { return m.id == id; });
 }
 
 std::vector<Pull> Session::Pulls() {
@@ -145,7 +135,7 @@ std::string Session::Dump() {
     std::string out = "\nnotifications:";
     for (const auto& n : host().Notifications()) out += " " + std::to_string(n.code) + "/" + std::to_string(n.param);
     out += "\nmodule received:";
-    for (uint16_t id : RequestIds()) out += " " + std::to_string(id);
+    for (const auto& m : sim().Received()) out += " " + std::to_string(m.id);
     return out;
 }
 

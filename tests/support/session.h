@@ -3,7 +3,6 @@
 // (which started the library, so its timers and status posts flow) and
 // answers each phonebook size report with the download request. A scenario is
 // a table of steps: what the user or the phone does, then what must follow.
-// The system scenarios and the reliability tests share it.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -34,7 +33,7 @@ std::string Hex(const Bytes& bytes) {
     for (uint8_t b : bytes) s += {digits[b >> 4], digits[b & 15]};
     return s;
 }
-// A record the library handed over as bytes; zero when the size is not its own.
+// A record handed over as bytes; zero when the size is not its own.
 template <class T>
 T As(const std::vector<uint8_t>& bytes) {
     T t{};
@@ -52,14 +51,12 @@ struct StoredPhone {
     std::array<uint8_t, 16> key{};
 };
 
-// Pulls of the phonebook profile: (type, count, start).
-struct Pull {
+struct Pull {   // of the phonebook profile
     uint16_t type, count, start;
     bool operator==(const Pull&) const = default;
 };
 
-// What a session left behind, compared between a clean and a noisy line.
-struct FinalState {
+struct FinalState {   // what a session left behind
     std::string phoneBook, phoneBookNum, tarnIni;
     std::vector<uint32_t> batteryLevels;
     bool hfp = false, pbap = false, inCall = false, phoneBookDone = false;
@@ -95,7 +92,6 @@ public:
 
     std::vector<Notification> Notes(uint32_t code);
     size_t Count(uint32_t code, uint32_t param);
-    // (code, param) of the notifications with these codes, in arrival order.
     std::vector<std::pair<uint32_t, uint32_t>> NotesAmong(const std::vector<uint32_t>& codes);
     size_t CountPosts(uintptr_t w, intptr_t l);
     template <class T>
@@ -106,35 +102,30 @@ public:
         return out;
     }
     std::vector<kzsim::ReceivedMessage> Requests(uint16_t id);
-    std::vector<uint16_t> RequestIds();
     std::vector<Pull> Pulls();
     std::string Dump();   // what reached the host and the module, for failures
-    // Forgets what reached the host and the module so far.
-    void Forget() {
+    void Forget() {   // what reached the host and the module so far
         host().Clear();
         sim().ClearReceived();
         answered_ = 0;
     }
 
     void StorePhone(const StoredPhone& p = {}, bool current = true);
-    // The stored phone connects after KZ_BT_SetInitialValue; done once its
-    // call lists are announced and the line is quiet.
+    // The stored phone connects after KZ_BT_SetInitialValue, its call lists
+    // announced; StartWithConnectedPhone then forgets what that produced.
     bool ConnectStoredPhone();
-    // A stored phone connected; what that produced is forgotten.
     bool StartWithConnectedPhone();
-    // The phone connects on its own (the unit's registry empty).
-    bool PhoneConnects(uint32_t ms = kWaitMs);
+    bool PhoneConnects(uint32_t ms = kWaitMs);   // on its own
     bool DownloadPhonebook(uint32_t ms = kWaitMs);
-    // Ring, answer on the phone, hang up; quiet after it.
     bool TakeCall(const std::string& number, uint32_t ms = kWaitMs);
     FinalState Final();
 
 private:
-    size_t answered_ = 0;   // phonebook size reports answered
+    size_t answered_ = 0;   // size reports answered
 };
 
-// The module restarts (its state with it) during whatever the session does;
-// true once the link is back and the new module-ready handled.
+// The module restarts, its state with it; true once the link is back and the
+// new module-ready handled.
 bool ModuleRestarts(Session& s, uint32_t ms = kWaitMs);
 
 }  // namespace kztest

@@ -1,7 +1,8 @@
-// Phonebook and call lists as the user interface drives them: every size
-// report (34) is answered with the download request, the entries (32, 35)
-// and end marks (37) come back, and later the stored phonebook is loaded from
-// its files. The phone cuts its vCards across indications.
+// The phonebook as the user interface drives it: every size report (34) is
+// answered with the download request, the entries (32, 35) and end marks
+// (37) come back, and later the stored phonebook is loaded from its files.
+// The phone cuts its vCards across indications. (The call lists' chain and
+// batches are the download unit tests'; here they come after a call.)
 #include <gtest/gtest.h>
 
 #include "channel/module_ids.h"
@@ -35,35 +36,6 @@ Wait BookStored(size_t entries) {
 }
 Wait Ended(size_t count = 1) { return Note(KZ_NOTIFY_PHONEBOOK_STATE, 1, count); }
 void GetBook() { KZ_BT_GetPhonBookSize(KZ_PB_PHONEBOOK); }
-
-TEST(PhoneBookDownloadSystem, CallLists_OnConnect_DialledThenReceivedThenMissed_InBatchesOfThree) {
-    Session s;
-    s.phone().setCallList(ListType::Dialed, {{"Ann", "+491", "20240102T030405"}, {"Ben", "+492", "20240102T030406"},
-                                             {"", "+493", "20240102T030407"}, {"Cid", "+494", "20240102T030408"},
-                                             {"Dee", "+495", "20240102T030409"}});
-    s.phone().setCallList(ListType::Received, {{"Eve", "+496", "20231231T235959"}, {"Fay", "+497", "20231231T235958"}});
-    s.phone().setCallList(ListType::Missed, {{"Gus", "+498", "20240301T120000"}});
-    s.phone().setVCardStyle({false, false, false, 45});
-    s.StorePhone();
-    ASSERT_TRUE(s.Start());
-    s.Forget();
-    ASSERT_TRUE(s.ConnectStoredPhone());
-    EXPECT_EQ(s.Pulls(), (std::vector<Pull>{{3, 0, 0}, {3, 3, 0}, {3, 3, 3}, {2, 0, 0}, {2, 3, 0}, {4, 0, 0}, {4, 3, 0}}));
-    std::vector<std::pair<uint32_t, uint32_t>> sizes;
-    for (const auto& n : s.Notes(KZ_NOTIFY_PHONEBOOK_SIZE)) sizes.emplace_back(n.param, n.len);
-    EXPECT_EQ(sizes, (std::vector<std::pair<uint32_t, uint32_t>>{{3, 5}, {2, 2}, {4, 1}}));
-    std::vector<uint32_t> order;
-    for (uint32_t c : s.host().Codes())
-        if (c == 34 || c == 32 || c == 37) order.push_back(c);
-    EXPECT_EQ(order, (std::vector<uint32_t>{34, 32, 32, 32, 32, 32, 34, 32, 32, 34, 32, 37}));
-    EXPECT_EQ(Indexes(s, KZ_PB_DIALED), (std::vector<uint32_t>{0, 1, 2, 3, 4}));
-    EXPECT_EQ(Indexes(s, KZ_PB_RECEIVED).size(), 2u);
-    for (const auto& n : s.Notes(KZ_NOTIFY_PHONEBOOK_ENTRY)) {
-        if (Entry(n).type == KZ_PB_DIALED && Entry(n).index == 2) EXPECT_STREQ(Entry(n).PBNumber, "+493");   // no name
-        if (Entry(n).type == KZ_PB_MISSED) EXPECT_STREQ(Entry(n).time, "12:00:00");
-    }
-    EXPECT_FALSE(s.root().Exists(kBookFile)) << "call lists are never stored";
-}
 
 TEST(PhoneBookDownloadSystem, Phonebook_QuotedPrintableNamesAndSeveralNumbers_StoredThenLoadedFromFilesAfterRestart) {
     Session s;
