@@ -58,9 +58,7 @@ TEST(ModuleReset, InACallThenInADownload_LinkReturnsAndTheWorkStartedAgainComple
     std::vector<kzsim::Contact> contacts;
     for (int i = 0; i < 60; ++i) contacts.push_back({"Person " + std::to_string(i), "", "", {{"CELL", "+49 30 " + std::to_string(i)}}});
     s.phone().setContacts(contacts);
-    ASSERT_TRUE(s.Start());
-    KZ_BT_SetInitialValue();
-    ASSERT_TRUE(s.PhoneConnects());
+    ASSERT_TRUE(s.StartAndPhoneConnects());
     s.phone().ring("+4930111");
     ASSERT_TRUE(s.Until([] { return kz::g_nCallSetup.load() == 1; }));
     s.phone().answer();

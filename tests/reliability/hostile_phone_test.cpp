@@ -32,13 +32,6 @@ bool Terminated(const structPhoneDate& e) {
     return Terminated(e.PBName) && Terminated(e.PBNumber) && Terminated(e.date) && Terminated(e.time);
 }
 
-// A phone connected on its own to a unit with an empty registry.
-void Connected(Session& s) {
-    ASSERT_TRUE(s.Start());
-    KZ_BT_SetInitialValue();
-    ASSERT_TRUE(s.PhoneConnects());
-}
-
 // The library still works: a request reaches the module.
 bool StillWorks(Session& s) {
     s.sim().ClearReceived();
@@ -67,7 +60,7 @@ TEST(HostilePhone, HostileVCards_DownloadEndsFilesWellFormedMemoryBounded) {
         Card("FN;ENCODING=QUOTED-PRINTABLE:=\r\n=\r\n=Z=\r\nTEL:=\r\n"),
         Card("FN:Last Good\r\nTEL;CELL:+49 30 1234\r\n"),
     });
-    ASSERT_NO_FATAL_FAILURE(Connected(s));
+    ASSERT_TRUE(s.StartAndPhoneConnects());
     const long rssBefore = MaxRssKb();
     ASSERT_TRUE(s.DownloadPhonebook(60000));
     // The library holds a vCard in 1024 bytes and a file in 16384: a megabyte
@@ -97,7 +90,7 @@ TEST(HostilePhone, HostileVCards_DownloadEndsFilesWellFormedMemoryBounded) {
 TEST(HostilePhone, NameWithLineBreaks_DoesNotChangeTarnIniStructure) {
     Session s;
     s.phone().setName("Evil\r\n[General]\r\nCurrIndex=4\n[Device3]\nid=3\nname=x");
-    ASSERT_NO_FATAL_FAILURE(Connected(s));
+    ASSERT_TRUE(s.StartAndPhoneConnects());
     ASSERT_TRUE(s.Until([] { return kz::g_CurrConnectIndex.load() == 0; }));
     // One line per key: the name stays on its own line.
     const std::string ini = s.root().Read(kTarnIni);
@@ -115,7 +108,7 @@ TEST(HostilePhone, NameWithLineBreaks_DoesNotChangeTarnIniStructure) {
 // than any buffer holds; then a damaged phonebook file.
 TEST(HostilePhone, MessagesThatLieAboutLengthsAndADamagedPhonebookFile_AreSurvived) {
     Session s;
-    ASSERT_NO_FATAL_FAILURE(Connected(s));
+    ASSERT_TRUE(s.StartAndPhoneConnects());
     const auto msg = [](uint16_t id, std::vector<uint8_t> params, uint16_t words) {
         auto m = kzsim::BuildModuleMessage(id, 2, params);
         m[0] = uint8_t(words & 0xFF);

@@ -53,11 +53,11 @@ FinalState RunSession(double faultRate, uint32_t seed, const Load& load) {
         EXPECT_TRUE(ok) << name;
         std::printf("  %-9s %s at %u ms\n", name, ok ? "done" : "FAILED", KzGetTickCount() - start);
     };
-    phase("start", s.Start(true, kPhaseMs));
     if (load.contacts) {
-        KZ_BT_SetInitialValue();
-        phase("connect", s.PhoneConnects(kPhaseMs));
+        phase("connect", s.StartAndPhoneConnects(kPhaseMs));
         phase("phonebook", s.DownloadPhonebook(kPhaseMs));
+    } else {
+        phase("start", s.Start(true, kPhaseMs));
     }
     // Indications from the module and requests from the host at once, eight in flight.
     s.sim().ClearReceived();

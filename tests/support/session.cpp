@@ -124,6 +124,12 @@ std::vector<kzsim::ReceivedMessage> Session::Requests(uint16_t id) {
     return Filter(sim().Received(), [&](const kzsim::ReceivedMessage& m) { return m.id == id; });
 }
 
+std::vector<uint8_t> Session::ByteAt(uint16_t id, size_t at) {
+    std::vector<uint8_t> out;
+    for (const auto& m : Requests(id)) out.push_back(m.bytes.at(at));
+    return out;
+}
+
 std::vector<Pull> Session::Pulls() {
     std::vector<Pull> out;
     for (auto& m : Requests(kz::msgid::kPbapPull))

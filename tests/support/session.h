@@ -102,6 +102,7 @@ public:
         return out;
     }
     std::vector<kzsim::ReceivedMessage> Requests(uint16_t id);
+    std::vector<uint8_t> ByteAt(uint16_t id, size_t at);   // of each request with this id
     std::vector<Pull> Pulls();
     std::string Dump();   // what reached the host and the module, for failures
     void Forget() {   // what reached the host and the module so far
@@ -116,6 +117,12 @@ public:
     bool ConnectStoredPhone();
     bool StartWithConnectedPhone();
     bool PhoneConnects(uint32_t ms = kWaitMs);   // on its own
+    // Started with an empty registry, and the phone connects on its own.
+    bool StartAndPhoneConnects(uint32_t ms = kWaitMs) {
+        if (!Start(true, ms)) return false;
+        KZ_BT_SetInitialValue();
+        return PhoneConnects(ms);
+    }
     bool DownloadPhonebook(uint32_t ms = kWaitMs);
     bool TakeCall(const std::string& number, uint32_t ms = kWaitMs);
     FinalState Final();

@@ -29,11 +29,6 @@ std::vector<CallInfoRecord> Bar(Session& s) { return s.Bar<CallInfoRecord>(KZ_IN
 Wait BarIs(uint32_t kind) {
     return [=](Session& s) { return !Bar(s).empty() && Bar(s).back().kind == kind; };
 }
-std::vector<uint8_t> Params(Session& s, uint16_t msg, size_t at = kParamAt) {
-    std::vector<uint8_t> out;
-    for (const auto& m : s.Requests(msg)) out.push_back(m.bytes.at(at));
-    return out;
-}
 
 // Every call record and status-bar record shows this number or none: no
 // number of a refused dial or an ended call is left behind.
@@ -74,7 +69,7 @@ TEST(CallsSystem, IncomingCall_AnsweredThenHungUp_AfterCallWork_NextCallShowsOnl
           BarIs(kKindActive), Quiet()}},
     }));
     EXPECT_TRUE(s.phone().callActive());
-    EXPECT_EQ(Params(s, id::kAnswer), std::vector<uint8_t>{1});
+    EXPECT_EQ(s.ByteAt(id::kAnswer, kParamAt), std::vector<uint8_t>{1});
 
     // Hung up from the unit: ended in the status bar, (2, 5) posted, and the
     // call lists, paused by the call, fetched again.
@@ -85,7 +80,7 @@ TEST(CallsSystem, IncomingCall_AnsweredThenHungUp_AfterCallWork_NextCallShowsOnl
           Note(KZ_NOTIFY_CALL_AUDIO, 0), BarIs(kKindEnded), Request(id::kPbapPull), Quiet()}},
     }));
     EXPECT_FALSE(s.phone().callActive());
-    EXPECT_EQ(Params(s, id::kAnswer), std::vector<uint8_t>{0});
+    EXPECT_EQ(s.ByteAt(id::kAnswer, kParamAt), std::vector<uint8_t>{0});
     EXPECT_EQ(s.Pulls().front(), (Pull{KZ_PB_DIALED, 0, 0}));
 
     s.Forget();
@@ -120,7 +115,7 @@ TEST(CallsSystem, DialledCall_OutgoingThenActive_AudioMovesBothWays_MuteAndGainR
     }));
     EXPECT_EQ(s.Requests(id::kAudioToPhone).size(), 1u);
     EXPECT_EQ(s.Requests(id::kAudioToHandsfree).size(), 1u);
-    EXPECT_EQ(Params(s, id::kSetMicGain, kParamAt + 1).back(), 8);
+    EXPECT_EQ(s.ByteAt(id::kSetMicGain, kParamAt + 1).back(), 8);
 
     // Muted from the unit, then by the phone itself; the other side hangs up.
     s.Forget();
@@ -129,7 +124,7 @@ TEST(CallsSystem, DialledCall_OutgoingThenActive_AudioMovesBothWays_MuteAndGainR
         {"phone mutes", [&] { s.phone().micMute(true); }, {Note(KZ_NOTIFY_MIC_MUTE, 0, 2)}},
         {"far hang-up", [&] { s.phone().hangup(); }, {Post(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_ENDED_L), BarIs(kKindEnded)}},
     }));
-    EXPECT_EQ(Params(s, id::kSetMicVolume, kParamAt + 1), std::vector<uint8_t>{0});
+    EXPECT_EQ(s.ByteAt(id::kSetMicVolume, kParamAt + 1), std::vector<uint8_t>{0});
 }
 
 TEST(CallsSystem, WaitingCall_SwitchedToAndBack_HeldStateReported_EndedOneByOne) {
@@ -145,7 +140,7 @@ TEST(CallsSystem, WaitingCall_SwitchedToAndBack_HeldStateReported_EndedOneByOne)
         {"switch", [] { KZ_BT_SwitchCalls(); }, {Note(KZ_NOTIFY_CALL_HELD, 1)}},
         {"end first", [] { KZ_BT_End1stCall(); }, {Note(KZ_NOTIFY_CALL_HELD, 0), Quiet()}},
     }));
-    EXPECT_EQ(Params(s, id::kCallHold), (std::vector<uint8_t>{2, 1}));
+    EXPECT_EQ(s.ByteAt(id::kCallHold, kParamAt), (std::vector<uint8_t>{2, 1}));
     EXPECT_TRUE(s.phone().callActive());
     EXPECT_EQ(s.CountPosts(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_ENDED_L), 0u) << "a call is still on";
 

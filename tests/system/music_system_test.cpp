@@ -52,9 +52,7 @@ TEST(MusicSystem, Avrcp14Phone_MediaOpensOnTheFourthTick_PlayStateAndTrackFromTh
         {"playing", {}, {Note(KZ_NOTIFY_TRACK_INFO, 0), PlayState(1), Quiet()}},
     }));
     EXPECT_EQ(PassThroughs(s), (Pairs{{kPlay, 0}, {kPlay, 1}}));
-    std::vector<uint8_t> profiles;
-    for (const auto& m : s.Requests(id::kConnectProfile)) profiles.push_back(m.bytes.at(kParamAt));
-    EXPECT_EQ(profiles, (std::vector<uint8_t>{3, 4}));
+    EXPECT_EQ(s.ByteAt(id::kConnectProfile, kParamAt), (std::vector<uint8_t>{3, 4}));
     // The fourth one-second tick: never early; late by seconds on a loaded machine.
     const uint32_t waited = s.Requests(id::kMediaOpen).front().tickMs - s.Requests(id::kConnectProfile).front().tickMs;
     EXPECT_GE(waited, 2800u);
