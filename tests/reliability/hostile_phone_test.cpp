@@ -91,8 +91,9 @@ TEST(HostilePhone, NameWithLineBreaks_DoesNotChangeTarnIniStructure) {
     Session s;
     s.phone().setName("Evil\r\n[General]\r\nCurrIndex=4\n[Device3]\nid=3\nname=x");
     ASSERT_TRUE(s.StartAndPhoneConnects());
-    ASSERT_TRUE(s.Until([] { return kz::g_CurrConnectIndex.load() == 0; }));
-    // One line per key: the name stays on its own line.
+    // The slot, then the current index, are written: one line per key, the
+    // name on its own line.
+    ASSERT_TRUE(s.Until([&] { return s.root().Read(kTarnIni).find("\nCurrIndex=0") != std::string::npos; }));
     const std::string ini = s.root().Read(kTarnIni);
     size_t sections = 0;
     for (size_t p = ini.find('['); p != std::string::npos; p = ini.find('[', p + 1)) sections += p == 0 || ini[p - 1] == '\n';
