@@ -26,6 +26,14 @@ const char* const kFlagNames[] = {"hfp", "pbap", "a2dp", "avrcp", "connecting", 
 
 uint32_t Bit(bool on, uint32_t flag) { return on ? flag : 0; }
 
+// The one-byte flags, bit i of the state in entry i; the two pending-action
+// bits (6, 7) are one variable, set and read apart.
+std::atomic<uint8_t>* const kFlagVars[] = {
+    &kz::g_bHfpConnected, &kz::g_bPbapConnected, &kz::g_bA2dpConnected, &kz::g_bAvrcpConnected,
+    &kz::g_bConnecting, &kz::g_bAutoConnecting, nullptr, nullptr, &kz::g_bPairMode, &kz::g_bCurrSrcA2DP,
+    &kz::g_bPbapConnectDone, &kz::g_bPhoneBookDone, &kz::startDownload, &kz::g_bCallPausedPb,
+    &kz::g_bInquiryRunning, &kz::g_bUnknownPeer, &kz::g_bModuleInited};
+
 std::string ProfileName(uint8_t p) {
     switch (p) {
         case kz::kProfileHfp: return "hfp";
@@ -40,39 +48,22 @@ std::string ProfileName(uint8_t p) {
 
 void ApplyState(uint32_t f) {
     using namespace kz;
-    g_bHfpConnected = (f & kHfp) != 0;
-    g_bPbapConnected = (f & kPbap) != 0;
-    g_bA2dpConnected = (f & kA2dp) != 0;
-    g_bAvrcpConnected = (f & kAvrcp) != 0;
-    g_bConnecting = (f & kConnecting) != 0;
-    g_bAutoConnecting = (f & kAuto) != 0;
+    for (size_t i = 0; i < std::size(kFlagVars); ++i)
+        if (kFlagVars[i]) *kFlagVars[i] = (f >> i) & 1;
     g_nPendingAction = (f & kInquiryWaits)      ? kPendingInquiry
                        : (f & kDisconnectWaits) ? kPendingDisconnect
                                                 : kPendingNone;
-    g_bPairMode = (f & kPairing) != 0;
     g_nPairIndex = (f & kPairing) ? kPairIndexChosen : -1;
-    g_bCurrSrcA2DP = (f & kMusicSource) != 0;
-    g_bPbapConnectDone = (f & kPbapDone) != 0;
-    g_bPhoneBookDone = (f & kPbDone) != 0;
-    startDownload = (f & kPbStarted) != 0;
-    g_bCallPausedPb = (f & kPbPausedByCall) != 0;
-    g_bInquiryRunning = (f & kInquiring) != 0;
-    g_bUnknownPeer = (f & kUnknownPeer) != 0;
-    g_bModuleInited = (f & kInited) != 0;
     g_nAutoConnectRetry = int32_t((f & kRetryMask) >> kRetryShift);
 }
 
 uint32_t ObserveState() {
     using namespace kz;
+    uint32_t f = 0;
+    for (size_t i = 0; i < std::size(kFlagVars); ++i)
+        if (kFlagVars[i] && kFlagVars[i]->load()) f |= 1u << i;
     const int32_t pending = g_nPendingAction;
-    return Bit(g_bHfpConnected, kHfp) | Bit(g_bPbapConnected, kPbap) | Bit(g_bA2dpConnected, kA2dp) |
-           Bit(g_bAvrcpConnected, kAvrcp) | Bit(g_bConnecting, kConnecting) |
-           Bit(g_bAutoConnecting, kAuto) | Bit(pending == kPendingInquiry, kInquiryWaits) |
-           Bit(pending == kPendingDisconnect, kDisconnectWaits) | Bit(g_bPairMode, kPairing) |
-           Bit(g_bCurrSrcA2DP, kMusicSource) | Bit(g_bPbapConnectDone, kPbapDone) |
-           Bit(g_bPhoneBookDone, kPbDone) | Bit(startDownload, kPbStarted) |
-           Bit(g_bCallPausedPb, kPbPausedByCall) | Bit(g_bInquiryRunning, kInquiring) |
-           Bit(g_bUnknownPeer, kUnknownPeer) | Bit(g_bModuleInited, kInited) |
+    return f | Bit(pending == kPendingInquiry, kInquiryWaits) | Bit(pending == kPendingDisconnect, kDisconnectWaits) |
            (uint32_t(g_nAutoConnectRetry & 3) << kRetryShift);
 }
 

@@ -72,4 +72,17 @@ void SubmitTestRequest(uint16_t id, uint32_t mode) {
     kz::SubmitPacket(header, m.data(), static_cast<uint32_t>(m.size()), mode);
 }
 
+void SubmitSerial(uint16_t id, uint16_t serial) {
+    auto m = TestRequest(id);
+    m[6] = uint8_t(serial & 0xFF);
+    m[7] = uint8_t(serial >> 8);
+    uint8_t header[4];
+    kz::msg::ModuleHeaderTemplate(header, m.size());
+    kz::SubmitPacket(header, m.data(), static_cast<uint32_t>(m.size()), kz::kSubmitQueued);
+}
+
+uint16_t Serial(const kzsim::ReceivedMessage& m, uint16_t id) {
+    return m.id == id && m.bytes.size() >= 8 ? uint16_t(m.bytes[6] | m.bytes[7] << 8) : 0;
+}
+
 }  // namespace kztest

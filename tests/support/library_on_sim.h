@@ -42,5 +42,9 @@ private:
 std::vector<uint8_t> TestRequest(uint16_t id, size_t n = 8);
 // Hands it to SubmitPacket with its channel-13 template.
 void SubmitTestRequest(uint16_t id, uint32_t mode = 0);
+// A queued test request carrying a serial in bytes 6 and 7, and that serial
+// read back from what the module received (0 for another id).
+void SubmitSerial(uint16_t id, uint16_t serial);
+uint16_t Serial(const kzsim::ReceivedMessage& m, uint16_t id);
 
 }  // namespace kztest

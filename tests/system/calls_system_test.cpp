@@ -1,254 +1,151 @@
 // Calls with a connected phone, as the user interface and the status bar see
-// them: an incoming call answered automatically by the one-second timer, a
-// dialled call, a waiting call, call audio moved between phone and car, the
-// microphone muted, and the after-call work.
+// them: incoming, dialled and waiting calls, call audio moved between phone
+// and car, the microphone muted, and the after-call work. (The housekeeping
+// timer's auto-answer is the control window's unit test.)
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "channel/module_ids.h"
-#include "scenario.h"
+#include "support/session.h"
 
 namespace {
 
 using namespace kztest;
+namespace id = kz::msgid;
 
 constexpr size_t kParamAt = 6;
-
 constexpr uint32_t kStateActive = 0, kStateOutgoing = 2, kStateIncoming = 4;
 constexpr uint32_t kKindIncoming = 0, kKindOutgoing = 1, kKindActive = 2, kKindEnded = 3;
 
-CallRecord Call(const Notification& n) {
-    CallRecord r{};
-    if (n.data.size() == sizeof r) std::memcpy(&r, n.data.data(), sizeof r);
-    return r;
+CallRecord LastCall(Session& s) {
+    const auto calls = s.Notes(KZ_NOTIFY_CALL_RECORD);
+    CallRecord none{};
+    none.state = ~0u;
+    return calls.empty() ? none : As<CallRecord>(calls.back().data);
 }
-
-std::vector<CallInfoRecord> Bar(Scenario& s) {
-    std::vector<CallInfoRecord> out;
-    for (const auto& r : s.host().Inforbar()) {
-        if (r.kind != KZ_INFORBAR_CALL_INFO || r.bytes.size() != sizeof(CallInfoRecord)) continue;
-        CallInfoRecord rec;
-        std::memcpy(&rec, r.bytes.data(), sizeof rec);
-        out.push_back(rec);
-    }
-    return out;
+Wait CallIs(uint32_t state, std::string number = "") {
+    return [=](Session& s) { return LastCall(s).state == state && (number.empty() || LastCall(s).number == number); };
 }
-
-std::u16string BarNumber(const CallInfoRecord& r) { return Wide(r.number, 81); }
+std::vector<CallInfoRecord> Bar(Session& s) { return s.Bar<CallInfoRecord>(KZ_INFORBAR_CALL_INFO); }
+Wait BarIs(uint32_t kind) {
+    return [=](Session& s) { return !Bar(s).empty() && Bar(s).back().kind == kind; };
+}
 
 // Every call record and status-bar record shows this number or none: no
 // number of a refused dial or an ended call is left behind.
-void ExpectOnlyNumber(Scenario& s, const std::string& number) {
+void ExpectOnlyNumber(Session& s, const std::string& number) {
     for (const auto& n : s.Notes(KZ_NOTIFY_CALL_RECORD)) {
-        const std::string shown = Call(n).number;
+        const std::string shown = As<CallRecord>(n.data).number;
         EXPECT_TRUE(shown.empty() || shown == number) << shown;
     }
     for (const auto& r : Bar(s)) {
-        const std::u16string shown = BarNumber(r);
+        const std::u16string shown = Wide(r.number, 81);
         EXPECT_TRUE(shown.empty() || shown == std::u16string(number.begin(), number.end()));
+        EXPECT_EQ(r.tag, 20);
     }
 }
 
-// A phone from the registry, connected, its empty call lists fetched. With
-// auto-answer, a dial is tried first, which the phone refuses (no hands-free
-// connection yet).
-void Connect(Scenario& s, bool autoAnswer = false) {
-    s.StorePhone({});
+// A stored phone connected; a dial tried before it connected was refused.
+void Connect(Session& s) {
+    s.StorePhone();
     ASSERT_TRUE(s.Start());
-    KZ_BT_SetAutoAnswer(autoAnswer ? 1 : 0);
-    if (autoAnswer) {
-        KZ_BT_Dial("+999");
-        ASSERT_TRUE(s.WaitRequest(kz::msgid::kDial));
-        ASSERT_TRUE(s.WaitQuiet());
-    }
+    ASSERT_TRUE(s.Run({{"dial, no phone yet", [] { KZ_BT_Dial("+999"); }, {Request(id::kDial), Quiet()}}}));
     ASSERT_TRUE(s.ConnectStoredPhone()) << s.Dump();
-    s.sim().ClearReceived();
-    s.host().Clear();
+    s.Forget();
 }
 
-TEST(CallsSystem, IncomingCall_AnsweredOnTheFifthTick_ThenHungUpWithTheAfterCallWork) {
-    Scenario s;
-    ASSERT_NO_FATAL_FAILURE(Connect(s, true));
-
-    s.phone().ring("+4912345");
-    // The ringing call is reported at once, and again when its number is known.
-    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_CALL_COUNT, 1));
-    ASSERT_TRUE(s.WaitPost(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_PRESENT_L));
-    ASSERT_TRUE(s.Until([&] {
-        const auto calls = s.Notes(KZ_NOTIFY_CALL_RECORD);
-        return !calls.empty() && std::string(Call(calls.back()).number) == "+4912345";
+TEST(CallsSystem, IncomingCall_AnsweredThenHungUp_AfterCallWork_NextCallShowsOnlyItsNumber) {
+    Session s;
+    ASSERT_NO_FATAL_FAILURE(Connect(s));
+    ASSERT_TRUE(s.Run({
+        {"ring", [&] { s.phone().ring("+4912345"); },
+         {Note(KZ_NOTIFY_CALL_COUNT, 1), Post(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_PRESENT_L),
+          CallIs(kStateIncoming, "+4912345"), BarIs(kKindIncoming)}},
     }));
-    const auto ringing = s.Notes(KZ_NOTIFY_CALL_RECORD);
-    EXPECT_EQ(Call(ringing.back()).state, kStateIncoming);
-    EXPECT_STREQ(Call(ringing.back()).number, "+4912345");
     ExpectOnlyNumber(s, "+4912345");
-    auto bar = Bar(s);
-    ASSERT_FALSE(bar.empty());
-    EXPECT_EQ(bar.back().tag, 20);
-    EXPECT_EQ(bar.back().kind, kKindIncoming);
-    EXPECT_EQ(BarNumber(bar.back()), u"+4912345");
-
-    // Nobody touches a key: the housekeeping timer answers on its fifth tick.
-    ASSERT_TRUE(s.WaitRequestWith(kz::msgid::kAnswer, kParamAt, 1, 9000));
-    const auto query = s.Requests(kz::msgid::kCurrentCalls);
-    ASSERT_FALSE(query.empty());
-    const uint32_t after = s.Requests(kz::msgid::kAnswer).front().tickMs - query.front().tickMs;
-    EXPECT_GE(after, 3800u);   // four whole periods at least, five at most
-    EXPECT_LE(after, 7500u);   // timers run late on a loaded machine, never early
-    EXPECT_EQ(s.Requests(kz::msgid::kAnswer).size(), 1u);
-
-    // The phone takes the call: active, audio in the car, microphone open.
-    ASSERT_TRUE(s.Until([&] {
-        const auto calls = s.Notes(KZ_NOTIFY_CALL_RECORD);
-        return !calls.empty() && Call(calls.back()).state == kStateActive;
+    EXPECT_EQ(Wide(Bar(s).back().number, 81), u"+4912345");
+    ASSERT_TRUE(s.Run({
+        {"answer", [] { KZ_BT_Answer(); },
+         {CallIs(kStateActive, "+4912345"), Note(KZ_NOTIFY_CALL_AUDIO, 1), Note(KZ_NOTIFY_MIC_MUTE, 1),
+          BarIs(kKindActive), Quiet()}},
     }));
-    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_CALL_AUDIO, 1));
-    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_MIC_MUTE, 1));
-    EXPECT_STREQ(Call(s.Notes(KZ_NOTIFY_CALL_RECORD).back()).number, "+4912345");
-    EXPECT_EQ(Bar(s).back().kind, kKindActive);
     EXPECT_TRUE(s.phone().callActive());
+    EXPECT_EQ(s.ByteAt(id::kAnswer, kParamAt), std::vector<uint8_t>{1});
 
-    // Hang up from the unit: ended in the status bar, (2, 5) posted, and the
-    // call lists, paused by the call, are fetched again.
-    s.sim().ClearReceived();
-    KZ_BT_Hangup();
-    ASSERT_TRUE(s.WaitPost(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_ENDED_L));
-    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_PHONEBOOK_STATE, 0));
-    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_CALL_AUDIO, 0));
-    EXPECT_FALSE(s.phone().callActive());
-    EXPECT_EQ(s.Requests(kz::msgid::kAnswer).front().bytes.at(kParamAt), 0);
-    bar = Bar(s);
-    EXPECT_EQ(bar.back().kind, kKindEnded);
-    ASSERT_TRUE(s.WaitRequest(kz::msgid::kPbapPull));
-    EXPECT_EQ(Pulls(s.Requests(kz::msgid::kPbapPull)).front(), (Pull{KZ_PB_DIALED, 0, 0}));
-    // No second answer: the countdown ended with the call.
-    ASSERT_TRUE(s.WaitQuiet());
-    for (const auto& m : s.Requests(kz::msgid::kAnswer)) EXPECT_EQ(m.bytes.at(kParamAt), 0);
-
-    // The next call shows its own number only.
-    s.host().Clear();
-    s.phone().ring("+4967890");
-    ASSERT_TRUE(s.Until([&] {
-        const auto calls = s.Notes(KZ_NOTIFY_CALL_RECORD);
-        return !calls.empty() && std::string(Call(calls.back()).number) == "+4967890";
+    // Hung up from the unit: ended in the status bar, (2, 5) posted, and the
+    // call lists, paused by the call, fetched again.
+    s.Forget();
+    ASSERT_TRUE(s.Run({
+        {"hang up", [] { KZ_BT_Hangup(); },
+         {Post(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_ENDED_L), Note(KZ_NOTIFY_PHONEBOOK_STATE, 0),
+          Note(KZ_NOTIFY_CALL_AUDIO, 0), BarIs(kKindEnded), Request(id::kPbapPull), Quiet()}},
     }));
+    EXPECT_FALSE(s.phone().callActive());
+    EXPECT_EQ(s.ByteAt(id::kAnswer, kParamAt), std::vector<uint8_t>{0});
+    EXPECT_EQ(s.Pulls().front(), (Pull{KZ_PB_DIALED, 0, 0}));
+
+    s.Forget();
+    ASSERT_TRUE(s.Run({{"next call", [&] { s.phone().ring("+4967890"); }, {CallIs(kStateIncoming, "+4967890")}}}));
     ExpectOnlyNumber(s, "+4967890");
 }
 
 TEST(CallsSystem, DialledCall_OutgoingThenActive_AudioMovesBothWays_MuteAndGainRestore) {
-    Scenario s;
+    Session s;
     ASSERT_NO_FATAL_FAILURE(Connect(s));
-
-    KZ_BT_Dial("+4989765430");
-    ASSERT_TRUE(s.WaitRequest(kz::msgid::kDial));
-    // The simulator records the request before its phone model takes it.
-    EXPECT_TRUE(s.host().WaitFor([&] { return s.phone().dialledNumber() == "+4989765430"; }));
-
-    ASSERT_TRUE(s.WaitPost(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_PRESENT_L));
-    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_CALL_COUNT, 1));
-    const auto outgoing = s.Notes(KZ_NOTIFY_CALL_RECORD);
-    ASSERT_FALSE(outgoing.empty());
-    EXPECT_EQ(Call(outgoing.back()).state, kStateOutgoing);
-    EXPECT_STREQ(Call(outgoing.back()).number, "+4989765430");
-    EXPECT_EQ(Bar(s).back().kind, kKindOutgoing);
-    EXPECT_EQ(BarNumber(Bar(s).back()), u"+4989765430");
-
-    s.phone().remoteAnswer();
-    ASSERT_TRUE(s.Until([&] {
-        const auto calls = s.Notes(KZ_NOTIFY_CALL_RECORD);
-        return !calls.empty() && Call(calls.back()).state == kStateActive;
+    ASSERT_TRUE(s.Run({
+        {"dial", [] { KZ_BT_Dial("+4989765430"); },
+         {Request(id::kDial), Post(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_PRESENT_L), Note(KZ_NOTIFY_CALL_COUNT, 1),
+          CallIs(kStateOutgoing, "+4989765430"), BarIs(kKindOutgoing)}},
     }));
-    EXPECT_STREQ(Call(s.Notes(KZ_NOTIFY_CALL_RECORD).back()).number, "+4989765430");
-    EXPECT_EQ(Bar(s).back().kind, kKindActive);
-    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_CALL_AUDIO, 1));
-    ASSERT_TRUE(s.WaitQuiet());
+    EXPECT_EQ(s.phone().dialledNumber(), "+4989765430");
+    EXPECT_EQ(Wide(Bar(s).back().number, 81), u"+4989765430");
+    ASSERT_TRUE(s.Run({
+        {"answered far away", [&] { s.phone().remoteAnswer(); },
+         {CallIs(kStateActive, "+4989765430"), BarIs(kKindActive), Note(KZ_NOTIFY_CALL_AUDIO, 1), Quiet()}},
+    }));
 
-    KZ_BT_DTMF('5');
-    ASSERT_TRUE(s.WaitRequest(kz::msgid::kDtmf));
-    EXPECT_EQ(s.Requests(kz::msgid::kDtmf).back().bytes.at(kParamAt), '5');
+    // Audio to the phone and back; back in the car the microphone is opened,
+    // and a second later the stored gain (8, internal microphone) reapplied.
+    s.Forget();
+    ASSERT_TRUE(s.Run({
+        {"to phone", [] { KZ_BT_AudioTransfer(0); },
+         {Note(KZ_NOTIFY_CALL_AUDIO, 0), Post(KZ_NAVIG_STATE_W, KZ_NAVIG_AUDIO_ON_PHONE_L)}},
+        {"to car", [] { KZ_BT_AudioTransfer(1); },
+         {Note(KZ_NOTIFY_CALL_AUDIO, 1), Post(KZ_NAVIG_STATE_W, KZ_NAVIG_AUDIO_IN_CAR_L),
+          Note(KZ_NOTIFY_MIC_MUTE, 1), Request(id::kSetMicGain), Note(KZ_NOTIFY_MIC_GAIN, 8)}},
+    }));
+    EXPECT_EQ(s.Requests(id::kAudioToPhone).size(), 1u);
+    EXPECT_EQ(s.Requests(id::kAudioToHandsfree).size(), 1u);
+    EXPECT_EQ(s.ByteAt(id::kSetMicGain, kParamAt + 1).back(), 8);
 
-    // Audio to the phone and back to the car.
-    s.host().Clear();
-    s.sim().ClearReceived();
-    KZ_BT_AudioTransfer(0);
-    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_CALL_AUDIO, 0));
-    ASSERT_TRUE(s.WaitPost(KZ_NAVIG_STATE_W, KZ_NAVIG_AUDIO_ON_PHONE_L));
-    EXPECT_EQ(s.Requests(kz::msgid::kAudioToPhone).size(), 1u);
-    KZ_BT_AudioTransfer(1);
-    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_CALL_AUDIO, 1));
-    ASSERT_TRUE(s.WaitPost(KZ_NAVIG_STATE_W, KZ_NAVIG_AUDIO_IN_CAR_L));
-    EXPECT_EQ(s.Requests(kz::msgid::kAudioToHandsfree).size(), 1u);
-    // Back in the car the microphone is opened, and a second later the stored
-    // gain (8 for the internal microphone) is applied again.
-    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_MIC_MUTE, 1));
-    ASSERT_TRUE(s.WaitRequest(kz::msgid::kSetMicGain, 1, 4000));
-    EXPECT_EQ(s.Requests(kz::msgid::kSetMicGain).back().bytes.at(kParamAt + 1), 8);
-    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_MIC_GAIN, 8));
-
-    // Mute and unmute from the unit.
-    s.host().Clear();
-    s.sim().ClearReceived();
-    KZ_BT_SetPhoneMute(1);
-    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_MIC_MUTE, 0));
-    KZ_BT_SetPhoneMute(0);
-    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_MIC_MUTE, 1));
-    const auto volumes = s.Requests(kz::msgid::kSetMicVolume);
-    ASSERT_EQ(volumes.size(), 2u);
-    EXPECT_EQ(volumes[0].bytes.at(kParamAt + 1), 0);
-    EXPECT_EQ(volumes[1].bytes.at(kParamAt + 1), 15);
-    ASSERT_TRUE(s.WaitRequest(kz::msgid::kSetMicGain, 1, 4000));
-    // The phone mutes its microphone itself.
-    s.phone().micMute(true);
-    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_MIC_MUTE, 0, 2));
-
-    // The other side hangs up.
-    s.phone().hangup();
-    ASSERT_TRUE(s.WaitPost(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_ENDED_L));
-    EXPECT_EQ(Bar(s).back().kind, kKindEnded);
+    // Muted from the unit, then by the phone itself; the other side hangs up.
+    s.Forget();
+    ASSERT_TRUE(s.Run({
+        {"mute", [] { KZ_BT_SetPhoneMute(1); }, {Note(KZ_NOTIFY_MIC_MUTE, 0)}},
+        {"phone mutes", [&] { s.phone().micMute(true); }, {Note(KZ_NOTIFY_MIC_MUTE, 0, 2)}},
+        {"far hang-up", [&] { s.phone().hangup(); }, {Post(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_ENDED_L), BarIs(kKindEnded)}},
+    }));
+    EXPECT_EQ(s.ByteAt(id::kSetMicVolume, kParamAt + 1), std::vector<uint8_t>{0});
 }
 
 TEST(CallsSystem, WaitingCall_SwitchedToAndBack_HeldStateReported_EndedOneByOne) {
-    Scenario s;
+    Session s;
     ASSERT_NO_FATAL_FAILURE(Connect(s));
-    s.phone().ring("+111");
-    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_CALL_COUNT, 1));
-    KZ_BT_Answer();
-    ASSERT_TRUE(s.Until([&] {
-        const auto calls = s.Notes(KZ_NOTIFY_CALL_RECORD);
-        return !calls.empty() && Call(calls.back()).state == kStateActive;
+    ASSERT_TRUE(s.Run({
+        {"ring", [&] { s.phone().ring("+111"); }, {Note(KZ_NOTIFY_CALL_COUNT, 1)}},
+        {"answer", [] { KZ_BT_Answer(); }, {CallIs(kStateActive), Quiet()}},
+        {"forget", [&] { s.Forget(); }, {}},
+        // A second call while talking: switch to it (the first is held), then
+        // end the active one, which brings the held one back.
+        {"waiting call", [&] { s.phone().waitingCall("+222"); }, {Quiet()}},
+        {"switch", [] { KZ_BT_SwitchCalls(); }, {Note(KZ_NOTIFY_CALL_HELD, 1)}},
+        {"end first", [] { KZ_BT_End1stCall(); }, {Note(KZ_NOTIFY_CALL_HELD, 0), Quiet()}},
     }));
-    ASSERT_TRUE(s.WaitQuiet());
-    EXPECT_EQ(s.Requests(kz::msgid::kAnswer).front().bytes.at(kParamAt), 1);
-
-    // A second call while talking: switch to it (the first is held), then end
-    // the active one, which brings the held one back.
-    s.host().Clear();
-    s.sim().ClearReceived();
-    s.phone().waitingCall("+222");
-    ASSERT_TRUE(s.WaitQuiet());
-    KZ_BT_SwitchCalls();
-    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_CALL_HELD, 1));
-    KZ_BT_End1stCall();
-    ASSERT_TRUE(s.WaitNote(KZ_NOTIFY_CALL_HELD, 0));
-    ASSERT_TRUE(s.WaitQuiet());
-    const auto holds = s.Requests(kz::msgid::kCallHold);
-    ASSERT_EQ(holds.size(), 2u);
-    EXPECT_EQ(holds[0].bytes.at(kParamAt), 2);
-    EXPECT_EQ(holds[1].bytes.at(kParamAt), 1);
+    EXPECT_EQ(s.ByteAt(id::kCallHold, kParamAt), (std::vector<uint8_t>{2, 1}));
     EXPECT_TRUE(s.phone().callActive());
     EXPECT_EQ(s.CountPosts(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_ENDED_L), 0u) << "a call is still on";
 
-    // A third call is turned away while talking; then the last call ends.
-    s.phone().waitingCall("+333");
-    ASSERT_TRUE(s.WaitQuiet());
-    KZ_BT_EndWaitingCall();
-    ASSERT_TRUE(s.WaitRequestWith(kz::msgid::kCallHold, kParamAt, 0));
-    ASSERT_TRUE(s.Until([&] { return s.phone().callSetup() == 0; }));
-    EXPECT_TRUE(s.phone().callActive());
-    s.phone().hangup();
-    ASSERT_TRUE(s.WaitPost(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_ENDED_L));
-    ASSERT_TRUE(s.WaitQuiet());
+    // The last call ends.
+    ASSERT_TRUE(s.Run({{"hang-up", [&] { s.phone().hangup(); }, {Post(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_ENDED_L), Quiet()}}}));
     EXPECT_EQ(s.CountPosts(KZ_NAVIG_STATE_W, KZ_NAVIG_CALL_ENDED_L), 1u);
 }
 
