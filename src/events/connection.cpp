@@ -220,6 +220,11 @@ void OnModuleReady(const uint8_t* msg, size_t len) {
     ForgetOutstandingPulls();
     g_bPhoneBookDone = 0;
     g_bInquiryRunning = 0;
+    // The restart took the phone's link and its calls with it: a call still
+    // counted here would hold the next download paused and keep the next
+    // caller's number from being asked for.
+    if (g_bInCall || g_bCallActive || g_nCallSetup) SendCallInfo(kCallKindEnded, "");
+    ResetCallState();
     {
         // The module restarted: nothing it was asked before will be confirmed.
         NamedLock send(g_hMutexSend, "MUTEX_SEND");

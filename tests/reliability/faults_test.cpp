@@ -74,8 +74,9 @@ TEST(ModuleReset, InACallThenInADownload_LinkReturnsAndTheWorkStartedAgainComple
     SubmitTestRequest(6);
     ASSERT_TRUE(s.sim().WaitForMessage(kz::msgid::kSetOption6, 2000));
     for (const auto& m : s.sim().Received()) EXPECT_NE(m.id, 5) << "a request of the old module went out";
+    // The call went with the module: nothing holds the download paused.
+    EXPECT_FALSE(kz::g_bInCall.load() || kz::g_bCallActive.load() || kz::g_bCallPausedPb.load());
     ASSERT_TRUE(s.PhoneConnects());
-    EXPECT_TRUE(s.TakeCall("+4930222"));
 
     ASSERT_TRUE(s.Run({{"download", [] { KZ_BT_GetPhonBookSize(KZ_PB_PHONEBOOK); },
                         {[](Session& s) { return s.Notes(KZ_NOTIFY_PHONEBOOK_ENTRY).size() >= 10; }}}}));
@@ -84,6 +85,11 @@ TEST(ModuleReset, InACallThenInADownload_LinkReturnsAndTheWorkStartedAgainComple
     ASSERT_TRUE(s.PhoneConnects());
     ASSERT_TRUE(s.DownloadPhonebook(20000));
     EXPECT_EQ(s.root().Read(kBookFile).size(), 60 * sizeof(structPhoneDate));
+    // The next caller's number is asked for and shown.
+    ASSERT_TRUE(s.TakeCall("+4930222"));
+    bool shown = false;
+    for (const auto& n : s.Notes(KZ_NOTIFY_CALL_RECORD)) shown |= As<CallRecord>(n.data).number == std::string("+4930222");
+    EXPECT_TRUE(shown);
 }
 
 }  // namespace
