@@ -70,29 +70,22 @@ TEST_F(DownloadTest, GetPhoneBookData_CallListFetchedInBatchesUpToTwenty) {
     EXPECT_EQ(Entries(host).back().index, 19u);
 }
 
+// A size is announced at most as 20; an empty call list goes straight on with the next.
 TEST_F(DownloadTest, OnPhoneBookComplete_SizeAnswersChainTheCallLists) {
     kz::RequestPhoneBook(KZ_PB_DIALED, 0, 0);
-    AnswerSize(35);   // announced as 20
-    auto notes = host.Notifications();
-    ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0].code, uint32_t(KZ_NOTIFY_PHONEBOOK_SIZE));
-    EXPECT_EQ(notes[0].param, KZ_PB_DIALED);
-    EXPECT_EQ(notes[0].len, 20u);
-
-    host.Clear();
-    rec.Clear();
-    kz::RequestPhoneBook(KZ_PB_DIALED, 0, 0);
-    AnswerSize(0);    // empty: straight on with the received calls
-    AnswerSize(0);    // and the missed calls
-    AnswerSize(0);
-    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{3, 0, 0}, {2, 0, 0}, {4, 0, 0}}));
-    EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{2}));
+    AnswerSize(35);
+    ASSERT_EQ(host.Notifications().size(), 1u);
+    EXPECT_EQ(host.Notifications()[0].param * 100 + host.Notifications()[0].len, KZ_PB_DIALED * 100 + 20);
+    for (uint32_t list : {KZ_PB_DIALED, KZ_PB_PHONEBOOK}) {
+        host.Clear();
+        rec.Clear();
+        kz::RequestPhoneBook(list, 0, 0);
+        for (int n = list == KZ_PB_DIALED ? 3 : 1; n > 0; --n) AnswerSize(0);
+        EXPECT_EQ(Pulls(rec), list == KZ_PB_DIALED ? (std::vector<Pull>{{3, 0, 0}, {2, 0, 0}, {4, 0, 0}})
+                                                   : (std::vector<Pull>{{1, 0, 0}}));
+        EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{list == KZ_PB_DIALED ? 2u : 1u}));
+    }
     EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{37}));
-
-    host.Clear();
-    kz::RequestPhoneBook(KZ_PB_PHONEBOOK, 0, 0);
-    AnswerSize(0);
-    EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{1}));
 }
 
 // One bad batch must not truncate a stored phonebook for good.

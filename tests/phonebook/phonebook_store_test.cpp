@@ -37,32 +37,13 @@ protected:
     void FirstSync() {
         Download(Contacts());
         ASSERT_EQ(kz::SyncPhoneBookFiles(), kz::kFileThreadDone);
+        EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{32, 32, 35, 35, 32, /* then all again */ 32, 32, 32, 35, 35}));
+        std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
+        EXPECT_EQ(root.Read(kNumberFile), Bytes(kz::g_vecPhoneBookNum));
+        EXPECT_TRUE(kz::g_vecTempPhoneBookNum.empty());
         host.Clear();
     }
 };
-
-// ---------------------------------------------------------------- phone without stored phonebook
-
-TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_FirstDownloadWritesBothFilesAndMarksStored) {
-    Download(Contacts());
-    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{32, 32, 35, 35, 32}));   // announced while downloading
-    host.Clear();
-
-    EXPECT_EQ(kz::SyncPhoneBookFiles(), kz::kFileThreadDone);
-    std::string entries = root.Read(kEntryFile), numbers = root.Read(kNumberFile);
-    EXPECT_EQ(entries.size(), 528u);
-    EXPECT_EQ(numbers.size(), 88u);
-    {
-        std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
-        EXPECT_EQ(entries, Bytes(kz::g_vecTempPhoneBook));
-        EXPECT_EQ(numbers, Bytes(kz::g_vecPhoneBookNum));
-        EXPECT_TRUE(kz::g_vecTempPhoneBookNum.empty());
-    }
-    EXPECT_NE(root.Read(kTarnIni).find("pb=1"), std::string::npos);
-    EXPECT_EQ(SlotPb(0), 1);
-    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{32, 32, 32, 35, 35}));   // the whole phonebook again
-    EXPECT_STREQ(Entries(host)[1].PBName, "Bob");
-}
 
 TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_NoContactWithTwoNumbersWritesEmptyNumberFile) {
     Download(VCard({"FN:Ann", "TEL:1"}));
@@ -71,8 +52,6 @@ TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_NoContactWithTwoNumbersWritesEmpty
     EXPECT_EQ(root.Read(kNumberFile).size(), 0u);
     EXPECT_EQ(root.Read(kEntryFile).size(), sizeof(structPhoneDate));
 }
-
-// ---------------------------------------------------------------- phone with stored phonebook
 
 // A changed list replaces the files and is announced whole; a failed write
 // keeps the old files and the same content is written by the next sync.
@@ -127,8 +106,6 @@ TEST_F(PhoneBookStoreTest, LoadContactsFromFile_OnlyForAStoredPhoneBook_MissingN
     EXPECT_EQ(SlotPb(0), 255);                                        // in memory
     EXPECT_NE(root.Read(kTarnIni).find("pb=1"), std::string::npos);   // not in the file
 }
-
-// ---------------------------------------------------------------- one file thread
 
 struct Gate {
     std::mutex m;
