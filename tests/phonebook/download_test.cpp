@@ -70,24 +70,6 @@ TEST_F(DownloadTest, GetPhoneBookData_CallListFetchedInBatchesUpToTwenty) {
     EXPECT_EQ(Entries(host).back().index, 19u);
 }
 
-// A size is announced at most as 20; an empty call list goes straight on with the next.
-TEST_F(DownloadTest, OnPhoneBookComplete_SizeAnswersChainTheCallLists) {
-    kz::RequestPhoneBook(KZ_PB_DIALED, 0, 0);
-    AnswerSize(35);
-    ASSERT_EQ(host.Notifications().size(), 1u);
-    EXPECT_EQ(host.Notifications()[0].param * 100 + host.Notifications()[0].len, KZ_PB_DIALED * 100 + 20);
-    for (uint32_t list : {KZ_PB_DIALED, KZ_PB_PHONEBOOK}) {
-        host.Clear();
-        rec.Clear();
-        kz::RequestPhoneBook(list, 0, 0);
-        for (int n = list == KZ_PB_DIALED ? 3 : 1; n > 0; --n) AnswerSize(0);
-        EXPECT_EQ(Pulls(rec), list == KZ_PB_DIALED ? (std::vector<Pull>{{3, 0, 0}, {2, 0, 0}, {4, 0, 0}})
-                                                   : (std::vector<Pull>{{1, 0, 0}}));
-        EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{list == KZ_PB_DIALED ? 2u : 1u}));
-    }
-    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{37}));
-}
-
 // One bad batch must not truncate a stored phonebook for good.
 TEST_F(DownloadTest, OnPhoneBookComplete_StoredNineContactsSurviveADownloadThatStallsAtThree) {
     FakePhone phone;
@@ -121,7 +103,17 @@ TEST_F(DownloadTest, OnPhoneBookComplete_StoredNineContactsSurviveADownloadThatS
     EXPECT_EQ(Describe(records->back()), "8|Changed|1|0|1");
 }
 
-TEST_F(DownloadTest, PhoneBookAfterCall_EmptyMissedListAlsoResumesPhoneBook) {
+// After a call the call lists are fetched again once the phonebook is done,
+// and a phonebook paused by the call resumes after them, even after empty lists.
+TEST_F(DownloadTest, PhoneBookAfterCall_RefreshesCallListsThenResumesAPausedPhoneBook) {
+    kz::PhoneBookAfterCall();   // neither paused nor done: nothing
+    EXPECT_TRUE(Pulls(rec).empty());
+    kz::g_bPhoneBookDone = 1;
+    kz::PhoneBookAfterCall();
+    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{3, 0, 0}}));
+    EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{0}));
+
+    kz::ResetDownloadState();
     kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 30);
     kz::g_bCallPausedPb = 1;
     ServeBatch(3);
@@ -131,15 +123,6 @@ TEST_F(DownloadTest, PhoneBookAfterCall_EmptyMissedListAlsoResumesPhoneBook) {
     for (int list = 0; list < 3; ++list) AnswerSize(0);
     EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{2, 0, 0}, {4, 0, 0}, {1, 3, 3}}));
     EXPECT_TRUE(StateNotes().empty());
-}
-
-TEST_F(DownloadTest, PhoneBookAfterCall_RefreshesCallListsOnceDone) {
-    kz::PhoneBookAfterCall();   // neither paused nor done: nothing
-    EXPECT_TRUE(Pulls(rec).empty());
-    kz::g_bPhoneBookDone = 1;
-    kz::PhoneBookAfterCall();
-    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{3, 0, 0}}));
-    EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{0}));
 }
 
 // A user's disconnect waits for the batch's end; a lost hands-free link ends

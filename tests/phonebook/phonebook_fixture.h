@@ -21,7 +21,6 @@
 
 namespace pbtest {
 
-
 // Phonebook data indication carrying text (announcedLength overrides the count field).
 inline std::vector<uint8_t> DataInd(std::string_view text, int announcedLength = -1) {
     size_t bytes = 8 + text.size() + (text.size() & 1);
@@ -68,9 +67,6 @@ struct Pull {
     unsigned type, count, start;
     bool operator==(const Pull&) const = default;
 };
-inline std::ostream& operator<<(std::ostream& os, const Pull& p) {
-    return os << "(" << p.type << "," << p.count << "," << p.start << ")";
-}
 
 inline std::vector<Pull> Pulls(const kztest::SubmitRecorder& rec) {
     std::vector<Pull> pulls;
