@@ -61,18 +61,6 @@ TEST_F(Files, MapPath_SeparatorsRootAndDotDot) {
     EXPECT_STREQ(KzGetRootDir(), root.path().c_str());
 }
 
-TEST_F(Files, MapPath_CaseInsensitiveAndCasePreserving) {
-    ASSERT_EQ(KzCreateDirectory("\\BACKUP"), 1);
-    ASSERT_EQ(KzCreateDirectory("\\BACKUP\\KZ_Config"), 1);
-    ASSERT_EQ(KzCreateDirectory("\\backup\\KZ_CONFIG\\BlueTooth"), 1);   // existing folders reused
-    ASSERT_EQ(KzWriteFileAtomic("\\BACKUP\\KZ_CONFIG\\BlueTooth\\tarn.ini", "a", 1), 1);
-    ASSERT_EQ(KzWriteFileAtomic("\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBook00.dat", "b", 1), 1);
-    EXPECT_EQ(Find("\\BACKUP\\*"), (Names{"./", "../", "KZ_Config/"}));   // no second folder
-    EXPECT_EQ(Find("\\BACKUP\\KZ_CONFIG\\BlueTooth\\*"), (Names{"./", "../", "PhoneBook00.dat=1", "tarn.ini=1"}));
-    EXPECT_EQ(root.Read("\\Backup\\kz_config\\BLUETOOTH\\TARN.INI"), "a");
-    EXPECT_EQ(KzCreateDirectory("\\BACKUP\\kz_config"), 0);       // exists already
-}
-
 TEST_F(Files, WriteFileAtomic_InjectedFailureKeepsOldFileAndLeavesNoTemporary) {
     root.Write("\\BACKUP\\tarn.ini", "[Device]\nName=old\n");
     const std::string fresh(4096, 'x');
