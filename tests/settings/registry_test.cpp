@@ -244,6 +244,9 @@ TEST_F(RegistryTest, StoreLinkKey_AppendsNewRewritesChangedKeepsSameOrOldOnFailu
     EXPECT_EQ(keys[2].address[0], 0x0C);
     EXPECT_EQ(keys[3].address[0], 0x0D);
     EXPECT_EQ(root.Read(kTarnDat).size(), 4 * 44u);
+    root.Write(kTarnDat, Record(a3) + std::string(44, 'g') + Record(b));   // a damaged record is skipped
+    kz::LoadPairedDevices();
+    EXPECT_EQ(kz::LinkKeySnapshot().size(), 2u);
 }
 
 TEST_F(RegistryTest, DeleteTreeAndDirectoryExists_WorkOnNestedFolders) {
