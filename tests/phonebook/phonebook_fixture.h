@@ -81,19 +81,11 @@ template <class Record>
 std::vector<Record> Records(const kztest::HostWindows& host, uint32_t code) {
     std::vector<Record> out;
     for (const auto& n : host.Notifications())
-        if (n.code == code && n.data.size() == sizeof(Record)) {
-            Record r;
-            std::memcpy(&r, n.data.data(), sizeof r);
-            out.push_back(r);
-        }
+        if (n.code == code && n.data.size() == sizeof(Record)) std::memcpy(&out.emplace_back(), n.data.data(), sizeof(Record));
     return out;
 }
-inline std::vector<structPhoneDate> Entries(const kztest::HostWindows& host) {
-    return Records<structPhoneDate>(host, KZ_NOTIFY_PHONEBOOK_ENTRY);
-}
-inline std::vector<structPhoneNum> Numbers(const kztest::HostWindows& host) {
-    return Records<structPhoneNum>(host, KZ_NOTIFY_PHONEBOOK_NUMBER);
-}
+inline auto Entries(const kztest::HostWindows& host) { return Records<structPhoneDate>(host, KZ_NOTIFY_PHONEBOOK_ENTRY); }
+inline auto Numbers(const kztest::HostWindows& host) { return Records<structPhoneNum>(host, KZ_NOTIFY_PHONEBOOK_NUMBER); }
 
 // An entry as the host or the file holds it: index|name|number|number
 // type|number count, and |date time when it has a date.
