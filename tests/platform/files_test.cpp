@@ -92,6 +92,7 @@ TEST_F(Files, WriteFileAtomic_RemovesTemporariesThatAKilledWriteLeft) {
 TEST_F(Files, AppendOpenAttributesDelete_OnMappedPaths) {
     EXPECT_EQ(KzAppendFile("\\Dir\\log.dat", "abc", 3), 0u);   // no such folder
     ASSERT_EQ(KzCreateDirectory("\\Dir"), 1);
+    EXPECT_EQ(KzCreateDirectory("\\DIR"), 0);   // exists already, whatever the case
     EXPECT_EQ(KzAppendFile("\\dir\\log.dat", "abc", 3), 3u);
     EXPECT_EQ(KzAppendFile("\\DIR\\LOG.DAT", "de", 2), 2u);
     KzInjectWriteFailure(1);
