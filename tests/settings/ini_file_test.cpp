@@ -157,10 +157,10 @@ TEST_F(IniFileTest, IniWriteString_ConcurrentWritersLoseNoUpdate) {
     auto key = [](int t, int k) { return "t" + std::to_string(t) + "k" + std::to_string(k) + "_"; };
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t)
-        writers.emplace_back([&key, t] { for (int k = 0; k < 20; ++k) IniWriteString("S", key(t, k).c_str(), "1", kPath); });
+        writers.emplace_back([&key, t] { for (int k = 0; k < 8; ++k) IniWriteString("S", key(t, k).c_str(), "1", kPath); });
     for (auto& w : writers) w.join();
     for (int t = 0; t < 4; ++t)
-        for (int k = 0; k < 20; ++k) EXPECT_EQ(Read("S", key(t, k).c_str()), "1") << key(t, k);
+        for (int k = 0; k < 8; ++k) EXPECT_EQ(Read("S", key(t, k).c_str()), "1") << key(t, k);
 }
 
 TEST_F(IniFileTest, GetBtSettingPath_DefaultsOrFollowsSystemSettings) {
