@@ -70,31 +70,6 @@ TEST_F(DownloadTest, GetPhoneBookData_CallListFetchedInBatchesUpToTwenty) {
     EXPECT_EQ(Entries(host).back().index, 19u);
 }
 
-TEST_F(DownloadTest, OnPhoneBookComplete_SizeAnswersChainTheCallLists) {
-    kz::RequestPhoneBook(KZ_PB_DIALED, 0, 0);
-    AnswerSize(35);   // announced as 20
-    auto notes = host.Notifications();
-    ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0].code, uint32_t(KZ_NOTIFY_PHONEBOOK_SIZE));
-    EXPECT_EQ(notes[0].param, KZ_PB_DIALED);
-    EXPECT_EQ(notes[0].len, 20u);
-
-    host.Clear();
-    rec.Clear();
-    kz::RequestPhoneBook(KZ_PB_DIALED, 0, 0);
-    AnswerSize(0);    // empty: straight on with the received calls
-    AnswerSize(0);    // and the missed calls
-    AnswerSize(0);
-    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{3, 0, 0}, {2, 0, 0}, {4, 0, 0}}));
-    EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{2}));
-    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{37}));
-
-    host.Clear();
-    kz::RequestPhoneBook(KZ_PB_PHONEBOOK, 0, 0);
-    AnswerSize(0);
-    EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{1}));
-}
-
 // One bad batch must not truncate a stored phonebook for good.
 TEST_F(DownloadTest, OnPhoneBookComplete_StoredNineContactsSurviveADownloadThatStallsAtThree) {
     FakePhone phone;
@@ -128,7 +103,17 @@ TEST_F(DownloadTest, OnPhoneBookComplete_StoredNineContactsSurviveADownloadThatS
     EXPECT_EQ(Describe(records->back()), "8|Changed|1|0|1");
 }
 
-TEST_F(DownloadTest, PhoneBookAfterCall_EmptyMissedListAlsoResumesPhoneBook) {
+// After a call the call lists are fetched again once the phonebook is done,
+// and a phonebook paused by the call resumes after them, even after empty lists.
+TEST_F(DownloadTest, PhoneBookAfterCall_RefreshesCallListsThenResumesAPausedPhoneBook) {
+    kz::PhoneBookAfterCall();   // neither paused nor done: nothing
+    EXPECT_TRUE(Pulls(rec).empty());
+    kz::g_bPhoneBookDone = 1;
+    kz::PhoneBookAfterCall();
+    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{3, 0, 0}}));
+    EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{0}));
+
+    kz::ResetDownloadState();
     kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 30);
     kz::g_bCallPausedPb = 1;
     ServeBatch(3);
@@ -138,15 +123,6 @@ TEST_F(DownloadTest, PhoneBookAfterCall_EmptyMissedListAlsoResumesPhoneBook) {
     for (int list = 0; list < 3; ++list) AnswerSize(0);
     EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{2, 0, 0}, {4, 0, 0}, {1, 3, 3}}));
     EXPECT_TRUE(StateNotes().empty());
-}
-
-TEST_F(DownloadTest, PhoneBookAfterCall_RefreshesCallListsOnceDone) {
-    kz::PhoneBookAfterCall();   // neither paused nor done: nothing
-    EXPECT_TRUE(Pulls(rec).empty());
-    kz::g_bPhoneBookDone = 1;
-    kz::PhoneBookAfterCall();
-    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{3, 0, 0}}));
-    EXPECT_EQ(StateNotes(), (std::vector<uint32_t>{0}));
 }
 
 // A user's disconnect waits for the batch's end; a lost hands-free link ends

@@ -21,7 +21,6 @@
 
 namespace pbtest {
 
-
 // Phonebook data indication carrying text (announcedLength overrides the count field).
 inline std::vector<uint8_t> DataInd(std::string_view text, int announcedLength = -1) {
     size_t bytes = 8 + text.size() + (text.size() & 1);
@@ -68,9 +67,6 @@ struct Pull {
     unsigned type, count, start;
     bool operator==(const Pull&) const = default;
 };
-inline std::ostream& operator<<(std::ostream& os, const Pull& p) {
-    return os << "(" << p.type << "," << p.count << "," << p.start << ")";
-}
 
 inline std::vector<Pull> Pulls(const kztest::SubmitRecorder& rec) {
     std::vector<Pull> pulls;
@@ -85,19 +81,11 @@ template <class Record>
 std::vector<Record> Records(const kztest::HostWindows& host, uint32_t code) {
     std::vector<Record> out;
     for (const auto& n : host.Notifications())
-        if (n.code == code && n.data.size() == sizeof(Record)) {
-            Record r;
-            std::memcpy(&r, n.data.data(), sizeof r);
-            out.push_back(r);
-        }
+        if (n.code == code && n.data.size() == sizeof(Record)) std::memcpy(&out.emplace_back(), n.data.data(), sizeof(Record));
     return out;
 }
-inline std::vector<structPhoneDate> Entries(const kztest::HostWindows& host) {
-    return Records<structPhoneDate>(host, KZ_NOTIFY_PHONEBOOK_ENTRY);
-}
-inline std::vector<structPhoneNum> Numbers(const kztest::HostWindows& host) {
-    return Records<structPhoneNum>(host, KZ_NOTIFY_PHONEBOOK_NUMBER);
-}
+inline auto Entries(const kztest::HostWindows& host) { return Records<structPhoneDate>(host, KZ_NOTIFY_PHONEBOOK_ENTRY); }
+inline auto Numbers(const kztest::HostWindows& host) { return Records<structPhoneNum>(host, KZ_NOTIFY_PHONEBOOK_NUMBER); }
 
 // An entry as the host or the file holds it: index|name|number|number
 // type|number count, and |date time when it has a date.

@@ -98,17 +98,6 @@ TEST_F(IniFileTest, IniReadString_CutsValueAndAppliesDefault) {
     EXPECT_EQ(IniReadInt("General", "Missing", 255, kPath), 255);
 }
 
-TEST_F(IniFileTest, IniReadString_FileOverTheBoundReadsItsFirstMebibyte) {
-    std::string text = "[S]\nk=first\n";
-    text += std::string(kz::kIniMaxText - 3 - text.size(), ';');
-    text += "\nz=12\ny=2\n";   // the buffer ends after "z="
-    ASSERT_GT(text.size(), kz::kIniMaxText);
-    root.Write(kPath, text);
-    EXPECT_EQ(Read("S", "k"), "first");
-    EXPECT_EQ(Read("S", "z"), "");
-    EXPECT_EQ(Read("S", "y"), "<none>");
-}
-
 TEST_F(IniFileTest, IniWriteString_Table) {
     const struct {
         const char* what;
@@ -155,29 +144,23 @@ TEST_F(IniFileTest, IniWriteString_RefusesResultThatDoesNotFit) {
     EXPECT_EQ(root.Read(kPath).size(), kz::kIniMaxText);
     EXPECT_EQ(Read("S", "k"), "22");
 
-    std::string huge = big + std::string(100, ';');
+    std::string huge = "[S]\nk=first\n";   // a file the buffer cannot hold: its first MiB is read
+    huge += std::string(kz::kIniMaxText - 3 - huge.size(), ';') + "\nz=12\ny=2\n";   // the buffer ends after "z="
     root.Write(kPath, huge);
-    EXPECT_EQ(IniWriteString("S", "k", "4", kPath), 0) << "a file the buffer cannot hold";
+    EXPECT_EQ(Read("S", "k") + "|" + Read("S", "z") + "|" + Read("S", "y"), "first||<none>");
+    EXPECT_EQ(IniWriteString("S", "k", "4", kPath), 0);
     EXPECT_EQ(root.Read(kPath), huge);
 }
 
+// Its worth is mostly under the thread sanitizer; without it a lost update still shows.
 TEST_F(IniFileTest, IniWriteString_ConcurrentWritersLoseNoUpdate) {
-    constexpr int kThreads = 4, kKeys = 20;
+    auto key = [](int t, int k) { return "t" + std::to_string(t) + "k" + std::to_string(k) + "_"; };
     std::vector<std::thread> writers;
-    for (int t = 0; t < kThreads; ++t) {
-        writers.emplace_back([t] {
-            for (int k = 0; k < kKeys; ++k) {
-                std::string key = "t" + std::to_string(t) + "k" + std::to_string(k) + "_";
-                IniWriteString("S", key.c_str(), "1", kPath);
-            }
-        });
-    }
+    for (int t = 0; t < 4; ++t)
+        writers.emplace_back([&key, t] { for (int k = 0; k < 8; ++k) IniWriteString("S", key(t, k).c_str(), "1", kPath); });
     for (auto& w : writers) w.join();
-    for (int t = 0; t < kThreads; ++t)
-        for (int k = 0; k < kKeys; ++k) {
-            std::string key = "t" + std::to_string(t) + "k" + std::to_string(k) + "_";
-            EXPECT_EQ(Read("S", key.c_str()), "1") << key;
-        }
+    for (int t = 0; t < 4; ++t)
+        for (int k = 0; k < 8; ++k) EXPECT_EQ(Read("S", key(t, k).c_str()), "1") << key(t, k);
 }
 
 TEST_F(IniFileTest, GetBtSettingPath_DefaultsOrFollowsSystemSettings) {
