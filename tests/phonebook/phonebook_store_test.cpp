@@ -61,7 +61,7 @@ TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_ChangedListRewritesAndAnnounces_Fa
     EXPECT_TRUE(host.Notifications().empty());   // stored phonebook: nothing one by one
     EXPECT_EQ(kz::SyncPhoneBookFiles(), kz::kFileThreadDone);
     ASSERT_EQ(host.Codes(), (std::vector<uint32_t>{36, 32, 32, 32}));
-    EXPECT_EQ(host.Notifications()[0].param * 10 + host.Notifications()[0].len, 13u);
+    EXPECT_EQ(std::pair(host.Notifications()[0].param, host.Notifications()[0].len), std::pair(1u, 3u));
     {
         std::lock_guard<std::mutex> lock(kz::g_PhoneBookListMutex);
         EXPECT_EQ(root.Read(kEntryFile), Bytes(kz::g_vecTempPhoneBook));
@@ -136,7 +136,8 @@ TEST(PhoneBookFileThread, StartPhoneBookLoadThread_WaitsForRunningSync) {
     lock.unlock();
     kz::JoinPhoneBookThread();
     std::lock_guard<std::mutex> lists(kz::g_PhoneBookListMutex);
-    EXPECT_EQ(kz::g_vecPhoneBook.size() * 10 + kz::g_vecPhoneBookNum.size(), 32u);
+    EXPECT_EQ(kz::g_vecPhoneBook.size(), 3u);
+    EXPECT_EQ(kz::g_vecPhoneBookNum.size(), 2u);
     KzDestroyWindow(wnd);
 }
 

@@ -158,7 +158,8 @@ TEST_F(Files, MessageBoxAndProcess_HooksOrDefaults) {
         return int(KZ_IDYES);
     }, &seen);
     KzSetProcessHook([](const char* path, void* ctx) { *static_cast<std::string*>(ctx) += path; return 1; }, &seen);
-    EXPECT_EQ(KzMessageBox(nullptr, "Delete?", "Bluetooth", KZ_MB_YESNO) * 10 + KzCreateProcess("\\Tool.exe"), KZ_IDYES * 10 + 1);
+    EXPECT_EQ(KzMessageBox(nullptr, "Delete?", "Bluetooth", KZ_MB_YESNO), KZ_IDYES);
+    EXPECT_EQ(KzCreateProcess("\\Tool.exe"), 1);
     EXPECT_EQ(seen, "Bluetooth\\Tool.exe");
     KzSetMessageBoxHandler(nullptr, nullptr);
     KzSetProcessHook(nullptr, nullptr);
