@@ -168,4 +168,28 @@ TEST_F(DownloadTest, OnPhoneBookSizeCfm_FailureAbandonsDownload) {
     EXPECT_EQ(kz::g_nPhoneBookSize, 0);
 }
 
+// A size answer names no list. The host's download asked for while the
+// library's own size request is out waits for that answer (which stays the
+// dialed list's), then goes out; after a refused size request too.
+TEST_F(DownloadTest, GetPhoneBookData_WaitsForAnOutstandingSizeAnswer) {
+    kz::RequestPhoneBook(KZ_PB_DIALED, 0, 0);
+    kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 2);
+    kz::GetPhoneBookSize(KZ_PB_MISSED);   // the latest wish replaces the download
+    kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 2);
+    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{3, 0, 0}}));
+    AnswerSize(1);
+    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{KZ_NOTIFY_PHONEBOOK_SIZE}));
+    EXPECT_EQ(host.Notifications()[0].param, unsigned(KZ_PB_DIALED));
+    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{3, 0, 0}, {1, 3, 0}}));
+    ServeBatch(2);
+    EXPECT_EQ(Entries(host).size(), 2u);
+
+    rec.Clear();
+    kz::RequestPhoneBook(KZ_PB_RECEIVED, 0, 0);
+    kz::GetPhoneBookSize(KZ_PB_MISSED);
+    auto refused = PullCfm(1, 0);
+    kz::OnPhoneBookSizeCfm(refused.data(), refused.size());
+    EXPECT_EQ(Pulls(rec), (std::vector<Pull>{{2, 0, 0}, {4, 0, 0}}));
+}
+
 }  // namespace
