@@ -31,9 +31,7 @@ struct Guarded {
     uint8_t* data() { return buf.data() + kGuard; }
     Bytes Stored(size_t n) const { return Bytes(buf.begin() + kGuard, buf.begin() + kGuard + n); }
     bool GuardsIntact() const {
-        for (size_t i = 0; i < kGuard; ++i)
-            if (buf[i] != 0xEE || buf[kGuard + capacity + i] != 0xEE) return false;
-        return true;
+        return Bytes(buf.begin(), buf.begin() + kGuard) == Bytes(kGuard, 0xEE) && Bytes(buf.end() - kGuard, buf.end()) == Bytes(kGuard, 0xEE);
     }
     Bytes buf;
     size_t capacity;

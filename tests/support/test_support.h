@@ -104,9 +104,6 @@ private:
     KzHwnd notify_ = nullptr, navig_ = nullptr, inforbar_ = nullptr;
 };
 
-// Bytes of a block that notification `code` carries (0 when it carries none).
-size_t NotificationBlockSize(uint32_t code, uint32_t nParam, uint32_t nLen);
-
 // Resets the process-wide state of every subsystem.
 void ResetAllState();
 
