@@ -31,18 +31,14 @@ namespace {
 using namespace kztest;  // the state bits of the table
 using Ids = std::vector<uint16_t>;
 
-class ExportsTest : public FrameTest {
-protected:
-    void AddInquiryResult(const uint8_t (&address)[6]) {
-        auto rec = std::make_unique<PairedDeviceRecord>();
-        std::memcpy(rec->address, address, 6);
-        std::memset(rec->key, 0xFF, sizeof rec->key);
-        rec->id = 255;
-        rec->pb = 255;
-        std::lock_guard<std::mutex> lock(kz::g_InquiryMutex);
-        kz::g_vecInquiry.push_back(std::move(rec));
-    }
-};
+using ExportsTest = FrameTest;
+
+// A phone found by the inquiry, as the module reports it.
+void AddInquiryResult(const uint8_t (&address)[6]) {
+    uint8_t msg[12] = {0x09, 0x00, 0x55, 0x02, 0x31, 0x00};
+    std::memcpy(msg + 6, address, 6);
+    kz::OnInquiryResult(msg, sizeof msg);
+}
 
 // The shared library exports exactly the KZ_BT_ names its header declares
 // (KZ_BT_SetMute(bool) under its C++ name), and KZ_BT_SwitchCalls is the very

@@ -36,16 +36,14 @@ protected:
         return out.empty() ? "-" : out.substr(1);
     }
 
-    // Runs one transcript. Steps, separated by spaces (ids in hex):
-    //   R36 a reply    Q3 a request    G the outstanding packet is given up
-    //   C the confirmation of the request awaited    X a restart after a close
-    //   S the module restarts (sync while up)    L a link message (conf) arrives
-    //   A1 / N1 / E1 the module expects 1, and that acknowledges / does not / either
-    //   W36/0,37/1 what was written since the last W ("W-": nothing; "W*": anything)
-    //   H2 packets held   K2 requests queued   F1 the confirmation flag
-    //   D / d in doubt or not   O / o an offer was / was not written
-    //   T / t a retransmission was / was not written   a1 the last frame acknowledges 1
-    //   M9 the module sends nine packets (numbered on from the last)
+    // Runs one transcript; steps separated by spaces, ids in hex. R36 a reply,
+    // Q3 a request, G the outstanding packet given up, C the request's awaited
+    // confirmation, X a restart after a close, S the module restarts, L a link
+    // message arrives, M9 the module sends nine packets. A1 / N1 / E1: the module
+    // expects 1, which acknowledges / does not / either. W36/0,37/1: written
+    // since the last W ("-" nothing, "*" anything). H2 held, K2 requests queued,
+    // F1 the confirmation flag, D/d in doubt or not, O/o an offer written or not,
+    // T/t a retransmission written or not, a1 the last frame acknowledges 1.
     void Run(const std::string& script) {
         std::istringstream steps(script);
         std::string s;

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,7 @@ public:
           link_(LinkConfig{}, [this](const std::vector<uint8_t>& f) { Write(f); }) {
         link_.Start(NowMs());
     }
-    ~TestHost() {
-        if (fd_ >= 0) close(fd_);
-    }
+    ~TestHost() { close(fd_); }
     bool ok() const { return fd_ >= 0; }
     uint32_t NowMs() const { return KzGetTickCount() - start_; }
     LinkEngine& link() { return link_; }
@@ -54,8 +53,7 @@ public:
     bool WaitReliable(size_t n, uint32_t ms) { return PumpUntil([&] { return Reliable().size() >= n; }, ms); }
     std::vector<HostPacket> Reliable() const {
         std::vector<HostPacket> r;
-        for (const auto& p : packets)
-            if (p.packet.reliable) r.push_back(p);
+        std::copy_if(packets.begin(), packets.end(), std::back_inserter(r), [](auto& p) { return p.packet.reliable; });
         return r;
     }
 
