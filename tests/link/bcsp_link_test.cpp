@@ -100,7 +100,8 @@ TEST_F(BcspLink, ReceivedFrame_AcknowledgedAndDeliveredOnlyWhenReliableInSequenc
         const auto frames = wire.Parsed();
         ASSERT_EQ(frames.size(), c.ack < 0 ? 0u : 1u);
         if (c.ack >= 0) {
-            EXPECT_TRUE(frames[0].payload.empty() && frames[0].header[0] == 0x40 + (c.ack << 3)) << c.ack;
+            const auto& h = frames[0].header;   // unreliable, channel 0, nothing carried
+            EXPECT_TRUE(frames[0].valid && h[0] == 0x40 + (c.ack << 3) && h[1] == 0 && h[2] == 0) << int(h[0]);
         }
         EXPECT_EQ(ubcsp_config.ack_number, c.delivered ? 4 : 3);
         EXPECT_EQ(sent.Messages().size(), c.delivered ? 1u : 0u);
