@@ -29,7 +29,6 @@
 namespace {
 
 using namespace kztest;  // the state bits of the table
-using Ids = std::vector<uint16_t>;
 
 using ExportsTest = FrameTest;
 
@@ -207,14 +206,6 @@ TEST_F(ExportsTest, Exports_Table) {
         EXPECT_EQ(kztest::DescribeState(kztest::ObserveState()), kztest::DescribeState(row.after));
         row.check(recorder.Messages());
     }
-}
-
-TEST_F(ExportsTest, SetInitialValue_NoConnectWithoutARememberedPhone) {
-    kz::g_bAutoConnect = 1;
-    kz::g_CurrConnectIndex = 255;
-    KZ_BT_SetInitialValue();
-    EXPECT_EQ(recorder.Ids(), (Ids{9, 11, 5, 5, 5}));
-    EXPECT_EQ(kz::g_bAutoConnecting.load(), 0);
 }
 
 }  // namespace
