@@ -32,11 +32,7 @@ protected:
 };
 
 TEST_F(ControlWindowTest, CopyData_CommandTable) {
-    struct Case {
-        uint32_t command, value;
-        uint16_t id;
-        Bytes params;
-    };
+    struct Case { uint32_t command, value; uint16_t id; Bytes params; };
     const std::vector<Case> cases = {
         {1, 0x10123, 4, {0x80, 0x23}}, {2, 0, 3, {0x00, 0x00}}, {2, 1, 3, {0x00, 0x0F}}, {2, 2, 3, {0x00, 0xFF}},
         {2, 3, 3, {0x0F, 0xFF}}, {2, 9, 3, {0xFF, 0xFF}}, {2, 0x20003, 3, {0x0F, 0xFF}},   // only the low 16 bits count
@@ -120,11 +116,7 @@ TEST_F(ControlWindowTest, Housekeeping_MediaOpenOnTheFourthTick) {
 // A ringing call is answered on the fifth tick only with the module ready,
 // HFP up and the setting on; otherwise the count stands still.
 TEST_F(ControlWindowTest, Housekeeping_AutoAnswerTable) {
-    const struct {
-        const char* what;
-        uint8_t inited, hfp, setting;
-        bool answered;
-    } rows[] = {
+    const struct { const char* what; uint8_t inited, hfp, setting; bool answered; } rows[] = {
         {"all on", 1, 1, 1, true},
         {"module not ready", 0, 1, 1, false},
         {"no HFP", 1, 0, 1, false},

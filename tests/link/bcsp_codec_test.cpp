@@ -49,13 +49,7 @@ TEST(BcspBuildFrame, KnownVectors) {
 }
 
 TEST(SlipDecode, Vectors_NothingWrittenPastTheCapacity) {
-    const struct {
-        const char* what;
-        Bytes in;
-        bool headerMode;
-        size_t capacity, pairs, length;
-        Bytes stored;
-    } cases[] = {
+    const struct { const char* what; Bytes in; bool headerMode; size_t capacity, pairs, length; Bytes stored; } cases[] = {
         {"a lone escape is dropped", {0x11, 0xDB, 0x22, 0xDB, 0xDC, 0x33, 0xDB}, false, 8, 3, 4,
          {0x11, 0x22, 0xC0, 0x33}},
         {"header mode stops after four", {0xDB, 0xDC, 0x01, 0xDB, 0xDD, 0x02, 0x03, 0x04}, true, 4, 2, 4,

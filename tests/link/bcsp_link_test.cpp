@@ -73,13 +73,8 @@ TEST_F(BcspLink, ReceivedFrame_AcknowledgedAndDeliveredOnlyWhenReliableInSequenc
     checksum[2] ^= 0x01;
     crc[7] ^= 0x01;
     truncated.erase(truncated.begin() + 6);
-    const struct {
-        const char* what;
-        Bytes frame;
-        uint8_t flags;
-        int ack;   // the pure acknowledgement's number, -1 none
-        bool delivered;
-    } cases[] = {
+    // ack: the pure acknowledgement's number, -1 none.
+    const struct { const char* what; Bytes frame; uint8_t flags; int ack; bool delivered; } cases[] = {
         {"reliable in sequence", good, BCSP_ACT_RECEIVED | BCSP_ACT_RELIABLE, 4, true},
         {"out of sequence", ModuleFrame(2, 0, true, bcsp::kChannelModule, kInd54), 0, 3, false},
         {"unreliable on the module channel", ModuleFrame(3, 0, false, bcsp::kChannelModule, kInd54),

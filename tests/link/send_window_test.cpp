@@ -84,11 +84,8 @@ protected:
     }
 };
 
-struct Transcript {
-    const char* name;
-    const char* script;
-    uint32_t recovered;   // packets sent again because the module never had them
-};
+// recovered: packets sent again because the module never had them.
+struct Transcript { const char* name; const char* script; uint32_t recovered; };
 
 TEST_F(SendWindow, Transcripts) {
     const Transcript cases[] = {
