@@ -104,8 +104,7 @@ struct Row {
 };
 
 const Row kRows[] = {
-    {"Answer", 0, [] { KZ_BT_Answer(); }, {"answer 1"}, {}, 0},
-    {"Hangup", 0, [] { KZ_BT_Hangup(); }, {"answer 0"}, {}, 0},
+    {"Answer, Hangup", 0, [] { KZ_BT_Answer(); KZ_BT_Hangup(); }, {"answer 1", "answer 0"}, {}, 0},
     {"the call keys", 0, [] { KZ_BT_End1stCall(); KZ_BT_Hold1stCall(); KZ_BT_SwitchCalls(); KZ_BT_EndWaitingCall(); },
      {"hold 1", "hold 2", "hold 2", "hold 0"}, {}, 0},
     {"DTMF keeps the low byte", 0, [] { KZ_BT_DTMF(0x123); }, {"id 86 35"}, {}, 0},

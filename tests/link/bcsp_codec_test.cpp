@@ -69,13 +69,8 @@ TEST(SlipDecode, Vectors_NothingWrittenPastTheCapacity) {
 // Checksum, then length, then CRC; the largest payload that fits is taken
 // whole, anything longer is a length error that stays inside the buffer.
 TEST(BcspCheckFrame, RejectsInValidationOrder_InsideTheBuffer) {
-    struct Case {
-        std::string name;
-        Bytes frame;
-        FrameCheck expected;
-        Bytes payload = {};   // what the buffer starts with
-        size_t decoded = 0;   // payload and CRC bytes decoded, checked when not 0
-    };
+    // payload: what the buffer starts with; decoded: payload and CRC bytes decoded, checked when not 0.
+    struct Case { std::string name; Bytes frame; FrameCheck expected; Bytes payload = {}; size_t decoded = 0; };
     const Bytes payload = {0x03, 0x00, 0x55, 0x02, 0x30, 0x00};
     const Bytes good = Frame(Header(0xC0, 13, payload.size()), payload);
     Bytes badChecksum = good, badCrc = good;
