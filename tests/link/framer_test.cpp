@@ -1,9 +1,7 @@
 // The receive framer: fed byte by byte, and over a pseudo-terminal as COM3.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -56,10 +54,6 @@ protected:
         ResetAllState();
         char name[128];
         ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
-        termios t;
-        tcgetattr(master_, &t);
-        cfmakeraw(&t);
-        tcsetattr(master_, TCSANOW, &t);
         setenv("KZ_TARN_COM3", name, 1);
         ASSERT_EQ(OpenModulePort(3, 115200), 1);
     }
