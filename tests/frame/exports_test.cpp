@@ -12,14 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "KZ_Tarn.h"
-#include "channel/requests.h"
-#include "events/audio.h"
 #include "events/calls.h"
 #include "events/connection.h"
 #include "events/inquiry.h"
-#include "frame/control_window.h"
-#include "phonebook/download.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
 #include "frame_fixture.h"

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 
-#include "KZ_Tarn.h"
 #include "channel/command_queue.h"
 #include "channel/module_ids.h"
 #include "core/sync_objects.h"
