@@ -32,18 +32,13 @@ protected:
 };
 
 TEST_F(ControlWindowTest, CopyData_CommandTable) {
-    struct Case {
-        uint32_t command, value;
-        uint16_t id;
-        Bytes params;
-    };
+    struct Case { uint32_t command, value; uint16_t id; Bytes params; };
     const std::vector<Case> cases = {
-        {1, 0x10123, 4, {0x80, 0x23}},
-        {2, 0, 3, {0x00, 0x00}}, {2, 1, 3, {0x00, 0x0F}}, {2, 2, 3, {0x00, 0xFF}}, {2, 3, 3, {0x0F, 0xFF}},
-        {2, 9, 3, {0xFF, 0xFF}}, {2, 0x20003, 3, {0x0F, 0xFF}},   // only the low 16 bits count
-        {3, 15, 23, {0x00, 0x0F}},
-        {4, 0x1FF, 5, {0x00, 0x00, 0xFF, 0x00}}, {5, 7, 5, {0x01, 0x00, 0x07, 0x00}}, {6, 9, 5, {0x02, 0x00, 0x09, 0x00}},
-        {7, 1, 33, {0x00, 0x00}}, {8, 0x102, 6, {0x02, 0x00}}, {9, 3, 26, {0x03, 0x00}}, {10, 0, 20, {}},
+        {1, 0x10123, 4, {0x80, 0x23}}, {2, 0, 3, {0x00, 0x00}}, {2, 1, 3, {0x00, 0x0F}}, {2, 2, 3, {0x00, 0xFF}},
+        {2, 3, 3, {0x0F, 0xFF}}, {2, 9, 3, {0xFF, 0xFF}}, {2, 0x20003, 3, {0x0F, 0xFF}},   // only the low 16 bits count
+        {3, 15, 23, {0x00, 0x0F}}, {4, 0x1FF, 5, {0x00, 0x00, 0xFF, 0x00}}, {5, 7, 5, {0x01, 0x00, 0x07, 0x00}},
+        {6, 9, 5, {0x02, 0x00, 0x09, 0x00}}, {7, 1, 33, {0x00, 0x00}}, {8, 0x102, 6, {0x02, 0x00}},
+        {9, 3, 26, {0x03, 0x00}}, {10, 0, 20, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "command " << c.command << " value " << c.value);
@@ -51,8 +46,7 @@ TEST_F(ControlWindowTest, CopyData_CommandTable) {
         Copy(KZ_COPYDATA_COMMAND, c.command, c.value);
         const auto msgs = recorder.Messages();
         ASSERT_EQ(msgs.size(), 1u);
-        EXPECT_EQ(msgs[0].id(), c.id);
-        EXPECT_EQ(msgs[0].mode, 0u);
+        EXPECT_TRUE(msgs[0].id() == c.id && msgs[0].mode == 0u);
         EXPECT_EQ(Bytes(msgs[0].bytes.begin() + 6, msgs[0].bytes.end()), c.params);
     }
     EXPECT_EQ(kz::g_nMicGain.load(), 0x0123);   // command 1 remembers V
@@ -108,8 +102,7 @@ TEST_F(ControlWindowTest, Housekeeping_MediaOpenOnTheFourthTick) {
     EXPECT_TRUE(recorder.Messages().empty());
     kz::g_bA2dpConnected = 0;
     Tick();
-    EXPECT_EQ(kz::g_bMediaOpen.load(), 0);
-    EXPECT_EQ(kz::g_nMediaOpenTicks.load(), 4);
+    EXPECT_TRUE(kz::g_bMediaOpen.load() == 0 && kz::g_nMediaOpenTicks.load() == 4);
     kz::g_bA2dpConnected = 1;   // closed again: four ticks from here
     Tick(3);
     EXPECT_TRUE(recorder.Messages().empty());
@@ -122,15 +115,9 @@ TEST_F(ControlWindowTest, Housekeeping_MediaOpenOnTheFourthTick) {
 // A ringing call is answered on the fifth tick only with the module ready,
 // HFP up and the setting on; otherwise the count stands still.
 TEST_F(ControlWindowTest, Housekeeping_AutoAnswerTable) {
-    const struct {
-        const char* what;
-        uint8_t inited, hfp, setting;
-        bool answered;
-    } rows[] = {
-        {"all on", 1, 1, 1, true},
-        {"module not ready", 0, 1, 1, false},
-        {"no HFP", 1, 0, 1, false},
-        {"setting off", 1, 1, 0, false},
+    const struct { const char* what; uint8_t inited, hfp, setting; bool answered; } rows[] = {
+        {"all on", 1, 1, 1, true}, {"module not ready", 0, 1, 1, false},
+        {"no HFP", 1, 0, 1, false}, {"setting off", 1, 1, 0, false},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
@@ -181,9 +168,7 @@ TEST_F(ControlWindowTest, GainRestoreTimer_ReappliesTheGainOnce) {
     kz::StartGainRestoreTimer();
     EXPECT_NE(kz::g_nGainTimerID.load(), 0u);
     ASSERT_TRUE(host.WaitFor([&] { return !recorder.Messages().empty(); }, 3000));
-    auto msgs = recorder.Messages();
-    EXPECT_EQ(msgs[0].id(), 4);
-    EXPECT_EQ(msgs[0].bytes[7], 11);
+    EXPECT_TRUE(recorder.Ids()[0] == 4 && recorder.Messages()[0].bytes[7] == 11);
     EXPECT_EQ(kz::g_nGainTimerID.load(), 0u);
     host.Pump(1300);   // a second period passes without another request
     EXPECT_EQ(recorder.Messages().size(), 1u);

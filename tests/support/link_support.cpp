@@ -18,12 +18,6 @@ void Tap(const uint8_t* bytes, uint16_t count) {
 }
 }  // namespace
 
-int ParsedFrame::linkMsg() const {
-    if (!valid || channel() != kz::bcsp::kChannelLink) return -1;
-    uint8_t m = kz::MatchLinkMsg(payload.data(), payload.size());
-    return m == kz::bcsp::kNoLinkMsg ? -1 : m;
-}
-
 ParsedFrame ParseFrame(const Bytes& frame) {
     ParsedFrame p;
     Bytes buf(kz::bcsp::kFrameBufferSize);

@@ -15,10 +15,7 @@ struct ParsedFrame {
     uint8_t seq() const { return header[0] & 0x07; }
     uint8_t ack() const { return (header[0] >> 3) & 0x07; }
     bool reliable() const { return (header[0] & 0x80) != 0; }
-    uint8_t channel() const { return header[1] & 0x0F; }
     uint16_t id() const { return payload.size() >= 6 ? uint16_t(payload[4] | (payload[5] << 8)) : 0; }
-    bool pureAck() const { return valid && !reliable() && channel() == 0 && payload.empty(); }
-    int linkMsg() const;   // 0..3, or -1
 };
 
 ParsedFrame ParseFrame(const Bytes& frame);

@@ -1,7 +1,6 @@
 #include "support/test_support.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -28,9 +27,23 @@ std::vector<T> Copy(std::mutex& m, const std::vector<T>& v) {
     return v;
 }
 
-}  // namespace
+// Bytes of a block that notification `code` carries (0 when it carries none).
+size_t NotificationBlockSize(uint32_t code, uint32_t nParam, uint32_t nLen) {
+    switch (code) {
+        case KZ_NOTIFY_CALL_RECORD: return sizeof(CallRecord);
+        case KZ_NOTIFY_PHONEBOOK_ENTRY: return sizeof(structPhoneDate);
+        case KZ_NOTIFY_PHONEBOOK_NUMBER: return sizeof(structPhoneNum);
+        case KZ_NOTIFY_TRACK_INFO: return sizeof(TrackInfoBlock);
+        case KZ_NOTIFY_DEVICE_INFO: return sizeof(DeviceInfoRecord);
+        case KZ_NOTIFY_INQUIRY: return nParam == 1 ? sizeof(DeviceInfoRecord) : 0;
+        case KZ_NOTIFY_PAIRING: case KZ_NOTIFY_DEVICE_DELETED: return 2;
+        case KZ_NOTIFY_PIN_CODE: return 4;
+        case KZ_NOTIFY_MODULE_VERSION: case KZ_NOTIFY_SETTING_NOT_SAVED: return nLen;
+        default: return 0;
+    }
+}
 
-// ------------------------------------------------------------------ TempRoot
+}  // namespace
 
 TempRoot::TempRoot() {
     char tmpl[] = "/tmp/kztarn-test-XXXXXX";
@@ -66,27 +79,19 @@ void TempRoot::Write(const std::string& unitPath, const std::string& content) co
     std::ofstream(host, std::ios::binary | std::ios::trunc) << content;
 }
 
-// ------------------------------------------------------------ SubmitRecorder
-
 SubmitRecorder::SubmitRecorder() {
     Clear();
-    kz::SetSubmitTapForTest(&SubmitRecorder::Tap);
+    Reattach();
 }
 SubmitRecorder::~SubmitRecorder() { kz::SetSubmitTapForTest(nullptr); }
 void SubmitRecorder::Reattach() { kz::SetSubmitTapForTest(&SubmitRecorder::Tap); }
 
-void SubmitRecorder::Tap(const uint8_t header[4], const uint8_t* payload, uint32_t length,
-                         uint32_t mode) {
-    SubmittedMessage m;
-    std::memcpy(m.header, header, 4);
-    m.bytes.assign(payload, payload + length);
-    m.mode = mode;
+void SubmitRecorder::Tap(const uint8_t header[4], const uint8_t* payload, uint32_t length, uint32_t mode) {
     std::lock_guard<std::mutex> lock(g_recMutex);
-    g_submitted.push_back(std::move(m));
+    g_submitted.push_back({{header[0], header[1], header[2], header[3]}, {payload, payload + length}, mode});
 }
 
 std::vector<SubmittedMessage> SubmitRecorder::Messages() const { return Copy(g_recMutex, g_submitted); }
-
 std::vector<uint16_t> SubmitRecorder::Ids() const {
     std::vector<uint16_t> ids;
     for (const auto& m : Messages()) ids.push_back(m.id());
@@ -98,33 +103,13 @@ void SubmitRecorder::Clear() {
     g_submitted.clear();
 }
 
-// --------------------------------------------------------------- HostWindows
-
-size_t NotificationBlockSize(uint32_t code, uint32_t nParam, uint32_t nLen) {
-    switch (code) {
-        case KZ_NOTIFY_CALL_RECORD: return sizeof(CallRecord);
-        case KZ_NOTIFY_PHONEBOOK_ENTRY: return sizeof(structPhoneDate);
-        case KZ_NOTIFY_PHONEBOOK_NUMBER: return sizeof(structPhoneNum);
-        case KZ_NOTIFY_TRACK_INFO: return sizeof(TrackInfoBlock);
-        case KZ_NOTIFY_DEVICE_INFO: return sizeof(DeviceInfoRecord);
-        case KZ_NOTIFY_INQUIRY: return nParam == 1 ? sizeof(DeviceInfoRecord) : 0;
-        case KZ_NOTIFY_PAIRING: case KZ_NOTIFY_DEVICE_DELETED: return 2;
-        case KZ_NOTIFY_PIN_CODE: return 4;
-        case KZ_NOTIFY_MODULE_VERSION: case KZ_NOTIFY_SETTING_NOT_SAVED: return nLen;
-        default: return 0;
-    }
-}
-
 KzLResult HostWindows::Proc(KzHwnd, uint32_t msg, KzWParam w, KzLParam l) {
     std::lock_guard<std::mutex> lock(g_hostMutex);
     if (msg == KZ_MSG_NOTIFY) {
         const auto* rec = reinterpret_cast<const BtNotifyRecord*>(w);
         Notification n{rec->nCode, rec->nParam, rec->nLen, {}};
-        size_t size = NotificationBlockSize(rec->nCode, rec->nParam, rec->nLen);
-        if (rec->pData && size) {
-            const auto* p = static_cast<const uint8_t*>(rec->pData);
-            n.data.assign(p, p + size);
-        }
+        const auto* p = static_cast<const uint8_t*>(rec->pData);
+        if (p) n.data.assign(p, p + NotificationBlockSize(rec->nCode, rec->nParam, rec->nLen));
         g_notes.push_back(std::move(n));
     } else if (msg == KZ_MSG_NAVIG_STATUS) {
         g_posts.push_back({w, l});
@@ -154,16 +139,14 @@ HostWindows::~HostWindows() {
 }
 
 std::vector<Notification> HostWindows::Notifications() const { return Copy(g_hostMutex, g_notes); }
+std::vector<NavigPost> HostWindows::NavigPosts() const { return Copy(g_hostMutex, g_posts); }
+std::vector<InforbarRecord> HostWindows::Inforbar() const { return Copy(g_hostMutex, g_bar); }
 
 std::vector<uint32_t> HostWindows::Codes() const {
     std::vector<uint32_t> codes;
     for (const auto& n : Notifications()) codes.push_back(n.code);
     return codes;
 }
-
-std::vector<NavigPost> HostWindows::NavigPosts() const { return Copy(g_hostMutex, g_posts); }
-
-std::vector<InforbarRecord> HostWindows::Inforbar() const { return Copy(g_hostMutex, g_bar); }
 
 void HostWindows::Clear() {
     std::lock_guard<std::mutex> lock(g_hostMutex);

@@ -71,13 +71,9 @@ struct Notification {
     std::vector<uint8_t> data;   // copy of the block pData pointed to (known sizes per code)
     std::string Text() const { return std::string(data.begin(), data.end()).c_str(); }
 };
-struct NavigPost {
-    uintptr_t wParam;
-    intptr_t lParam;
-};
-struct InforbarRecord {
-    uintptr_t kind;   // 3 now playing, 4 call info
-    uintptr_t dwData;
+struct NavigPost { uintptr_t wParam; intptr_t lParam; };
+struct InforbarRecord {   // kind: 3 now playing, 4 call info
+    uintptr_t kind, dwData;
     std::vector<uint8_t> bytes;
 };
 
@@ -103,9 +99,6 @@ private:
     static KzLResult Proc(KzHwnd, uint32_t, KzWParam, KzLParam);
     KzHwnd notify_ = nullptr, navig_ = nullptr, inforbar_ = nullptr;
 };
-
-// Bytes of a block that notification `code` carries (0 when it carries none).
-size_t NotificationBlockSize(uint32_t code, uint32_t nParam, uint32_t nLen);
 
 // Resets the process-wide state of every subsystem.
 void ResetAllState();
