@@ -9,10 +9,12 @@
 #include "channel/module_ids.h"
 #include "core/sync_objects.h"
 #include "events/calls.h"
+#include "events/connection.h"
 #include "events/dispatcher.h"
 #include "events/inquiry.h"
 #include "frame/lifecycle.h"
 #include "link/bcsp_link.h"
+#include "settings/settings.h"
 #include "support/connection_state.h"
 #include "support/library_on_sim.h"
 
@@ -34,6 +36,9 @@ TEST(Lifecycle, NoPort_InitStartsEverythingIdles_CloseSaysNotOpen_ALaterInitWork
     EXPECT_TRUE(host.Codes().empty()) << "no settings are loaded (and reported) without the port";
     const uint8_t result[] = {0x09, 0x00, 0x55, 0x02, 0x31, 0x00, 1, 2, 3, 4, 5, 6};
     kz::OnInquiryResult(result, sizeof result);   // a phone found during the session
+    kz::g_bAutoConnect = 1;   // with no phone remembered there is nothing to connect to
+    KZ_BT_SetInitialValue();
+    EXPECT_FALSE(kz::g_bAutoConnecting.load());
     // Without a port the threads wait for shut-down: next to no CPU.
     const auto cpuMs = [] {
         timespec ts;
@@ -65,7 +70,8 @@ TEST(Lifecycle, NoPort_InitStartsEverythingIdles_CloseSaysNotOpen_ALaterInitWork
 }
 
 // A second start-up reuses the window, the link and the queue carrying on;
-// close discards what was queued, without waiting for a resend.
+// close discards what was queued, without waiting for a resend, and ends the
+// wait for a confirmation.
 TEST(Lifecycle, InitAgainReusesTheWindow_CloseDiscardsTheQueueAtOnce) {
     LibraryOnSimulator lib;
     ASSERT_TRUE(lib.Start());
@@ -87,6 +93,9 @@ TEST(Lifecycle, InitAgainReusesTheWindow_CloseDiscardsTheQueueAtOnce) {
     EXPECT_NE(lib.Close(), -1);
     EXPECT_LT(KzGetTickCount() - start, 100u);
     EXPECT_EQ(kz::CmdListSize(), 0u);
+    // A module that does not announce itself again would hold the next
+    // session's first request for the confirmation timeout.
+    EXPECT_EQ(kz::g_bCfmForTheLastREQ.load(), 1) << "still waiting for the confirmation of 5";
 }
 
 // The reset every test begins with puts the connection state back as it is
