@@ -2,14 +2,11 @@
 #include <cstring>
 
 #include "channel/command_queue.h"
-#include "channel/module_ids.h"
 #include "channel/requests.h"
-#include "events/connection.h"
-#include "events/inquiry.h"
-#include "event_test_util.h"
 #include "core/sync_objects.h"
+#include "event_test_util.h"
+#include "events/inquiry.h"
 #include "phonebook/download.h"
-#include "settings/registry.h"
 
 using namespace kz;
 using namespace kztest;
@@ -53,55 +50,38 @@ protected:
     }
     bool NameRequested() { return KzWaitForSingleObject(nameEvent_, 0) == KZ_WAIT_OBJECT_0; }
 
-    // The event thread's part: on each name-request event, ask for the name.
+    // The event thread's part: on the name-request event, ask for the name.
     // Returns the address asked for.
     Addr NextNameRequest() {
         EXPECT_TRUE(NameRequested());
-        recorder.Clear();
         RequestNextName();
-        auto sent = Sent(kz::msgid::kRemoteName);
-        if (sent.size() != 1) return {};
-        return Bytes(sent[0], 6, 6);
+        auto sent = recorder.Messages();
+        EXPECT_EQ(Take(), std::vector<std::string>{"name elsewhere"});
+        return sent.size() == 1 ? Bytes(sent[0], 6, 6) : Addr{};
+    }
+    // An inquiry that found these phones, and its end.
+    void Found(std::initializer_list<Addr> phones) {
+        StartInquiry();
+        for (const auto& a : phones) Feed(OnInquiryResult, InquiryResult(a));
+        Feed(OnInquiryComplete, Msg(10, {0}));
+        EXPECT_EQ(Take(), (std::vector<std::string>{"hide", "inquiry"}));
     }
 
     KzHandle nameEvent_ = nullptr;
 };
 
 TEST_F(InquiryTest, Inquiry_ThreePhonesSecondSilent_ReportsTwoThenEnds) {
-    StartInquiry();
-    EXPECT_EQ(recorder.Ids(), (std::vector<uint16_t>{11, 10}));
+    Found({kPhoneA, kPhoneB, kPhoneC});
     EXPECT_EQ(g_bPairMode, 1);
-    for (const auto& a : {kPhoneA, kPhoneB, kPhoneC}) Feed(OnInquiryResult, InquiryResult(a));
-    Feed(OnInquiryComplete, Msg(10, {0}));
     EXPECT_EQ(g_bNameFetching, 1);
-
     EXPECT_EQ(NextNameRequest(), kPhoneA);
-    Feed(OnRemoteName, RemoteName(0, "Alpha"));
+    Play({{OnRemoteName, RemoteName(0, "Alpha"), {"65/1:57 00 Alpha " + kPhoneAHex + " 0"}}});
     EXPECT_EQ(NextNameRequest(), kPhoneB);
-    Feed(OnRemoteName, RemoteName(4, ""));           // no answer
+    Play({{OnRemoteName, RemoteName(4, ""), {}}});   // no answer
     EXPECT_EQ(NextNameRequest(), kPhoneC);           // moved into position 1
-    Feed(OnRemoteName, RemoteName(0, "Gamma"));
+    Play({{OnRemoteName, RemoteName(0, "Gamma"), {"65/1:57 01 Gamma " + kPhoneCHex + " 0", "65/0"}}});
     EXPECT_FALSE(NameRequested());
     EXPECT_EQ(g_bNameFetching, 0);
-
-    auto notes = host.Notifications();
-    ASSERT_EQ(notes.size(), 3u);
-    DeviceInfoRecord first, second;
-    EXPECT_EQ(notes[0].code, 65u);
-    EXPECT_EQ(notes[0].param, 1u);
-    EXPECT_EQ(notes[0].len, 57u);
-    std::memcpy(&first, notes[0].data.data(), sizeof first);
-    std::memcpy(&second, notes[1].data.data(), sizeof second);
-    EXPECT_STREQ(first.slot, "00");
-    EXPECT_STREQ(first.name, "Alpha");
-    EXPECT_EQ(std::string(first.address, 12), kPhoneAHex);
-    EXPECT_EQ(first.connected, 0);
-    EXPECT_STREQ(second.slot, "01");
-    EXPECT_STREQ(second.name, "Gamma");
-    EXPECT_EQ(std::string(second.address, 12), kPhoneCHex);
-    EXPECT_EQ(notes[2].code, 65u);
-    EXPECT_EQ(notes[2].param, 0u);
-
     uint8_t addr[6];
     ASSERT_TRUE(GetInquiryAddress(1, addr));
     EXPECT_EQ(Addr(addr, addr + 6), kPhoneC);
@@ -111,153 +91,128 @@ TEST_F(InquiryTest, Inquiry_ThreePhonesSecondSilent_ReportsTwoThenEnds) {
 TEST_F(InquiryTest, Inquiry_NothingFoundOrModeLeft_EndsWithoutNames) {
     StartInquiry();
     Feed(OnInquiryComplete, Msg(10, {0}));
-    auto notes = host.Notifications();
-    ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0].param, 0u);
+    EXPECT_EQ(Take(), (std::vector<std::string>{"hide", "inquiry", "65/0"}));
     EXPECT_EQ(g_bInquiryRunning, 0);
     EXPECT_FALSE(NameRequested());
 
-    host.Clear();
-    StartInquiry();
-    Feed(OnInquiryResult, InquiryResult(kPhoneA));
-    Feed(OnInquiryComplete, Msg(10, {0}));
+    Found({kPhoneA});
     g_bInquiryWanted = 0;   // the user interface left the inquiry mode
-    Feed(OnRemoteName, RemoteName(0, "Alpha"));
-    EXPECT_TRUE(host.Codes().empty());
+    Play({{OnRemoteName, RemoteName(0, "Alpha"), {}}});
 }
 
-TEST_F(InquiryTest, NamingPass_StrayResultArrives_IsNamedToo) {
-    StartInquiry();
-    Feed(OnInquiryResult, InquiryResult(kPhoneA));
-    Feed(OnInquiryComplete, Msg(10, {0}));
+TEST_F(InquiryTest, NamingPass_StrayResultArrives_IsNamedToo_NamesCutTo31Bytes) {
+    Found({kPhoneA});
     EXPECT_EQ(NextNameRequest(), kPhoneA);
     Feed(OnInquiryResult, InquiryResult(kPhoneB));   // late result during the pass
-    Feed(OnRemoteName, RemoteName(0, "Alpha"));
+    Play({{OnRemoteName, RemoteName(0, std::string(40, 'N')), {"65/1:57 00 " + std::string(31, 'N') + " " + kPhoneAHex + " 0"}}});
     EXPECT_EQ(NextNameRequest(), kPhoneB);
-    Feed(OnRemoteName, RemoteName(0, "Beta"));
-    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{65, 65, 65}));
-    EXPECT_EQ(host.Notifications()[2].param, 0u);
-}
-
-TEST_F(InquiryTest, RemoteName_LongOrLyingName_CutTo31Bytes) {
-    StartInquiry();
-    Feed(OnInquiryResult, InquiryResult(kPhoneA));
-    Feed(OnInquiryResult, InquiryResult(kPhoneB));
-    Feed(OnInquiryComplete, Msg(10, {0}));
-    Feed(OnRemoteName, RemoteName(0, std::string(40, 'N')));
-    Feed(OnRemoteName, RemoteName(0, "Bob", 900));    // length points past the message
-    auto notes = host.Notifications();
-    ASSERT_GE(notes.size(), 2u);
-    DeviceInfoRecord a, b;
-    std::memcpy(&a, notes[0].data.data(), sizeof a);
-    std::memcpy(&b, notes[1].data.data(), sizeof b);
-    EXPECT_EQ(std::string(a.name), std::string(31, 'N'));
-    EXPECT_EQ(std::string(b.name), "Bob");
+    // The length points past the message.
+    Play({{OnRemoteName, RemoteName(0, "Bob", 900), {"65/1:57 01 Bob b1b2b3b4b5b6 0", "65/0"}}});
 }
 
 TEST_F(InquiryTest, StartInquiry_WhileConnectedOrBusy_DisconnectsOrDefers) {
-    g_bHfpConnected = 1;
-    StartInquiry();
-    auto sent = recorder.Messages();
-    ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent[0].id(), 13);
-    EXPECT_EQ(sent[0].bytes[6], kProfileHfp);
-    EXPECT_EQ(sent[1].id(), 13);
-    EXPECT_EQ(sent[1].bytes[6], kProfileA2dp);
-    EXPECT_EQ(sent[2].id(), 11);
-    EXPECT_EQ(sent[3].id(), 10);
-
-    ResetState();
-    startDownload = 1;
-    StartInquiry();
-    EXPECT_TRUE(recorder.Ids().empty());
-    EXPECT_EQ(g_nPendingAction, kPendingInquiry);
-
-    ResetState();
-    g_bConnecting = 1;
-    g_bAutoConnecting = 1;
-    StartInquiry();
-    EXPECT_TRUE(recorder.Ids().empty());
-    EXPECT_EQ(g_nPendingAction, kPendingInquiry);
+    const struct {
+        uint32_t state;
+        std::vector<std::string> sent;
+        bool deferred;
+    } cases[] = {
+        {kHfp, {"disconnect hfp", "disconnect a2dp", "hide", "inquiry"}, false},
+        {kPbStarted, {}, true},
+        {kConnecting | kAuto, {}, true},
+        {kConnecting, {}, false},
+        {kInquiring, {"hide"}, false},   // the running inquiry serves
+    };
+    for (const auto& c : cases) {
+        ResetState();
+        ApplyState(c.state);
+        StartInquiry();
+        EXPECT_EQ(Take(), c.sent) << DescribeState(c.state);
+        EXPECT_EQ(g_nPendingAction == kPendingInquiry, c.deferred) << DescribeState(c.state);
+    }
 }
 
 // -------------------------------------------------------- security requests
 
-TEST_F(InquiryTest, LinkKeyRequest_RegisteredPhone_AnsweredWithStoredKeyUnlessPairing) {
+// IND 59: status, the phone's address from byte 7, its new key from byte 15.
+std::vector<uint8_t> PairingResult(const Addr& phone, uint8_t firstKeyByte) {
+    std::vector<uint8_t> p = {0};
+    p.insert(p.end(), phone.begin(), phone.end());
+    Append(p, {0, 0});
+    for (int i = 0; i < 16; ++i) p.push_back(uint8_t(firstKeyByte + i));
+    return Msg(59, p);
+}
+
+class SecurityTest : public EventsTest {
+protected:
+    // The parameters of the one message sent since the last Take, which must be a reply `id`.
+    Addr Reply(uint16_t id) {
+        auto sent = recorder.Messages();
+        Take();
+        if (sent.size() != 1) return {};
+        EXPECT_EQ(sent[0].id(), id);
+        EXPECT_EQ(sent[0].mode, kSubmitReply);
+        return Addr(sent[0].bytes.begin() + 6, sent[0].bytes.end());
+    }
+};
+
+TEST_F(SecurityTest, LinkKeyRequest_RegisteredPhone_AnsweredWithStoredKeyUnlessPairing) {
     LoadRegistry(SlotSection(0, "Alpha", kPhoneAHex));
     LinkKeyEntry entry;
     std::memcpy(entry.address, kPhoneA.data(), 6);
     for (int i = 0; i < 16; ++i) entry.key[i] = uint8_t(0x10 + i);
     StoreLinkKey(entry);
-
-    Feed(OnLinkKeyRequest, WithAddress(60, kPhoneA, {}));
-    auto sent = recorder.Messages();
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].id(), 60);
-    EXPECT_EQ(sent[0].mode, kSubmitReply);
-    EXPECT_EQ(Bytes(sent[0], 6, 6), kPhoneA);
-    EXPECT_EQ(sent[0].bytes[13], 16);
-    EXPECT_EQ(Bytes(sent[0], 14, 16), Addr(entry.key, entry.key + 16));
-
-    recorder.Clear();
-    g_bPairMode = 1;
-    Feed(OnLinkKeyRequest, WithAddress(60, kPhoneA, {}));
-    sent = recorder.Messages();
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(Bytes(sent[0], 12, 18), Addr(18, 0));
-}
-
-TEST_F(InquiryTest, AuthoriseRequest_ServiceAndRegistry_DecideTheAnswer) {
-    std::string full;
-    for (int s = 0; s < 5; ++s) full += SlotSection(s, "P", s == 0 ? kPhoneAHex : "00000000000" + std::to_string(s + 1));
-    struct Case {
-        const char* what;
-        std::string ini;
-        Addr phone;
-        uint8_t service;
-        uint8_t decision;
-    };
-    const Case cases[] = {
-        {"registered, HFP", SlotSection(0, "A", kPhoneAHex), kPhoneA, 1, 1},
-        {"registered, service 3", SlotSection(0, "A", kPhoneAHex), kPhoneA, 3, 0},
-        {"new phone, free slot", SlotSection(0, "A", kPhoneAHex), kPhoneB, 1, 1},
-        {"new phone, all slots taken", full, kPhoneB, 1, 0},
-        {"registered, all slots taken", full, kPhoneA, 1, 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        LoadRegistry(c.ini);
-        Feed(OnAuthoriseRequest, WithAddress(63, c.phone, {c.service}));
-        auto sent = recorder.Messages();
-        ASSERT_EQ(sent.size(), 1u);
-        EXPECT_EQ(sent[0].id(), 63);
-        EXPECT_EQ(Bytes(sent[0], 6, 6), c.phone);
-        EXPECT_EQ(sent[0].bytes[12], c.service);
-        EXPECT_EQ(sent[0].bytes[13], c.decision);
+    Addr withKey = kPhoneA, noKeyA = kPhoneA, noKeyB = kPhoneB;
+    Append(withKey, {0, 16});
+    withKey.insert(withKey.end(), entry.key, entry.key + 16);
+    noKeyA.resize(24, 0);
+    noKeyB.resize(24, 0);
+    for (auto [phone, pairing, reply] : {std::tuple{kPhoneA, 0, withKey}, {kPhoneA, 1, noKeyA}, {kPhoneB, 0, noKeyB}}) {
+        g_bPairMode = uint8_t(pairing);
+        Feed(OnLinkKeyRequest, WithAddress(60, phone, {}));
+        EXPECT_EQ(Reply(60), reply) << "pairing " << pairing;
     }
 }
 
-TEST_F(InquiryTest, PinRequest_AnswersAtOnceAndRemembersThePhone) {
+TEST_F(SecurityTest, AuthoriseRequest_ServiceAndRegistry_DecideTheAnswer) {
+    std::string full;
+    for (int s = 0; s < 5; ++s) full += SlotSection(s, "P", s == 0 ? kPhoneAHex : "00000000000" + std::to_string(s + 1));
+    const std::string one = SlotSection(0, "A", kPhoneAHex);
+    const struct {
+        const char* what;
+        std::string ini;
+        Addr phone;
+        uint8_t service, hfp, decision;
+    } cases[] = {
+        {"registered, HFP", one, kPhoneA, 1, 0, 1},
+        {"registered, HFP already up", one, kPhoneA, 1, 1, 0},
+        {"registered, service 3", one, kPhoneA, 3, 0, 0},
+        {"new phone, free slot", one, kPhoneB, 1, 0, 1},
+        {"new phone, all slots taken", full, kPhoneB, 1, 0, 0},
+        {"registered, all slots taken", full, kPhoneA, 1, 0, 1},
+    };
+    for (const auto& c : cases) {
+        LoadRegistry(c.ini);
+        g_bHfpConnected = c.hfp;
+        Feed(OnAuthoriseRequest, WithAddress(63, c.phone, {c.service}));
+        Addr want = c.phone;
+        Append(want, {c.service, c.decision});
+        EXPECT_EQ(Reply(63), want) << c.what;
+    }
+}
+
+TEST_F(SecurityTest, PinRequest_AnswersAtOnceAndRemembersThePhone) {
     std::vector<uint8_t> tail = {0, 40};
     Append(tail, std::string(40, 'x'));
     Feed(OnPinRequest, WithAddress(61, kPhoneB, tail));
-    auto sent = recorder.Messages();
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].id(), 61);
-    EXPECT_EQ(sent[0].mode, kSubmitReply);
+    EXPECT_EQ(Reply(61).size(), 12u);
     EXPECT_EQ(g_bConnecting, 1);
     EXPECT_EQ(Addr(g_abCurrAddr, g_abCurrAddr + 6), kPhoneB);
     EXPECT_EQ(std::string(g_szCurrName), std::string(31, 'x'));
 }
 
-TEST_F(InquiryTest, PairingResult_SuccessStoresKeyFailureReportsPosition) {
+TEST_F(SecurityTest, PairingResult_SuccessStoresKeyFailureReportsPosition) {
     LoadRegistry(SlotSection(2, "Alpha", kPhoneAHex) + "[General]\r\nCurrIndex=2\r\n");
-    std::vector<uint8_t> p = {0};
-    p.insert(p.end(), kPhoneA.begin(), kPhoneA.end());
-    Append(p, {0, 0});
-    for (int i = 0; i < 16; ++i) p.push_back(uint8_t(0xE0 + i));
-    Feed(OnPairingResult, Msg(59, p));
-
+    Feed(OnPairingResult, PairingResult(kPhoneA, 0xE0));
     uint8_t key[16];
     ASSERT_TRUE(FindLinkKey(kPhoneA.data(), key));
     EXPECT_EQ(key[0], 0xE0);
@@ -270,22 +225,13 @@ TEST_F(InquiryTest, PairingResult_SuccessStoresKeyFailureReportsPosition) {
     g_bPairMode = 1;
     g_nPairIndex = 3;
     SetConnecting(true);
-    Feed(OnPairingResult, Msg(59, {1}));
-    auto notes = host.Notifications();
-    ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0].code, 66u);
-    EXPECT_EQ(notes[0].param, 3u);
-    EXPECT_EQ(notes[0].Text(), "03");
+    Play({{OnPairingResult, Msg(59, {1}), {"66/3:2 03"}}});
     EXPECT_EQ(g_bConnecting, 0);
 }
 
-TEST_F(InquiryTest, PairingResult_StaleCurrentSlotOfAnotherPhone_KeepsThatSlotsKey) {
+TEST_F(SecurityTest, PairingResult_StaleCurrentSlotOfAnotherPhone_KeepsThatSlotsKey) {
     LoadRegistry(SlotSection(1, "Other", kPhoneCHex) + "[General]\r\nCurrIndex=1\r\n");
-    std::vector<uint8_t> p = {0};
-    p.insert(p.end(), kPhoneA.begin(), kPhoneA.end());
-    Append(p, {0, 0});
-    for (int i = 0; i < 16; ++i) p.push_back(0x55);
-    Feed(OnPairingResult, Msg(59, p));
+    Feed(OnPairingResult, PairingResult(kPhoneA, 0x55));
     PairedDeviceRecord slot;
     ASSERT_TRUE(GetSlot(1, &slot));
     EXPECT_EQ(slot.key[0], 0xFF);
