@@ -1,6 +1,5 @@
 // Call state: the indicator/call-list table, numbers, call audio, microphone.
 #include "channel/requests.h"
-#include "core/sync_objects.h"
 #include "event_test_util.h"
 #include "events/calls.h"
 #include "settings/settings.h"
@@ -41,17 +40,8 @@ protected:
     void SetUp() override {
         EventsTest::SetUp();
         g_bHfpConnected = 1;
-        afterCall_ = KzCreateEvent(0, 0);
-        g_hAfterCallEvent = afterCall_;
     }
-    void TearDown() override {
-        g_hAfterCallEvent = nullptr;
-        KzCloseHandle(afterCall_);
-        EventsTest::TearDown();
-    }
-    bool AfterCallSignalled() { return KzWaitForSingleObject(afterCall_, 0) == KZ_WAIT_OBJECT_0; }
-
-    KzHandle afterCall_ = nullptr;
+    Signal afterCall{g_hAfterCallEvent};
 };
 
 TEST_F(CallsTest, IncomingCall_RingAnswerTalkEnd_ReportsEachStepInOrder) {
@@ -66,10 +56,10 @@ TEST_F(CallsTest, IncomingCall_RingAnswerTalkEnd_ReportsEachStepInOrder) {
           {OnHfpIndicator, Indicator(kSetup, 0), {kQuery}},   // talking
           {OnCallListResult, CallList(1), {}}});
     EXPECT_EQ(g_bInCall, 1);
-    EXPECT_FALSE(AfterCallSignalled());
+    EXPECT_FALSE(afterCall.Fired());
     Play({{OnHfpIndicator, Indicator(kCall, 0), {kQuery}}});   // ended
     EXPECT_EQ(g_nAutoAnswerCountdown, 0);
-    EXPECT_TRUE(AfterCallSignalled());
+    EXPECT_TRUE(afterCall.Fired());
     EXPECT_EQ(g_bInCall, 0);
     Play({{OnCallListResult, CallList(1), {"18/0"}}, {kAfterCall, {}, {"37/0", "navig 2/5", "call 3"}}});
 }
@@ -99,7 +89,7 @@ TEST_F(CallsTest, MissedCall_SetupEndsWithoutCall_SignalsAfterCall) {
     Play({{OnHfpIndicator, Indicator(kSetup, 1), {kQuery}},
           {OnCallListResult, CallList(1), Reported("4", "0", "")},
           {OnHfpIndicator, Indicator(kSetup, 0), {kQuery}}});
-    EXPECT_TRUE(AfterCallSignalled());
+    EXPECT_TRUE(afterCall.Fired());
     Play({{kAfterCall, {}, {"37/0", "navig 2/5", "call 3"}}});
 }
 
@@ -142,7 +132,7 @@ TEST_F(CallsTest, Indicators_HeldSignalBatteryAndCount) {
         g_bHfpConnected = hfp;
         Feed(OnCallCount, Msg(122, {count}));
         Feed(OnHfpIndicator, Indicator(kCall, 0));
-        EXPECT_FALSE(AfterCallSignalled()) << int(count) << " calls, hfp " << int(hfp);
+        EXPECT_FALSE(afterCall.Fired()) << int(count) << " calls, hfp " << int(hfp);
     }
 }
 

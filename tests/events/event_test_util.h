@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "channel/module_ids.h"
+#include "core/sync_objects.h"
 #include "events/connection.h"
 #include "settings/registry.h"
 #include "support/connection_state.h"
@@ -61,13 +64,29 @@ Record As(const std::vector<uint8_t>& bytes) {
     return r;
 }
 
-// UTF-16 text of a status-bar field, '?' for what is not ASCII.
+// UTF-16 text of a status-bar field, "<hex>" for what is not ASCII.
 template <size_t N>
 std::string Narrow(const uint16_t (&wide)[N]) {
     std::string s;
-    for (size_t i = 0; i < N && wide[i]; ++i) s.push_back(wide[i] < 0x80 ? char(wide[i]) : '?');
+    for (size_t i = 0; i < N && wide[i]; ++i) {
+        char c[8];
+        std::snprintf(c, sizeof c, wide[i] < 0x80 ? "%c" : "<%x>", wide[i]);
+        s += c;
+    }
     return s;
 }
+
+// An event of the event thread, created for the test and put where the handlers signal it.
+class Signal {
+public:
+    explicit Signal(std::atomic<KzHandle>& slot) : slot_(slot), event_(KzCreateEvent(0, 0)) { slot_ = event_; }
+    ~Signal() { slot_ = nullptr, KzCloseHandle(event_); }
+    bool Fired() { return KzWaitForSingleObject(event_, 0) == KZ_WAIT_OBJECT_0; }
+
+private:
+    std::atomic<KzHandle>& slot_;
+    KzHandle event_;
+};
 
 // State reset, a temporary root, the submit recorder and the host windows.
 class EventsTest : public ::testing::Test {

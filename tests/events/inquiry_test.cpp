@@ -3,7 +3,6 @@
 
 #include "channel/command_queue.h"
 #include "channel/requests.h"
-#include "core/sync_objects.h"
 #include "event_test_util.h"
 #include "events/inquiry.h"
 #include "phonebook/download.h"
@@ -38,22 +37,12 @@ Addr Bytes(const SubmittedMessage& m, size_t from, size_t n) {
 
 class InquiryTest : public EventsTest {
 protected:
-    void SetUp() override {
-        EventsTest::SetUp();
-        nameEvent_ = KzCreateEvent(0, 0);
-        g_hNameRequestEvent = nameEvent_;
-    }
-    void TearDown() override {
-        g_hNameRequestEvent = nullptr;
-        KzCloseHandle(nameEvent_);
-        EventsTest::TearDown();
-    }
-    bool NameRequested() { return KzWaitForSingleObject(nameEvent_, 0) == KZ_WAIT_OBJECT_0; }
+    Signal nameWanted{g_hNameRequestEvent};
 
     // The event thread's part: on the name-request event, ask for the name.
     // Returns the address asked for.
     Addr NextNameRequest() {
-        EXPECT_TRUE(NameRequested());
+        EXPECT_TRUE(nameWanted.Fired());
         RequestNextName();
         auto sent = recorder.Messages();
         EXPECT_EQ(Take(), std::vector<std::string>{"name elsewhere"});
@@ -66,8 +55,6 @@ protected:
         Feed(OnInquiryComplete, Msg(10, {0}));
         EXPECT_EQ(Take(), (std::vector<std::string>{"hide", "inquiry"}));
     }
-
-    KzHandle nameEvent_ = nullptr;
 };
 
 TEST_F(InquiryTest, Inquiry_ThreePhonesSecondSilent_ReportsTwoThenEnds) {
@@ -80,7 +67,7 @@ TEST_F(InquiryTest, Inquiry_ThreePhonesSecondSilent_ReportsTwoThenEnds) {
     Play({{OnRemoteName, RemoteName(4, ""), {}}});   // no answer
     EXPECT_EQ(NextNameRequest(), kPhoneC);           // moved into position 1
     Play({{OnRemoteName, RemoteName(0, "Gamma"), {"65/1:57 01 Gamma " + kPhoneCHex + " 0", "65/0"}}});
-    EXPECT_FALSE(NameRequested());
+    EXPECT_FALSE(nameWanted.Fired());
     EXPECT_EQ(g_bNameFetching, 0);
     uint8_t addr[6];
     ASSERT_TRUE(GetInquiryAddress(1, addr));
@@ -93,7 +80,7 @@ TEST_F(InquiryTest, Inquiry_NothingFoundOrModeLeft_EndsWithoutNames) {
     Feed(OnInquiryComplete, Msg(10, {0}));
     EXPECT_EQ(Take(), (std::vector<std::string>{"hide", "inquiry", "65/0"}));
     EXPECT_EQ(g_bInquiryRunning, 0);
-    EXPECT_FALSE(NameRequested());
+    EXPECT_FALSE(nameWanted.Fired());
 
     Found({kPhoneA});
     g_bInquiryWanted = 0;   // the user interface left the inquiry mode
