@@ -1,16 +1,12 @@
 // The command queue: one request at a time, released by its confirmation,
 // by a link acknowledgement while nothing awaits confirmation, or by a
 // give-up. Frames are observed on the port through the UART tap.
-#include <gtest/gtest.h>
-
 #include "channel/command_queue.h"
 #include "channel/module_message.h"
 #include "link/bcsp_link.h"
 #include "link/send_window.h"
-#include "support/link_fixture.h"
 #include "support/library_on_sim.h"
-#include "support/link_support.h"
-#include "support/test_support.h"
+#include "support/link_fixture.h"
 
 namespace {
 
@@ -18,29 +14,29 @@ using namespace kz;
 using namespace kztest;
 
 void Submit(uint16_t id, uint32_t mode = kSubmitQueued) { SubmitTestRequest(id, mode); }
-
-std::vector<uint16_t> SentIds(const UartCapture& wire) {
-    std::vector<uint16_t> ids;
-    for (const auto& f : wire.Parsed())
-        if (f.reliable()) ids.push_back(f.id());
-    return ids;
-}
-
 // The module acknowledges everything up to now.
 void ModuleAcks() { Feed(ModuleFrame(0, (ubcsp_config.sequence_number + 1) & 7, false, 0, {})); }
 
-class CommandQueue : public LinkUpTest {};
+class CommandQueue : public LinkUpTest {
+protected:
+    std::vector<uint16_t> SentIds() const {
+        std::vector<uint16_t> ids;
+        for (const auto& f : wire.Parsed())
+            if (f.reliable()) ids.push_back(f.id());
+        return ids;
+    }
+};
 
 TEST_F(CommandQueue, OneAtATime_TheNextGoesOnTheConfirmationNotOnTheAck) {
     for (uint16_t id : {3, 5, 6}) Submit(id);
-    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{3}));
+    EXPECT_EQ(SentIds(), (std::vector<uint16_t>{3}));
     EXPECT_EQ(g_bCfmForTheLastREQ, 0);
     EXPECT_EQ(CmdListSize(), 2u);
     for (int i = 0; i < 3; ++i) ModuleAcks();   // acknowledged but not confirmed: nothing moves
-    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{3}));
+    EXPECT_EQ(SentIds(), (std::vector<uint16_t>{3}));
 
     SendNextCmd();   // the confirmation of 3
-    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{3, 5}));
+    EXPECT_EQ(SentIds(), (std::vector<uint16_t>{3, 5}));
     EXPECT_EQ(g_bCfmForTheLastREQ, 0);
     EXPECT_EQ(CmdListSize(), 1u);
     ModuleAcks();
@@ -55,10 +51,10 @@ TEST_F(CommandQueue, OneAtATime_TheNextGoesOnTheConfirmationNotOnTheAck) {
 TEST_F(CommandQueue, UnacknowledgedReply_HoldsARequestUntilTheAck) {
     Submit(0x36, kSubmitReply);   // a reply to an indication
     Submit(3);
-    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{0x36}));
+    EXPECT_EQ(SentIds(), (std::vector<uint16_t>{0x36}));
     EXPECT_EQ(g_bCfmForTheLastREQ, 1);   // replies never touch the flag
     ModuleAcks();
-    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{0x36, 3}));
+    EXPECT_EQ(SentIds(), (std::vector<uint16_t>{0x36, 3}));
     EXPECT_EQ(g_bCfmForTheLastREQ, 0);
 }
 
@@ -69,7 +65,7 @@ TEST_F(CommandQueue, RequestsLeftWaiting_KeepTheirOrderWhenTheChannelFrees) {
     Submit(3);
     GiveUpOutstanding();   // the reply: not a request, so nothing is passed over
     Submit(5);
-    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{0x36, 3}));
+    EXPECT_EQ(SentIds(), (std::vector<uint16_t>{0x36, 3}));
     EXPECT_EQ(CmdListSize(), 1u);
 }
 
@@ -95,7 +91,7 @@ TEST_F(CommandQueue, Clear_DiscardsEveryQueuedRequest) {
     ClearCmdList();
     EXPECT_EQ(CmdListSize(), 0u);
     SendNextCmd();
-    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{3}));
+    EXPECT_EQ(SentIds(), (std::vector<uint16_t>{3}));
     EXPECT_EQ(g_bCfmForTheLastREQ, 1);
 }
 

@@ -6,8 +6,7 @@
 
 #include <cstring>
 #include <functional>
-#include <string>
-#include <vector>
+#include <optional>
 
 #include "channel/command_queue.h"
 #include "events/connection.h"
@@ -18,37 +17,27 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+constexpr uint32_t kQ = kz::kSubmitQueued, kI = kz::kSubmitReply;   // paced, or written at once
+const uint8_t kAddr[6] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
 
-constexpr uint32_t kQ = 0;   // paced through the queue
-constexpr uint32_t kI = 1;   // written at once (replies)
-
-// Resets before the members are built: the reset removes the submit tap
-// that the recorder installs.
-struct ResetFirst {
-    ResetFirst() { kztest::ResetAllState(); }
-};
-
-class RequestsTest : public ::testing::Test, private ResetFirst {
+class RequestsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        kz::ResetRequestState();
-        recorder.Clear();
+        kztest::ResetAllState();   // before the recorder: the reset removes its tap
+        recorder.emplace();
     }
     kztest::SubmittedMessage Only() {
-        auto msgs = recorder.Messages();
+        auto msgs = recorder->Messages();
+        recorder->Clear();
         EXPECT_EQ(msgs.size(), 1u);
         return msgs.empty() ? kztest::SubmittedMessage{} : msgs[0];
     }
-    kztest::SubmitRecorder recorder;
+    std::optional<kztest::SubmitRecorder> recorder;
 };
 
 Bytes Header(const kztest::SubmittedMessage& m) { return Bytes(m.header, m.header + 4); }
-
 // Header template of an n-byte module message on channel 13.
 Bytes Template13(size_t n) { return {0xC0, uint8_t(((n & 0x0F) << 4) | 13), uint8_t(n >> 4), 0}; }
-
-const uint8_t kAddr[6] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
-
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes out;
     for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
@@ -135,7 +124,6 @@ TEST_F(RequestsTest, EveryRequest_HeadParametersModeAndTemplate) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        recorder.Clear();
         row.build();
         auto m = Only();
         const size_t n = 6 + row.params.size();
@@ -171,7 +159,7 @@ TEST_F(RequestsTest, Refusals_NameNullVendorOversizedDialTooLong) {
     EXPECT_FALSE(kz::REQ_DIAL(nullptr));
     EXPECT_EQ(std::string(kz::g_CallSetupNum), longest);   // refusals leave it alone
     kz::REQ_AVRCP_VENDOR(3, pdu, 8);      // 15 + 8 = 23, padded to 24
-    auto msgs = recorder.Messages();
+    auto msgs = recorder->Messages();
     ASSERT_EQ(msgs.size(), 2u);
     EXPECT_EQ(msgs[0].bytes.size(), 64u);
     EXPECT_EQ(msgs[1].bytes.size(), 24u);
