@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "channel/module_ids.h"
+#include "channel/module_message.h"
 #include "core/sync_objects.h"
 #include "events/connection.h"
 #include "settings/registry.h"
@@ -21,17 +22,11 @@
 
 namespace kztest {
 
-// A module message: length in words, 0x55, class, id (little-endian), then the
-// parameters from byte 6, padded to an even length.
+// A module message: its head, then the parameters from byte 6, padded to an even length.
 inline std::vector<uint8_t> Msg(uint16_t id, std::vector<uint8_t> params, uint8_t cls = 2) {
-    std::vector<uint8_t> m(6 + params.size() + (params.size() % 2), 0);
-    m[2] = 0x55;
-    m[3] = cls;
-    m[4] = uint8_t(id & 0xFF);
-    m[5] = uint8_t(id >> 8);
+    std::vector<uint8_t> m(6 + params.size() + params.size() % 2, 0);
+    kz::msg::WriteHead(m.data(), m.size(), cls, id);
     std::copy(params.begin(), params.end(), m.begin() + 6);
-    m[0] = uint8_t((m.size() / 2) & 0xFF);
-    m[1] = uint8_t((m.size() / 2) >> 8);
     return m;
 }
 

@@ -6,6 +6,7 @@
 #include "event_test_util.h"
 #include "events/inquiry.h"
 #include "phonebook/download.h"
+#include "settings/settings.h"
 
 using namespace kz;
 using namespace kztest;
@@ -129,69 +130,63 @@ std::vector<uint8_t> PairingResult(const Addr& phone, uint8_t firstKeyByte) {
     return Msg(59, p);
 }
 
-class SecurityTest : public EventsTest {
-protected:
-    // The parameters of the one message sent since the last Take, which must be a reply `id`.
-    Addr Reply(uint16_t id) {
-        auto sent = recorder.Messages();
-        Take();
-        if (sent.size() != 1) return {};
-        EXPECT_EQ(sent[0].id(), id);
-        EXPECT_EQ(sent[0].mode, kSubmitReply);
-        return Addr(sent[0].bytes.begin() + 6, sent[0].bytes.end());
-    }
-};
+class SecurityTest : public EventsTest {};
 
-TEST_F(SecurityTest, LinkKeyRequest_RegisteredPhone_AnsweredWithStoredKeyUnlessPairing) {
-    LoadRegistry(SlotSection(0, "Alpha", kPhoneAHex));
-    LinkKeyEntry entry;
-    std::memcpy(entry.address, kPhoneA.data(), 6);
-    for (int i = 0; i < 16; ++i) entry.key[i] = uint8_t(0x10 + i);
-    StoreLinkKey(entry);
-    Addr withKey = kPhoneA, noKeyA = kPhoneA, noKeyB = kPhoneB;
-    Append(withKey, {0, 16});
-    withKey.insert(withKey.end(), entry.key, entry.key + 16);
-    noKeyA.resize(24, 0);
-    noKeyB.resize(24, 0);
-    for (auto [phone, pairing, reply] : {std::tuple{kPhoneA, 0, withKey}, {kPhoneA, 1, noKeyA}, {kPhoneB, 0, noKeyB}}) {
-        g_bPairMode = uint8_t(pairing);
-        Feed(OnLinkKeyRequest, WithAddress(60, phone, {}));
-        EXPECT_EQ(Reply(60), reply) << "pairing " << pairing;
-    }
+Addr Cat(std::initializer_list<Addr> parts) {
+    Addr out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
 }
 
-TEST_F(SecurityTest, AuthoriseRequest_ServiceAndRegistry_DecideTheAnswer) {
+// Each request is answered at once by a reply: the key a registered phone has
+// (none while pairing), the PIN, and authorisation of HFP for a registered
+// phone or one with a slot to take while HFP is down.
+TEST_F(SecurityTest, Requests_AnsweredByTheirReplies) {
     std::string full;
     for (int s = 0; s < 5; ++s) full += SlotSection(s, "P", s == 0 ? kPhoneAHex : "00000000000" + std::to_string(s + 1));
     const std::string one = SlotSection(0, "A", kPhoneAHex);
+    const Addr key = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1D, 0x1E, 0x1F};
+    std::strcpy(g_szPinCode, "4706");
     const struct {
         const char* what;
         std::string ini;
-        Addr phone;
-        uint8_t service, hfp, decision;
+        uint32_t state;
+        uint16_t id;
+        Addr phone, tail, reply;
     } cases[] = {
-        {"registered, HFP", one, kPhoneA, 1, 0, 1},
-        {"registered, HFP already up", one, kPhoneA, 1, 1, 0},
-        {"registered, service 3", one, kPhoneA, 3, 0, 0},
-        {"new phone, free slot", one, kPhoneB, 1, 0, 1},
-        {"new phone, all slots taken", full, kPhoneB, 1, 0, 0},
-        {"registered, all slots taken", full, kPhoneA, 1, 0, 1},
+        {"key of a registered phone", one, 0, 60, kPhoneA, {}, Cat({kPhoneA, {0, 16}, key})},
+        {"no key while pairing", one, kPairing, 60, kPhoneA, {}, Cat({kPhoneA, Addr(18, 0)})},
+        {"no key for a stranger", one, 0, 60, kPhoneB, {}, Cat({kPhoneB, Addr(18, 0)})},
+        {"PIN", one, 0, 61, kPhoneB, {0, 3, 'B', 'o', 'b'}, Cat({kPhoneB, {0, 4, '4', '7', '0', '6'}})},
+        {"registered, HFP", one, 0, 63, kPhoneA, {1}, Cat({kPhoneA, {1, 1}})},
+        {"registered, HFP already up", one, kHfp, 63, kPhoneA, {1}, Cat({kPhoneA, {1, 0}})},
+        {"registered, service 3", one, 0, 63, kPhoneA, {3}, Cat({kPhoneA, {3, 0}})},
+        {"new phone, free slot", one, 0, 63, kPhoneB, {1}, Cat({kPhoneB, {1, 1}})},
+        {"new phone, all slots taken", full, 0, 63, kPhoneB, {1}, Cat({kPhoneB, {1, 0}})},
+        {"registered, all slots taken", full, 0, 63, kPhoneA, {1}, Cat({kPhoneA, {1, 1}})},
     };
     for (const auto& c : cases) {
         LoadRegistry(c.ini);
-        g_bHfpConnected = c.hfp;
-        Feed(OnAuthoriseRequest, WithAddress(63, c.phone, {c.service}));
-        Addr want = c.phone;
-        Append(want, {c.service, c.decision});
-        EXPECT_EQ(Reply(63), want) << c.what;
+        LinkKeyEntry entry;
+        std::memcpy(entry.address, kPhoneA.data(), 6);
+        std::copy(key.begin(), key.end(), entry.key);
+        StoreLinkKey(entry);
+        ApplyState(c.state);
+        const Handler handler = c.id == 60 ? OnLinkKeyRequest : c.id == 61 ? OnPinRequest : OnAuthoriseRequest;
+        Feed(handler, WithAddress(c.id, c.phone, c.tail));
+        auto sent = recorder.Messages();
+        Take();
+        ASSERT_EQ(sent.size(), 1u) << c.what;
+        EXPECT_EQ(sent[0].id(), c.id) << c.what;
+        EXPECT_EQ(sent[0].mode, kSubmitReply) << c.what;
+        EXPECT_EQ(Addr(sent[0].bytes.begin() + 6, sent[0].bytes.end()), c.reply) << c.what;
     }
 }
 
-TEST_F(SecurityTest, PinRequest_AnswersAtOnceAndRemembersThePhone) {
+TEST_F(SecurityTest, PinRequest_RemembersThePhoneAsConnecting) {
     std::vector<uint8_t> tail = {0, 40};
     Append(tail, std::string(40, 'x'));
     Feed(OnPinRequest, WithAddress(61, kPhoneB, tail));
-    EXPECT_EQ(Reply(61).size(), 12u);
     EXPECT_EQ(g_bConnecting, 1);
     EXPECT_EQ(Addr(g_abCurrAddr, g_abCurrAddr + 6), kPhoneB);
     EXPECT_EQ(std::string(g_szCurrName), std::string(31, 'x'));
