@@ -1,12 +1,8 @@
 // Audio streaming and remote control: stream start by AVRCP version, the
 // element-attribute collection, notifications and the audio-source switch.
-#include <cstring>
-#include <random>
-
 #include "event_test_util.h"
 #include "events/audio.h"
 #include "events/calls.h"
-#include "events/element_attributes.h"
 
 using namespace kz;
 using namespace kztest;
@@ -113,26 +109,6 @@ TEST_F(AudioTest, ElementAttributes_LargeResponses_UseWholeBufferOrAreDropped) {
 
     FeedSplit(ElementPdu({{1, "Ok"}}));   // the collection recovers for the next response
     EXPECT_EQ(Take(), Track("Ok", "", ""));
-}
-
-TEST(ElementAttributeCollectorTest, Feed_AnyFragmentSequence_NeverWritesOutsideItself) {
-    struct Guarded {
-        uint8_t before[256];
-        ElementAttributeCollector collector;
-        uint8_t after[256];
-    };
-    auto g = std::make_unique<Guarded>();
-    std::memset(g->before, 0xA5, sizeof g->before);
-    std::memset(g->after, 0x5A, sizeof g->after);
-    std::mt19937 rng(7);
-    std::vector<uint8_t> fragment(255);
-    for (int i = 0; i < 5000; ++i) {
-        for (auto& b : fragment) b = uint8_t(rng() % 4 == 0 ? rng() : (rng() % 4));
-        g->collector.Feed(fragment.data(), rng() % 256);
-        ASSERT_LT(std::strlen(g->collector.title()), ElementAttributeCollector::kSlotSize);
-    }
-    for (uint8_t b : g->before) ASSERT_EQ(b, 0xA5);
-    for (uint8_t b : g->after) ASSERT_EQ(b, 0x5A);
 }
 
 TEST_F(AudioTest, DependData_NotificationsInterimAndRejection) {

@@ -27,14 +27,12 @@ std::vector<uint8_t> RemoteName(uint8_t status, const std::string& name, int dec
     Append(p, name);
     return Msg(8, p);
 }
-std::vector<uint8_t> WithAddress(uint16_t id, const Addr& a, std::vector<uint8_t> tail) {
-    std::vector<uint8_t> p = a;
-    p.insert(p.end(), tail.begin(), tail.end());
-    return Msg(id, p);
+Addr Cat(std::initializer_list<Addr> parts) {
+    Addr out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
 }
-Addr Bytes(const SubmittedMessage& m, size_t from, size_t n) {
-    return {m.bytes.begin() + from, m.bytes.begin() + from + n};
-}
+std::vector<uint8_t> WithAddress(uint16_t id, const Addr& a, const Addr& tail) { return Msg(id, Cat({a, tail})); }
 
 class InquiryTest : public EventsTest {
 protected:
@@ -47,7 +45,7 @@ protected:
         RequestNextName();
         auto sent = recorder.Messages();
         EXPECT_EQ(Take(), std::vector<std::string>{"name elsewhere"});
-        return sent.size() == 1 ? Bytes(sent[0], 6, 6) : Addr{};
+        return sent.size() == 1 ? Addr(sent[0].bytes.begin() + 6, sent[0].bytes.begin() + 12) : Addr{};
     }
     // An inquiry that found these phones, and its end.
     void Found(std::initializer_list<Addr> phones) {
@@ -123,20 +121,12 @@ TEST_F(InquiryTest, StartInquiry_WhileConnectedOrBusy_DisconnectsOrDefers) {
 
 // IND 59: status, the phone's address from byte 7, its new key from byte 15.
 std::vector<uint8_t> PairingResult(const Addr& phone, uint8_t firstKeyByte) {
-    std::vector<uint8_t> p = {0};
-    p.insert(p.end(), phone.begin(), phone.end());
-    Append(p, {0, 0});
+    Addr p = Cat({{0}, phone, {0, 0}});
     for (int i = 0; i < 16; ++i) p.push_back(uint8_t(firstKeyByte + i));
     return Msg(59, p);
 }
 
 class SecurityTest : public EventsTest {};
-
-Addr Cat(std::initializer_list<Addr> parts) {
-    Addr out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 // Each request is answered at once by a reply: the key a registered phone has
 // (none while pairing), the PIN, and authorisation of HFP for a registered
