@@ -71,20 +71,6 @@ TEST_F(CallsTest, Dialling_ReportsOutgoingWithDialledNumber) {
     EXPECT_EQ(g_bCallPausedPb, 1);
 }
 
-TEST_F(CallsTest, SecondCallWhileTalking_WaitingNumberKeptAndOutgoingReportedActive) {
-    g_bCallActive = 1;
-    g_bInCall = 1;
-    g_bNoCallData = 0;
-    Play({{OnHfpIndicator, Indicator(kSetup, 1), {}},   // call waiting: no query
-          {OnWaitingNumber, Number(116, "555123"), {}},
-          {OnHfpIndicator, Indicator(kSetup, 0), {kQuery}},
-          {OnCallSetupNumber, Number(115, "777"), {}},
-          {OnHfpIndicator, Indicator(kSetup, 2), {kQuery}},   // second outgoing call
-          {OnCallListResult, CallList(1), Reported("0", "2", "777")}});
-    EXPECT_STREQ(g_CallHeldNum, "555123");
-    EXPECT_STREQ(g_szActiveCallNum, "777");
-}
-
 TEST_F(CallsTest, MissedCall_SetupEndsWithoutCall_SignalsAfterCall) {
     Play({{OnHfpIndicator, Indicator(kSetup, 1), {kQuery}},
           {OnCallListResult, CallList(1), Reported("4", "0", "")},

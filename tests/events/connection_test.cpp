@@ -145,12 +145,7 @@ TEST_F(ConnectionTest, Handlers_Table) {
     }
 }
 
-TEST_F(ConnectionTest, Reports_CarryThePhonesRecordAndTheModuleVersion) {
-    LoadRegistry(kPixelSlot2);
-    std::memcpy(g_abCurrAddr, kAddr.data(), 6);
-    Play({{OnConnectCfm, UpCfm(kOk, kHfpP),
-           {"connect pbap", "hide", "64/0:5 02 Pixel 112233445566 1", "2/0:1", "96/0", "navig 1/2"}}});
-    // A new module forgets the requests the old one never confirmed.
+TEST_F(ConnectionTest, ModuleReady_ReportsItsVersion_ForgetsRequestsTheOldModuleNeverConfirmed) {
     g_bCfmForTheLastREQ = 0;
     g_vCmdList.push_back(std::make_unique<CmdRecord>());
     Play({{OnModuleReady, Msg(48, {0, 1, 2, 3, 4}), {"84/0:16 WBXE3_J0102_0304"}}});

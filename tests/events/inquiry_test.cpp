@@ -56,16 +56,18 @@ protected:
     }
 };
 
-TEST_F(InquiryTest, Inquiry_ThreePhonesSecondSilent_ReportsTwoThenEnds) {
-    Found({kPhoneA, kPhoneB, kPhoneC});
+TEST_F(InquiryTest, Inquiry_ThreePhonesSecondSilent_ReportsTwoThenEnds_NamesCutTo31Bytes) {
+    Found({kPhoneA, kPhoneB});
     EXPECT_EQ(g_bPairMode, 1);
     EXPECT_EQ(g_bNameFetching, 1);
     EXPECT_EQ(NextNameRequest(), kPhoneA);
-    Play({{OnRemoteName, RemoteName(0, "Alpha"), {"65/1:57 00 Alpha " + kPhoneAHex + " 0"}}});
+    Feed(OnInquiryResult, InquiryResult(kPhoneC));   // a late result is named too
+    Play({{OnRemoteName, RemoteName(0, std::string(40, 'N')), {"65/1:57 00 " + std::string(31, 'N') + " " + kPhoneAHex + " 0"}}});
     EXPECT_EQ(NextNameRequest(), kPhoneB);
     Play({{OnRemoteName, RemoteName(4, ""), {}}});   // no answer
     EXPECT_EQ(NextNameRequest(), kPhoneC);           // moved into position 1
-    Play({{OnRemoteName, RemoteName(0, "Gamma"), {"65/1:57 01 Gamma " + kPhoneCHex + " 0", "65/0"}}});
+    // The length points past the message.
+    Play({{OnRemoteName, RemoteName(0, "Gamma", 900), {"65/1:57 01 Gamma " + kPhoneCHex + " 0", "65/0"}}});
     EXPECT_FALSE(nameWanted.Fired());
     EXPECT_EQ(g_bNameFetching, 0);
     uint8_t addr[6];
@@ -84,16 +86,6 @@ TEST_F(InquiryTest, Inquiry_NothingFoundOrModeLeft_EndsWithoutNames) {
     Found({kPhoneA});
     g_bInquiryWanted = 0;   // the user interface left the inquiry mode
     Play({{OnRemoteName, RemoteName(0, "Alpha"), {}}});
-}
-
-TEST_F(InquiryTest, NamingPass_StrayResultArrives_IsNamedToo_NamesCutTo31Bytes) {
-    Found({kPhoneA});
-    EXPECT_EQ(NextNameRequest(), kPhoneA);
-    Feed(OnInquiryResult, InquiryResult(kPhoneB));   // late result during the pass
-    Play({{OnRemoteName, RemoteName(0, std::string(40, 'N')), {"65/1:57 00 " + std::string(31, 'N') + " " + kPhoneAHex + " 0"}}});
-    EXPECT_EQ(NextNameRequest(), kPhoneB);
-    // The length points past the message.
-    Play({{OnRemoteName, RemoteName(0, "Bob", 900), {"65/1:57 01 Bob b1b2b3b4b5b6 0", "65/0"}}});
 }
 
 TEST_F(InquiryTest, StartInquiry_WhileConnectedOrBusy_DisconnectsOrDefers) {
@@ -129,8 +121,8 @@ std::vector<uint8_t> PairingResult(const Addr& phone, uint8_t firstKeyByte) {
 class SecurityTest : public EventsTest {};
 
 // Each request is answered at once by a reply: the key a registered phone has
-// (none while pairing), the PIN, and authorisation of HFP for a registered
-// phone or one with a slot to take while HFP is down.
+// (none while pairing), authorisation of HFP for a registered phone or one
+// with a slot to take while HFP is down, and the PIN.
 TEST_F(SecurityTest, Requests_AnsweredByTheirReplies) {
     std::string full;
     for (int s = 0; s < 5; ++s) full += SlotSection(s, "P", s == 0 ? kPhoneAHex : "00000000000" + std::to_string(s + 1));
@@ -147,13 +139,14 @@ TEST_F(SecurityTest, Requests_AnsweredByTheirReplies) {
         {"key of a registered phone", one, 0, 60, kPhoneA, {}, Cat({kPhoneA, {0, 16}, key})},
         {"no key while pairing", one, kPairing, 60, kPhoneA, {}, Cat({kPhoneA, Addr(18, 0)})},
         {"no key for a stranger", one, 0, 60, kPhoneB, {}, Cat({kPhoneB, Addr(18, 0)})},
-        {"PIN", one, 0, 61, kPhoneB, {0, 3, 'B', 'o', 'b'}, Cat({kPhoneB, {0, 4, '4', '7', '0', '6'}})},
         {"registered, HFP", one, 0, 63, kPhoneA, {1}, Cat({kPhoneA, {1, 1}})},
         {"registered, HFP already up", one, kHfp, 63, kPhoneA, {1}, Cat({kPhoneA, {1, 0}})},
         {"registered, service 3", one, 0, 63, kPhoneA, {3}, Cat({kPhoneA, {3, 0}})},
         {"new phone, free slot", one, 0, 63, kPhoneB, {1}, Cat({kPhoneB, {1, 1}})},
         {"new phone, all slots taken", full, 0, 63, kPhoneB, {1}, Cat({kPhoneB, {1, 0}})},
         {"registered, all slots taken", full, 0, 63, kPhoneA, {1}, Cat({kPhoneA, {1, 1}})},
+        {"PIN: the phone is remembered as connecting", one, 0, 61, kPhoneB, Cat({{0, 40}, Addr(40, 'x')}),
+         Cat({kPhoneB, {0, 4, '4', '7', '0', '6'}})},
     };
     for (const auto& c : cases) {
         LoadRegistry(c.ini);
@@ -171,12 +164,6 @@ TEST_F(SecurityTest, Requests_AnsweredByTheirReplies) {
         EXPECT_EQ(sent[0].mode, kSubmitReply) << c.what;
         EXPECT_EQ(Addr(sent[0].bytes.begin() + 6, sent[0].bytes.end()), c.reply) << c.what;
     }
-}
-
-TEST_F(SecurityTest, PinRequest_RemembersThePhoneAsConnecting) {
-    std::vector<uint8_t> tail = {0, 40};
-    Append(tail, std::string(40, 'x'));
-    Feed(OnPinRequest, WithAddress(61, kPhoneB, tail));
     EXPECT_EQ(g_bConnecting, 1);
     EXPECT_EQ(Addr(g_abCurrAddr, g_abCurrAddr + 6), kPhoneB);
     EXPECT_EQ(std::string(g_szCurrName), std::string(31, 'x'));
