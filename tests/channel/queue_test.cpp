@@ -86,21 +86,4 @@ TEST_F(CommandQueue, Refusals_NothingIsWrittenPastTheLimits) {
     EXPECT_EQ(g_bCfmForTheLastREQ, 0);
 }
 
-TEST_F(CommandQueue, Clear_DiscardsEveryQueuedRequest) {
-    for (uint16_t id : {3, 5, 6}) Submit(id);
-    ClearCmdList();
-    EXPECT_EQ(CmdListSize(), 0u);
-    SendNextCmd();
-    EXPECT_EQ(SentIds(), (std::vector<uint16_t>{3}));
-    EXPECT_EQ(g_bCfmForTheLastREQ, 1);
-}
-
-TEST_F(CommandQueue, Tap_TakesEveryMessageInsteadOfTheLink) {
-    SubmitRecorder recorder;
-    for (uint16_t id : {3, 5}) Submit(id);
-    Submit(0x36, kSubmitReply);
-    EXPECT_EQ(recorder.Ids(), (std::vector<uint16_t>{3, 5, 0x36}));
-    EXPECT_TRUE(wire.Frames().empty());
-}
-
 }  // namespace
