@@ -83,8 +83,13 @@ TEST_F(InquiryTest, Inquiry_NothingFoundOrModeLeft_EndsWithoutNames) {
     EXPECT_EQ(g_bInquiryRunning, 0);
     EXPECT_FALSE(nameWanted.Fired());
 
-    Found({kPhoneA});
+    StartInquiry();
+    Feed(OnInquiryResult, InquiryResult(kPhoneA));
     g_bInquiryWanted = 0;   // the user interface left the inquiry mode
+    Feed(OnInquiryComplete, Msg(10, {0}));
+    EXPECT_EQ(Take(), (std::vector<std::string>{"hide", "inquiry"}));
+    EXPECT_EQ(g_bNameFetching, 0);
+    EXPECT_FALSE(nameWanted.Fired());
     Play({{OnRemoteName, RemoteName(0, "Alpha"), {}}});
 }
 
