@@ -81,6 +81,7 @@ TEST_F(InquiryTest, Inquiry_NothingFoundOrModeLeft_EndsWithoutNames) {
     Feed(OnInquiryComplete, Msg(10, {0}));
     EXPECT_EQ(Take(), (std::vector<std::string>{"hide", "inquiry", "65/0"}));
     EXPECT_EQ(g_bInquiryRunning, 0);
+    EXPECT_EQ(g_bNameFetching, 0);
     EXPECT_FALSE(nameWanted.Fired());
 
     StartInquiry();
