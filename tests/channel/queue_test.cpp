@@ -1,87 +1,71 @@
 // The command queue: one request at a time, released by its confirmation,
 // by a link acknowledgement while nothing awaits confirmation, or by a
 // give-up. Frames are observed on the port through the UART tap.
-#include <gtest/gtest.h>
-
 #include "channel/command_queue.h"
 #include "channel/module_message.h"
 #include "link/bcsp_link.h"
 #include "link/send_window.h"
-#include "support/link_fixture.h"
 #include "support/library_on_sim.h"
-#include "support/link_support.h"
-#include "support/test_support.h"
+#include "support/link_fixture.h"
 
 namespace {
 
 using namespace kz;
 using namespace kztest;
 
-uint16_t Request(uint16_t id) { return id; }
 void Submit(uint16_t id, uint32_t mode = kSubmitQueued) { SubmitTestRequest(id, mode); }
-
-std::vector<uint16_t> SentIds(const UartCapture& wire) {
-    std::vector<uint16_t> ids;
-    for (const auto& f : wire.Parsed())
-        if (f.reliable()) ids.push_back(f.id());
-    return ids;
-}
-
 // The module acknowledges everything up to now.
 void ModuleAcks() { Feed(ModuleFrame(0, (ubcsp_config.sequence_number + 1) & 7, false, 0, {})); }
 
-class CommandQueue : public LinkUpTest {};
+class CommandQueue : public LinkUpTest {
+protected:
+    std::vector<uint16_t> SentIds() const {
+        std::vector<uint16_t> ids;
+        for (const auto& f : wire.Parsed())
+            if (f.reliable()) ids.push_back(f.id());
+        return ids;
+    }
+};
 
-TEST_F(CommandQueue, FirstGoesAtOnce_SecondWaitsForTheConfirmation) {
-    Submit(Request(3));
-    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{3}));
+TEST_F(CommandQueue, OneAtATime_TheNextGoesOnTheConfirmationNotOnTheAck) {
+    for (uint16_t id : {3, 5, 6}) Submit(id);
+    EXPECT_EQ(SentIds(), (std::vector<uint16_t>{3}));
     EXPECT_EQ(g_bCfmForTheLastREQ, 0);
-
-    Submit(Request(5));
-    EXPECT_EQ(CmdListSize(), 1u);
-    ModuleAcks();   // acknowledged but not confirmed: nothing moves
-    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{3}));
+    EXPECT_EQ(CmdListSize(), 2u);
+    for (int i = 0; i < 3; ++i) ModuleAcks();   // acknowledged but not confirmed: nothing moves
+    EXPECT_EQ(SentIds(), (std::vector<uint16_t>{3}));
 
     SendNextCmd();   // the confirmation of 3
-    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{3, 5}));
+    EXPECT_EQ(SentIds(), (std::vector<uint16_t>{3, 5}));
     EXPECT_EQ(g_bCfmForTheLastREQ, 0);
-    EXPECT_EQ(CmdListSize(), 0u);
-
+    EXPECT_EQ(CmdListSize(), 1u);
+    ModuleAcks();
+    SendNextCmd();
     ModuleAcks();
     wire.Clear();
-    SendNextCmd();   // the confirmation of 5 finds the list empty
+    SendNextCmd();   // the confirmation of 6 finds the list empty
     EXPECT_TRUE(wire.Frames().empty());
     EXPECT_EQ(g_bCfmForTheLastREQ, 1);
 }
 
 TEST_F(CommandQueue, UnacknowledgedReply_HoldsARequestUntilTheAck) {
-    Submit(Request(0x36), kSubmitReply);   // a reply to an indication
-    Submit(Request(3));
-    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{0x36}));
+    Submit(0x36, kSubmitReply);   // a reply to an indication
+    Submit(3);
+    EXPECT_EQ(SentIds(), (std::vector<uint16_t>{0x36}));
     EXPECT_EQ(g_bCfmForTheLastREQ, 1);   // replies never touch the flag
     ModuleAcks();
-    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{0x36, 3}));
+    EXPECT_EQ(SentIds(), (std::vector<uint16_t>{0x36, 3}));
     EXPECT_EQ(g_bCfmForTheLastREQ, 0);
-}
-
-TEST_F(CommandQueue, AcknowledgedButNeverConfirmed_NothingMoreIsSent) {
-    Submit(Request(3));
-    Submit(Request(5));
-    Submit(Request(6));
-    Submit(Request(9));
-    for (int i = 0; i < 3; ++i) ModuleAcks();
-    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{3}));
-    EXPECT_EQ(CmdListSize(), 3u);
 }
 
 TEST_F(CommandQueue, RequestsLeftWaiting_KeepTheirOrderWhenTheChannelFrees) {
     // A reply that the link gave up leaves the flag true and requests queued;
     // the next request does not overtake them.
-    Submit(Request(0x36), kSubmitReply);
-    Submit(Request(3));
+    Submit(0x36, kSubmitReply);
+    Submit(3);
     GiveUpOutstanding();   // the reply: not a request, so nothing is passed over
-    Submit(Request(5));
-    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{0x36, 3}));
+    Submit(5);
+    EXPECT_EQ(SentIds(), (std::vector<uint16_t>{0x36, 3}));
     EXPECT_EQ(CmdListSize(), 1u);
 }
 
@@ -100,26 +84,6 @@ TEST_F(CommandQueue, Refusals_NothingIsWrittenPastTheLimits) {
     SubmitPacket(wrong, m.data(), static_cast<uint32_t>(m.size()), kSubmitQueued);
     EXPECT_TRUE(wire.Frames().empty());
     EXPECT_EQ(g_bCfmForTheLastREQ, 0);
-}
-
-TEST_F(CommandQueue, Clear_DiscardsEveryQueuedRequest) {
-    Submit(Request(3));
-    Submit(Request(5));
-    Submit(Request(6));
-    ClearCmdList();
-    EXPECT_EQ(CmdListSize(), 0u);
-    SendNextCmd();
-    EXPECT_EQ(SentIds(wire), (std::vector<uint16_t>{3}));
-    EXPECT_EQ(g_bCfmForTheLastREQ, 1);
-}
-
-TEST_F(CommandQueue, Tap_TakesEveryMessageInsteadOfTheLink) {
-    SubmitRecorder recorder;
-    Submit(Request(3));
-    Submit(Request(5));
-    Submit(Request(0x36), kSubmitReply);
-    EXPECT_EQ(recorder.Ids(), (std::vector<uint16_t>{3, 5, 0x36}));
-    EXPECT_TRUE(wire.Frames().empty());
 }
 
 }  // namespace

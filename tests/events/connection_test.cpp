@@ -2,19 +2,10 @@
 // reports, state after} for the module-ready indication and the connect and
 // disconnect confirmations and indications; then the phones that become
 // registered on the way.
-#include <cstring>
-
 #include "channel/command_queue.h"
 #include "channel/requests.h"
-#include "events/audio.h"
-#include "events/calls.h"
-#include "events/connection.h"
-#include "events/inquiry.h"
 #include "event_test_util.h"
-#include "phonebook/download.h"
-#include "settings/registry.h"
-#include "settings/settings.h"
-#include "support/connection_state.h"
+#include "events/inquiry.h"
 
 using namespace kz;
 using namespace kztest;
@@ -25,31 +16,30 @@ const std::vector<uint8_t> kAddr = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
 const std::vector<uint8_t> kStranger = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6};
 const std::string kPixelSlot2 = SlotSection(2, "Pixel", "112233445566") + "[General]\r\nCurrIndex=2\r\n";
 
-using Handler = void (*)(const uint8_t*, size_t);
 struct Row {
     const char* what;
     uint32_t before;
-    Handler handler;
-    std::vector<uint8_t> message;
-    std::vector<std::string> sent;
-    std::vector<std::string> reports;
+    std::vector<uint8_t> message;   // its id chooses the handler
+    std::vector<std::string> sent, reports;
     uint32_t after;
 };
 
+Handler HandlerOf(const std::vector<uint8_t>& m) {
+    return m[4] == 12 ? OnConnectCfm : m[4] == 13 ? OnDisconnectCfm : m[4] == 48 ? OnModuleReady
+           : m[4] == 50 ? OnConnectInd : OnDisconnectInd;
+}
+
 // CFM 12 / IND 50: status, address in 7..12, profile in 13.
-std::vector<uint8_t> Connect(uint16_t id, uint8_t status, uint8_t profile,
-                             const std::vector<uint8_t>& addr = kAddr) {
+std::vector<uint8_t> Connect(uint16_t id, uint8_t status, uint8_t profile, const std::vector<uint8_t>& addr = kAddr) {
     std::vector<uint8_t> p = {status};
     p.insert(p.end(), addr.begin(), addr.end());
     p.push_back(profile);
     return Msg(id, p);
 }
-std::vector<uint8_t> ConnectCfm(uint8_t status, uint8_t profile) { return Connect(12, status, profile); }
-std::vector<uint8_t> ConnectInd(uint8_t profile, const std::vector<uint8_t>& a = kAddr) {
-    return Connect(50, 0, profile, a);
-}
-std::vector<uint8_t> DisconnectCfm(uint8_t status, uint8_t profile) { return Msg(13, {status, profile}); }
-std::vector<uint8_t> DisconnectInd(uint8_t status, uint8_t profile) { return Msg(51, {status, profile}); }
+std::vector<uint8_t> UpCfm(uint8_t status, uint8_t profile) { return Connect(12, status, profile); }
+std::vector<uint8_t> UpInd(uint8_t profile, const std::vector<uint8_t>& a = kAddr) { return Connect(50, 0, profile, a); }
+std::vector<uint8_t> DownCfm(uint8_t status, uint8_t profile) { return Msg(13, {status, profile}); }
+std::vector<uint8_t> DownInd(uint8_t status, uint8_t profile) { return Msg(51, {status, profile}); }
 
 constexpr uint8_t kOk = 0, kFail = 4, kLinkLost = 10;
 constexpr uint8_t kHfpP = kProfileHfp, kA2dpP = kProfileA2dp, kAvrcpP = kProfileAvrcp, kPbapP = kProfilePbap;
@@ -60,106 +50,83 @@ const std::vector<std::string> kGone = {"64/0", "2/3", "call 3"};
 
 const Row kRows[] = {
     // ------------------------------------------------------ connect confirmations
-    {"HFP up: PBAP follows, hidden", kConnecting | kPbapDone, OnConnectCfm, ConnectCfm(kOk, kHfpP),
-     {"connect pbap", "hide"}, kArrived, kHfp},
-    {"HFP up, music source: A2DP too", kMusicSource, OnConnectCfm, ConnectCfm(kOk, kHfpP),
-     {"connect pbap", "hide", "connect a2dp"}, kArrived, kHfp | kMusicSource},
-    {"HFP up, A2DP already up", kMusicSource | kA2dp, OnConnectCfm, ConnectCfm(kOk, kHfpP),
-     {"connect pbap", "hide"}, kArrived, kHfp | kMusicSource | kA2dp},
-    {"HFP up while pairing: the chosen phone's position reported", kPairing, OnConnectCfm,
-     ConnectCfm(kOk, kHfpP), {"connect pbap", "hide"},
+    {"HFP up: PBAP follows, hidden", kConnecting | kPbapDone, UpCfm(kOk, kHfpP), {"connect pbap", "hide"}, kArrived, kHfp},
+    {"HFP up, music source: A2DP too", kMusicSource, UpCfm(kOk, kHfpP), {"connect pbap", "hide", "connect a2dp"},
+     kArrived, kHfp | kMusicSource},
+    {"HFP up, A2DP up", kMusicSource | kA2dp, UpCfm(kOk, kHfpP), {"connect pbap", "hide"}, kArrived,
+     kHfp | kMusicSource | kA2dp},
+    {"HFP up while pairing: the chosen position reported", kPairing, UpCfm(kOk, kHfpP), {"connect pbap", "hide"},
      {"66/2 04", "64/0", "2/0", "96/0", "navig 1/2"}, kHfp | kPairing},
-    {"automatic connection up: attempts forgotten", kAuto | kRetry2 | kConnecting, OnConnectCfm,
-     ConnectCfm(kOk, kHfpP), {"connect pbap", "hide"}, kArrived, kHfp},
-    {"automatic connection up with an inquiry waiting: the inquiry starts", kAuto | kInquiryWaits,
-     OnConnectCfm, ConnectCfm(kOk, kHfpP),
+    {"automatic connection up: attempts forgotten", kAuto | kRetry2 | kConnecting, UpCfm(kOk, kHfpP),
+     {"connect pbap", "hide"}, kArrived, kHfp},
+    {"automatic connection up, inquiry waiting: it starts", kAuto | kInquiryWaits, UpCfm(kOk, kHfpP),
      {"disconnect hfp", "disconnect a2dp", "hide", "inquiry", "connect pbap", "hide"}, {"navig 1/2"},
      kHfp | kPairing | kInquiring},
-    {"HFP fails", kConnecting, OnConnectCfm, ConnectCfm(kFail, kHfpP), {"show"}, {"2/3", "2/1"}, 0},
-    {"HFP fails with PBAP and A2DP up: both torn down", kPbap | kA2dp, OnConnectCfm,
-     ConnectCfm(kFail, kHfpP), {"disconnect pbap", "disconnect a2dp", "show"}, {"2/3", "2/1"},
-     kPbap | kA2dp},
-    {"automatic attempt 1 fails: tried again", kAuto | kConnecting, OnConnectCfm, ConnectCfm(kFail, kHfpP),
-     {"connect hfp"}, {"2/3"}, kAuto | kConnecting | kRetry1},
-    {"automatic attempt 2 fails: tried again", kAuto | kRetry1, OnConnectCfm, ConnectCfm(kFail, kHfpP),
-     {"connect hfp"}, {"2/3"}, kAuto | kConnecting | kRetry2},
-    {"automatic attempt 3 fails: given up, visible", kAuto | kRetry2 | kConnecting, OnConnectCfm,
-     ConnectCfm(kFail, kHfpP), {"show"}, {"2/3", "2/1"}, 0},
-    {"automatic attempt fails with an inquiry waiting: the inquiry starts", kAuto | kRetry1 | kInquiryWaits,
-     OnConnectCfm, ConnectCfm(kFail, kHfpP), {"hide", "inquiry"}, {"2/3"}, kPairing | kInquiring},
-    {"pairing fails: position reported, stays hidden", kPairing | kPbap, OnConnectCfm,
-     ConnectCfm(kFail, kHfpP), {"disconnect pbap"}, {"2/3", "66/3 04", "2/1"}, kPairing | kPbap},
-    {"pairing fails during an inquiry: no pairing report", kPairing | kInquiring, OnConnectCfm,
-     ConnectCfm(kFail, kHfpP), {}, {"2/3", "2/1"}, kPairing | kInquiring},
-    {"PBAP up with HFP: dialled list asked", kHfp | kDisconnectWaits, OnConnectCfm, ConnectCfm(kOk, kPbapP),
-     {"pull"}, {}, kHfp | kPbap | kPbapDone},
-    {"PBAP up without HFP", kInquiryWaits, OnConnectCfm, ConnectCfm(kOk, kPbapP), {}, {}, kPbap | kPbapDone},
-    {"PBAP fails: answered all the same", kHfp, OnConnectCfm, ConnectCfm(kFail, kPbapP), {}, {},
-     kHfp | kPbapDone},
-    {"A2DP up with HFP: AVRCP follows", kHfp, OnConnectCfm, ConnectCfm(kOk, kA2dpP), {"connect avrcp"},
-     {}, kHfp | kA2dp},
-    {"A2DP up with AVRCP up", kHfp | kAvrcp, OnConnectCfm, ConnectCfm(kOk, kA2dpP), {}, {},
-     kHfp | kAvrcp | kA2dp},
-    {"A2DP up without HFP", 0, OnConnectCfm, ConnectCfm(kOk, kA2dpP), {}, {}, kA2dp},
-    {"A2DP fails", kHfp, OnConnectCfm, ConnectCfm(kFail, kA2dpP), {}, {}, kHfp},
-    {"AVRCP up, music source: its version asked", kMusicSource, OnConnectCfm, ConnectCfm(kOk, kAvrcpP),
-     {"sdp"}, {}, kAvrcp | kMusicSource},
-    {"AVRCP up, other source", 0, OnConnectCfm, ConnectCfm(kOk, kAvrcpP), {}, {}, kAvrcp},
+    {"HFP fails", kConnecting, UpCfm(kFail, kHfpP), {"show"}, {"2/3", "2/1"}, 0},
+    {"HFP fails, PBAP and A2DP up: both torn down", kPbap | kA2dp, UpCfm(kFail, kHfpP),
+     {"disconnect pbap", "disconnect a2dp", "show"}, {"2/3", "2/1"}, kPbap | kA2dp},
+    {"automatic attempt 1 fails: again", kAuto | kConnecting, UpCfm(kFail, kHfpP), {"connect hfp"}, {"2/3"},
+     kAuto | kConnecting | kRetry1},
+    {"automatic attempt 2 fails: again", kAuto | kRetry1, UpCfm(kFail, kHfpP), {"connect hfp"}, {"2/3"},
+     kAuto | kConnecting | kRetry2},
+    {"automatic attempt 3 fails: given up", kAuto | kRetry2 | kConnecting, UpCfm(kFail, kHfpP), {"show"}, {"2/3", "2/1"}, 0},
+    {"automatic attempt fails, inquiry waiting: it starts", kAuto | kRetry1 | kInquiryWaits, UpCfm(kFail, kHfpP),
+     {"hide", "inquiry"}, {"2/3"}, kPairing | kInquiring},
+    {"pairing fails: position reported, stays hidden", kPairing | kPbap, UpCfm(kFail, kHfpP), {"disconnect pbap"},
+     {"2/3", "66/3 04", "2/1"}, kPairing | kPbap},
+    {"pairing fails in an inquiry: no pairing report", kPairing | kInquiring, UpCfm(kFail, kHfpP), {}, {"2/3", "2/1"},
+     kPairing | kInquiring},
+    {"PBAP up with HFP: dialled list asked", kHfp | kDisconnectWaits, UpCfm(kOk, kPbapP), {"pull"}, {},
+     kHfp | kPbap | kPbapDone},
+    {"PBAP up without HFP", kInquiryWaits, UpCfm(kOk, kPbapP), {}, {}, kPbap | kPbapDone},
+    {"PBAP fails: answered all the same", kHfp, UpCfm(kFail, kPbapP), {}, {}, kHfp | kPbapDone},
+    {"A2DP up with HFP: AVRCP follows", kHfp, UpCfm(kOk, kA2dpP), {"connect avrcp"}, {}, kHfp | kA2dp},
+    {"A2DP up with AVRCP up", kHfp | kAvrcp, UpCfm(kOk, kA2dpP), {}, {}, kHfp | kAvrcp | kA2dp},
+    {"A2DP up without HFP", 0, UpCfm(kOk, kA2dpP), {}, {}, kA2dp},
+    {"A2DP fails", kHfp, UpCfm(kFail, kA2dpP), {}, {}, kHfp},
+    {"AVRCP up, music source: version asked", kMusicSource, UpCfm(kOk, kAvrcpP), {"sdp"}, {}, kAvrcp | kMusicSource},
+    {"AVRCP up, other source", 0, UpCfm(kOk, kAvrcpP), {}, {}, kAvrcp},
 
     // ------------------------------------------------------ connects started by the phone
-    {"registered phone connects HFP", kAuto | kConnecting, OnConnectInd, ConnectInd(kHfpP),
-     {"connect pbap", "hide"}, kArrived, kHfp},
-    {"registered phone connects HFP, PBAP up, music source", kPbap | kMusicSource, OnConnectInd,
-     ConnectInd(kHfpP), {"connect a2dp", "hide"}, kArrived, kHfp | kPbap | kMusicSource},
-    {"HFP indication while connected: nothing new", kHfp | kAuto, OnConnectInd, ConnectInd(kHfpP), {},
-     {"navig 1/2"}, kHfp},
-    {"unknown phone connects HFP: its name is asked first", 0, OnConnectInd, ConnectInd(kHfpP, kStranger),
+    {"registered phone connects HFP", kAuto | kConnecting, UpInd(kHfpP), {"connect pbap", "hide"}, kArrived, kHfp},
+    {"registered phone connects HFP, PBAP up, music source", kPbap | kMusicSource, UpInd(kHfpP),
+     {"connect a2dp", "hide"}, kArrived, kHfp | kPbap | kMusicSource},
+    {"HFP indication while connected: nothing new", kHfp | kAuto, UpInd(kHfpP), {}, {"navig 1/2"}, kHfp},
+    {"unknown phone connects HFP: its name asked first", 0, UpInd(kHfpP, kStranger),
      {"connect pbap elsewhere", "hide", "name elsewhere"}, {"navig 1/2"}, kHfp | kUnknownPeer},
-    {"phone connects PBAP: dialled list asked", kHfp | kPbap | kInquiryWaits, OnConnectInd,
-     ConnectInd(kPbapP), {"pull"}, {}, kHfp | kPbap},
-    {"phone connects PBAP: the flag waits for the CFM", kHfp | kInquiryWaits, OnConnectInd,
-     ConnectInd(kPbapP), {}, {}, kHfp},
-    {"phone connects A2DP: AVRCP follows", 0, OnConnectInd, ConnectInd(kA2dpP), {"connect avrcp"}, {},
-     kA2dp},
-    {"phone connects A2DP with AVRCP up", kAvrcp, OnConnectInd, ConnectInd(kA2dpP), {}, {}, kA2dp | kAvrcp},
-    {"phone connects AVRCP, music source", kMusicSource, OnConnectInd, ConnectInd(kAvrcpP), {"sdp"}, {},
-     kAvrcp | kMusicSource},
-    {"phone connects AVRCP, other source", 0, OnConnectInd, ConnectInd(kAvrcpP), {}, {}, kAvrcp},
-    {"connect indication with a failure status", 0, OnConnectInd, Connect(50, kFail, kHfpP), {}, {}, 0},
+    {"phone connects PBAP: dialled list asked", kHfp | kPbap | kInquiryWaits, UpInd(kPbapP), {"pull"}, {}, kHfp | kPbap},
+    {"phone connects PBAP: the flag waits for the CFM", kHfp | kInquiryWaits, UpInd(kPbapP), {}, {}, kHfp},
+    {"phone connects A2DP: AVRCP follows", 0, UpInd(kA2dpP), {"connect avrcp"}, {}, kA2dp},
+    {"phone connects A2DP with AVRCP up", kAvrcp, UpInd(kA2dpP), {}, {}, kA2dp | kAvrcp},
+    {"phone connects AVRCP, music source", kMusicSource, UpInd(kAvrcpP), {"sdp"}, {}, kAvrcp | kMusicSource},
+    {"phone connects AVRCP, other source", 0, UpInd(kAvrcpP), {}, {}, kAvrcp},
+    {"connect indication with a failure status", 0, Connect(50, kFail, kHfpP), {}, {}, 0},
 
     // ------------------------------------------------------ disconnect confirmations
     {"HFP down: PBAP torn down, phonebook session forgotten, visible",
-     kHfp | kPbap | kPbDone | kPbStarted | kPbPausedByCall | kDisconnectWaits, OnDisconnectCfm,
-     DisconnectCfm(kOk, kHfpP), {"disconnect pbap", "show"}, kGone, kPbap},
-    {"HFP down while pairing: stays hidden", kHfp | kPairing, OnDisconnectCfm, DisconnectCfm(kOk, kHfpP),
-     {}, kGone, kPairing},
-    {"HFP disconnect refused", kHfp, OnDisconnectCfm, DisconnectCfm(kFail, kHfpP), {}, {}, kHfp},
-    {"A2DP down: AVRCP torn down whatever its state", kA2dp, OnDisconnectCfm, DisconnectCfm(kOk, kA2dpP),
-     {"disconnect avrcp"}, {}, 0},
-    {"AVRCP down", kAvrcp | kA2dp, OnDisconnectCfm, DisconnectCfm(kOk, kAvrcpP), {}, {}, kA2dp},
-    {"PBAP down", kPbap | kHfp, OnDisconnectCfm, DisconnectCfm(kOk, kPbapP), {}, {}, kHfp},
+     kHfp | kPbap | kPbDone | kPbStarted | kPbPausedByCall | kDisconnectWaits, DownCfm(kOk, kHfpP),
+     {"disconnect pbap", "show"}, kGone, kPbap},
+    {"HFP down while pairing: stays hidden", kHfp | kPairing, DownCfm(kOk, kHfpP), {}, kGone, kPairing},
+    {"HFP disconnect refused", kHfp, DownCfm(kFail, kHfpP), {}, {}, kHfp},
+    {"A2DP down: AVRCP torn down whatever its state", kA2dp, DownCfm(kOk, kA2dpP), {"disconnect avrcp"}, {}, 0},
+    {"AVRCP down", kAvrcp | kA2dp, DownCfm(kOk, kAvrcpP), {}, {}, kA2dp},
+    {"PBAP down", kPbap | kHfp, DownCfm(kOk, kPbapP), {}, {}, kHfp},
 
     // ------------------------------------------------------ disconnects started by the phone
     {"phone drops HFP: PBAP and A2DP torn down, visible", kHfp | kPbap | kA2dp | kDisconnectWaits | kPbDone,
-     OnDisconnectInd, DisconnectInd(kOk, kHfpP), {"disconnect pbap", "disconnect a2dp", "show"}, kGone,
-     kPbap | kA2dp},
-    {"phone drops A2DP with AVRCP up", kA2dp | kAvrcp, OnDisconnectInd, DisconnectInd(kOk, kA2dpP),
-     {"disconnect avrcp"}, {}, kAvrcp},
-    {"phone drops A2DP without AVRCP", kA2dp, OnDisconnectInd, DisconnectInd(kOk, kA2dpP), {}, {}, 0},
-    {"link lost counts as a disconnect", kA2dp | kAvrcp, OnDisconnectInd, DisconnectInd(kLinkLost, kA2dpP),
-     {"disconnect avrcp"}, {}, kAvrcp},
-    {"other failure status ignored", kA2dp | kAvrcp, OnDisconnectInd, DisconnectInd(1, kA2dpP), {}, {},
-     kA2dp | kAvrcp},
-    {"phone drops AVRCP", kAvrcp | kA2dp, OnDisconnectInd, DisconnectInd(kOk, kAvrcpP), {}, {}, kA2dp},
-    {"phone drops PBAP", kPbap, OnDisconnectInd, DisconnectInd(kOk, kPbapP), {}, {}, 0},
+     DownInd(kOk, kHfpP), {"disconnect pbap", "disconnect a2dp", "show"}, kGone, kPbap | kA2dp},
+    {"phone drops A2DP with AVRCP up", kA2dp | kAvrcp, DownInd(kOk, kA2dpP), {"disconnect avrcp"}, {}, kAvrcp},
+    {"phone drops A2DP without AVRCP", kA2dp, DownInd(kOk, kA2dpP), {}, {}, 0},
+    {"link lost counts as a disconnect", kA2dp | kAvrcp, DownInd(kLinkLost, kA2dpP), {"disconnect avrcp"}, {}, kAvrcp},
+    {"other failure status ignored", kA2dp | kAvrcp, DownInd(1, kA2dpP), {}, {}, kA2dp | kAvrcp},
+    {"phone drops AVRCP", kAvrcp | kA2dp, DownInd(kOk, kAvrcpP), {}, {}, kA2dp},
+    {"phone drops PBAP", kPbap, DownInd(kOk, kPbapP), {}, {}, 0},
 
     // ------------------------------------------------------ module ready
     {"module ready: every connection and phonebook flag cleared, version in upper case",
      kHfp | kPbap | kA2dp | kAvrcp | kConnecting | kInquiring | kPbDone | kPbStarted | kMusicSource,
-     OnModuleReady, Msg(48, {0, 0x1A, 0x2B, 0x3C, 0x4D}), {}, {"84/0 WBXE3_J1A2B_3C4D"},
-     kInited | kMusicSource},
-    {"module not ready: only reported", kHfp | kPbStarted, OnModuleReady, Msg(48, {1, 1, 2, 3, 4}), {},
-     {"1/0"}, kHfp | kPbStarted},
+     Msg(48, {0, 0x1A, 0x2B, 0x3C, 0x4D}), {}, {"84/0 WBXE3_J1A2B_3C4D"}, kInited | kMusicSource},
+    {"module not ready: only reported", kHfp | kPbStarted, Msg(48, {1, 1, 2, 3, 4}), {}, {"1/0"}, kHfp | kPbStarted},
 };
 
 class ConnectionTest : public EventsTest {};
@@ -171,77 +138,38 @@ TEST_F(ConnectionTest, Handlers_Table) {
         LoadRegistry(kPixelSlot2);
         std::memcpy(g_abCurrAddr, kAddr.data(), 6);
         ApplyState(row.before);
-        recorder.Clear();
-        host.Clear();
-
-        Feed(row.handler, row.message);
-
+        Feed(HandlerOf(row.message), row.message);
         EXPECT_EQ(SpellRequests(recorder, kAddr), row.sent);
         EXPECT_EQ(SpellReports(host), row.reports);
         EXPECT_EQ(DescribeState(ObserveState()), DescribeState(row.after));
     }
 }
 
-TEST_F(ConnectionTest, ConnectCfm_ReportsThePhonesRecordAndPostsItsSlot) {
-    LoadRegistry(kPixelSlot2);
-    Feed(OnConnectCfm, Connect(12, kOk, kHfpP));
-
-    const auto notes = host.Notifications();
-    ASSERT_FALSE(notes.empty());
-    EXPECT_EQ(notes[0].len, 5u);
-    DeviceInfoRecord info;
-    std::memcpy(&info, notes[0].data.data(), sizeof info);
-    EXPECT_STREQ(info.slot, "02");
-    EXPECT_STREQ(info.name, "Pixel");
-    EXPECT_EQ(std::string(info.address, 12), "112233445566");
-    EXPECT_EQ(info.connected, 1);
-    EXPECT_EQ(notes[1].len, 1u);
-}
-
-TEST_F(ConnectionTest, ModuleReady_ForgetsRequestsTheOldModuleNeverConfirmed) {
+TEST_F(ConnectionTest, ModuleReady_ReportsItsVersion_ForgetsRequestsTheOldModuleNeverConfirmed) {
     g_bCfmForTheLastREQ = 0;
     g_vCmdList.push_back(std::make_unique<CmdRecord>());
-    Feed(OnModuleReady, Msg(48, {0, 1, 2, 3, 4}));
+    Play({{OnModuleReady, Msg(48, {0, 1, 2, 3, 4}), {"84/0:16 WBXE3_J0102_0304"}}});
     EXPECT_EQ(g_bCfmForTheLastREQ, 1);
     EXPECT_EQ(CmdListSize(), 0u);
-    EXPECT_EQ(host.Notifications().at(0).len, 16u);
 }
 
-// ------------------------------------------------------ phones registered on the way
-// (a phone paired by PIN from an inquiry is the connection scenario's)
-
-std::vector<uint8_t> RemoteName(const std::string& name) {
-    std::vector<uint8_t> p = {0, 0, 0, 0, 0, 0, 0, 0, uint8_t(name.size())};   // length in 13..14
-    Append(p, name);
-    return Msg(8, p);
-}
-
+// A phone paired by PIN from an inquiry is the connection scenario's.
 TEST_F(ConnectionTest, UnknownPhone_NamedAfterConnecting_TakesAFreeSlotOrStaysUnrecorded) {
     for (bool full : {false, true}) {
-        SCOPED_TRACE(full ? "all five slots used" : "free slots");
         ResetState();
         std::string ini;
-        if (full)
-            for (int s = 0; s < 5; ++s) ini += SlotSection(s, "P" + std::to_string(s), "00000000000" + std::to_string(s));
+        for (int s = 0; full && s < 5; ++s) ini += SlotSection(s, "P" + std::to_string(s), "00000000000" + std::to_string(s));
         LoadRegistry(ini);
-        Feed(OnConnectInd, ConnectInd(kHfpP, kStranger));
-        host.Clear();
-
-        Feed(OnRemoteName, RemoteName("Nokia"));
-
+        Feed(OnConnectInd, UpInd(kHfpP, kStranger));
+        Take();
+        std::vector<uint8_t> name = {0, 0, 0, 0, 0, 0, 0, 0, 5};   // length in 13..14
+        Append(name, "Nokia");
+        Feed(OnRemoteName, Msg(8, name));
+        const std::vector<std::string> recorded = {"64/0:5 00 Nokia a1a2a3a4a5a6 1", "2/0:1"};
+        EXPECT_EQ(Take(), full ? std::vector<std::string>{} : recorded);
         EXPECT_EQ(g_bUnknownPeer, 0);
         EXPECT_EQ(g_bHfpConnected, 1);
-        if (full) {
-            EXPECT_EQ(g_CurrConnectIndex, kEmptySlot);
-            EXPECT_TRUE(host.Codes().empty());
-            continue;
-        }
-        EXPECT_EQ(g_CurrConnectIndex, 0);
-        ASSERT_EQ(host.Codes(), (std::vector<uint32_t>{64, 2}));
-        DeviceInfoRecord info;
-        std::memcpy(&info, host.Notifications()[0].data.data(), sizeof info);
-        EXPECT_STREQ(info.slot, "00");
-        EXPECT_STREQ(info.name, "Nokia");
+        EXPECT_EQ(g_CurrConnectIndex, full ? kEmptySlot : 0);
     }
 }
 

@@ -2,14 +2,11 @@
 #include <cstring>
 
 #include "channel/command_queue.h"
-#include "channel/module_ids.h"
 #include "channel/requests.h"
-#include "events/connection.h"
-#include "events/inquiry.h"
 #include "event_test_util.h"
-#include "core/sync_objects.h"
+#include "events/inquiry.h"
 #include "phonebook/download.h"
-#include "settings/registry.h"
+#include "settings/settings.h"
 
 using namespace kz;
 using namespace kztest;
@@ -30,78 +27,49 @@ std::vector<uint8_t> RemoteName(uint8_t status, const std::string& name, int dec
     Append(p, name);
     return Msg(8, p);
 }
-std::vector<uint8_t> WithAddress(uint16_t id, const Addr& a, std::vector<uint8_t> tail) {
-    std::vector<uint8_t> p = a;
-    p.insert(p.end(), tail.begin(), tail.end());
-    return Msg(id, p);
+Addr Cat(std::initializer_list<Addr> parts) {
+    Addr out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
 }
-Addr Bytes(const SubmittedMessage& m, size_t from, size_t n) {
-    return {m.bytes.begin() + from, m.bytes.begin() + from + n};
-}
+std::vector<uint8_t> WithAddress(uint16_t id, const Addr& a, const Addr& tail) { return Msg(id, Cat({a, tail})); }
 
 class InquiryTest : public EventsTest {
 protected:
-    void SetUp() override {
-        EventsTest::SetUp();
-        nameEvent_ = KzCreateEvent(0, 0);
-        g_hNameRequestEvent = nameEvent_;
-    }
-    void TearDown() override {
-        g_hNameRequestEvent = nullptr;
-        KzCloseHandle(nameEvent_);
-        EventsTest::TearDown();
-    }
-    bool NameRequested() { return KzWaitForSingleObject(nameEvent_, 0) == KZ_WAIT_OBJECT_0; }
+    Signal nameWanted{g_hNameRequestEvent};
 
-    // The event thread's part: on each name-request event, ask for the name.
+    // The event thread's part: on the name-request event, ask for the name.
     // Returns the address asked for.
     Addr NextNameRequest() {
-        EXPECT_TRUE(NameRequested());
-        recorder.Clear();
+        EXPECT_TRUE(nameWanted.Fired());
         RequestNextName();
-        auto sent = Sent(kz::msgid::kRemoteName);
-        if (sent.size() != 1) return {};
-        return Bytes(sent[0], 6, 6);
+        auto sent = recorder.Messages();
+        EXPECT_EQ(Take(), std::vector<std::string>{"name elsewhere"});
+        return sent.size() == 1 ? Addr(sent[0].bytes.begin() + 6, sent[0].bytes.begin() + 12) : Addr{};
     }
-
-    KzHandle nameEvent_ = nullptr;
+    // An inquiry that found these phones, and its end.
+    void Found(std::initializer_list<Addr> phones) {
+        StartInquiry();
+        for (const auto& a : phones) Feed(OnInquiryResult, InquiryResult(a));
+        Feed(OnInquiryComplete, Msg(10, {0}));
+        EXPECT_EQ(Take(), (std::vector<std::string>{"hide", "inquiry"}));
+    }
 };
 
-TEST_F(InquiryTest, Inquiry_ThreePhonesSecondSilent_ReportsTwoThenEnds) {
-    StartInquiry();
-    EXPECT_EQ(recorder.Ids(), (std::vector<uint16_t>{11, 10}));
+TEST_F(InquiryTest, Inquiry_ThreePhonesSecondSilent_ReportsTwoThenEnds_NamesCutTo31Bytes) {
+    Found({kPhoneA, kPhoneB});
     EXPECT_EQ(g_bPairMode, 1);
-    for (const auto& a : {kPhoneA, kPhoneB, kPhoneC}) Feed(OnInquiryResult, InquiryResult(a));
-    Feed(OnInquiryComplete, Msg(10, {0}));
     EXPECT_EQ(g_bNameFetching, 1);
-
     EXPECT_EQ(NextNameRequest(), kPhoneA);
-    Feed(OnRemoteName, RemoteName(0, "Alpha"));
+    Feed(OnInquiryResult, InquiryResult(kPhoneC));   // a late result is named too
+    Play({{OnRemoteName, RemoteName(0, std::string(40, 'N')), {"65/1:57 00 " + std::string(31, 'N') + " " + kPhoneAHex + " 0"}}});
     EXPECT_EQ(NextNameRequest(), kPhoneB);
-    Feed(OnRemoteName, RemoteName(4, ""));           // no answer
+    Play({{OnRemoteName, RemoteName(4, ""), {}}});   // no answer
     EXPECT_EQ(NextNameRequest(), kPhoneC);           // moved into position 1
-    Feed(OnRemoteName, RemoteName(0, "Gamma"));
-    EXPECT_FALSE(NameRequested());
+    // The length points past the message.
+    Play({{OnRemoteName, RemoteName(0, "Gamma", 900), {"65/1:57 01 Gamma " + kPhoneCHex + " 0", "65/0"}}});
+    EXPECT_FALSE(nameWanted.Fired());
     EXPECT_EQ(g_bNameFetching, 0);
-
-    auto notes = host.Notifications();
-    ASSERT_EQ(notes.size(), 3u);
-    DeviceInfoRecord first, second;
-    EXPECT_EQ(notes[0].code, 65u);
-    EXPECT_EQ(notes[0].param, 1u);
-    EXPECT_EQ(notes[0].len, 57u);
-    std::memcpy(&first, notes[0].data.data(), sizeof first);
-    std::memcpy(&second, notes[1].data.data(), sizeof second);
-    EXPECT_STREQ(first.slot, "00");
-    EXPECT_STREQ(first.name, "Alpha");
-    EXPECT_EQ(std::string(first.address, 12), kPhoneAHex);
-    EXPECT_EQ(first.connected, 0);
-    EXPECT_STREQ(second.slot, "01");
-    EXPECT_STREQ(second.name, "Gamma");
-    EXPECT_EQ(std::string(second.address, 12), kPhoneCHex);
-    EXPECT_EQ(notes[2].code, 65u);
-    EXPECT_EQ(notes[2].param, 0u);
-
     uint8_t addr[6];
     ASSERT_TRUE(GetInquiryAddress(1, addr));
     EXPECT_EQ(Addr(addr, addr + 6), kPhoneC);
@@ -111,153 +79,105 @@ TEST_F(InquiryTest, Inquiry_ThreePhonesSecondSilent_ReportsTwoThenEnds) {
 TEST_F(InquiryTest, Inquiry_NothingFoundOrModeLeft_EndsWithoutNames) {
     StartInquiry();
     Feed(OnInquiryComplete, Msg(10, {0}));
-    auto notes = host.Notifications();
-    ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0].param, 0u);
+    EXPECT_EQ(Take(), (std::vector<std::string>{"hide", "inquiry", "65/0"}));
     EXPECT_EQ(g_bInquiryRunning, 0);
-    EXPECT_FALSE(NameRequested());
+    EXPECT_EQ(g_bNameFetching, 0);
+    EXPECT_FALSE(nameWanted.Fired());
 
-    host.Clear();
     StartInquiry();
     Feed(OnInquiryResult, InquiryResult(kPhoneA));
-    Feed(OnInquiryComplete, Msg(10, {0}));
     g_bInquiryWanted = 0;   // the user interface left the inquiry mode
-    Feed(OnRemoteName, RemoteName(0, "Alpha"));
-    EXPECT_TRUE(host.Codes().empty());
-}
-
-TEST_F(InquiryTest, NamingPass_StrayResultArrives_IsNamedToo) {
-    StartInquiry();
-    Feed(OnInquiryResult, InquiryResult(kPhoneA));
     Feed(OnInquiryComplete, Msg(10, {0}));
-    EXPECT_EQ(NextNameRequest(), kPhoneA);
-    Feed(OnInquiryResult, InquiryResult(kPhoneB));   // late result during the pass
-    Feed(OnRemoteName, RemoteName(0, "Alpha"));
-    EXPECT_EQ(NextNameRequest(), kPhoneB);
-    Feed(OnRemoteName, RemoteName(0, "Beta"));
-    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{65, 65, 65}));
-    EXPECT_EQ(host.Notifications()[2].param, 0u);
-}
-
-TEST_F(InquiryTest, RemoteName_LongOrLyingName_CutTo31Bytes) {
-    StartInquiry();
-    Feed(OnInquiryResult, InquiryResult(kPhoneA));
-    Feed(OnInquiryResult, InquiryResult(kPhoneB));
-    Feed(OnInquiryComplete, Msg(10, {0}));
-    Feed(OnRemoteName, RemoteName(0, std::string(40, 'N')));
-    Feed(OnRemoteName, RemoteName(0, "Bob", 900));    // length points past the message
-    auto notes = host.Notifications();
-    ASSERT_GE(notes.size(), 2u);
-    DeviceInfoRecord a, b;
-    std::memcpy(&a, notes[0].data.data(), sizeof a);
-    std::memcpy(&b, notes[1].data.data(), sizeof b);
-    EXPECT_EQ(std::string(a.name), std::string(31, 'N'));
-    EXPECT_EQ(std::string(b.name), "Bob");
+    EXPECT_EQ(Take(), (std::vector<std::string>{"hide", "inquiry"}));
+    EXPECT_EQ(g_bNameFetching, 0);
+    EXPECT_FALSE(nameWanted.Fired());
+    Play({{OnRemoteName, RemoteName(0, "Alpha"), {}}});
 }
 
 TEST_F(InquiryTest, StartInquiry_WhileConnectedOrBusy_DisconnectsOrDefers) {
-    g_bHfpConnected = 1;
-    StartInquiry();
-    auto sent = recorder.Messages();
-    ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent[0].id(), 13);
-    EXPECT_EQ(sent[0].bytes[6], kProfileHfp);
-    EXPECT_EQ(sent[1].id(), 13);
-    EXPECT_EQ(sent[1].bytes[6], kProfileA2dp);
-    EXPECT_EQ(sent[2].id(), 11);
-    EXPECT_EQ(sent[3].id(), 10);
-
-    ResetState();
-    startDownload = 1;
-    StartInquiry();
-    EXPECT_TRUE(recorder.Ids().empty());
-    EXPECT_EQ(g_nPendingAction, kPendingInquiry);
-
-    ResetState();
-    g_bConnecting = 1;
-    g_bAutoConnecting = 1;
-    StartInquiry();
-    EXPECT_TRUE(recorder.Ids().empty());
-    EXPECT_EQ(g_nPendingAction, kPendingInquiry);
+    const struct {
+        uint32_t state;
+        std::vector<std::string> sent;
+        bool deferred;
+    } cases[] = {
+        {kHfp, {"disconnect hfp", "disconnect a2dp", "hide", "inquiry"}, false},
+        {kPbStarted, {}, true},
+        {kConnecting | kAuto, {}, true},
+        {kConnecting, {}, false},
+        {kInquiring, {"hide"}, false},   // the running inquiry serves
+    };
+    for (const auto& c : cases) {
+        ResetState();
+        ApplyState(c.state);
+        StartInquiry();
+        EXPECT_EQ(Take(), c.sent) << DescribeState(c.state);
+        EXPECT_EQ(g_nPendingAction == kPendingInquiry, c.deferred) << DescribeState(c.state);
+    }
 }
 
 // -------------------------------------------------------- security requests
 
-TEST_F(InquiryTest, LinkKeyRequest_RegisteredPhone_AnsweredWithStoredKeyUnlessPairing) {
-    LoadRegistry(SlotSection(0, "Alpha", kPhoneAHex));
-    LinkKeyEntry entry;
-    std::memcpy(entry.address, kPhoneA.data(), 6);
-    for (int i = 0; i < 16; ++i) entry.key[i] = uint8_t(0x10 + i);
-    StoreLinkKey(entry);
-
-    Feed(OnLinkKeyRequest, WithAddress(60, kPhoneA, {}));
-    auto sent = recorder.Messages();
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].id(), 60);
-    EXPECT_EQ(sent[0].mode, kSubmitReply);
-    EXPECT_EQ(Bytes(sent[0], 6, 6), kPhoneA);
-    EXPECT_EQ(sent[0].bytes[13], 16);
-    EXPECT_EQ(Bytes(sent[0], 14, 16), Addr(entry.key, entry.key + 16));
-
-    recorder.Clear();
-    g_bPairMode = 1;
-    Feed(OnLinkKeyRequest, WithAddress(60, kPhoneA, {}));
-    sent = recorder.Messages();
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(Bytes(sent[0], 12, 18), Addr(18, 0));
+// IND 59: status, the phone's address from byte 7, its new key from byte 15.
+std::vector<uint8_t> PairingResult(const Addr& phone, uint8_t firstKeyByte) {
+    Addr p = Cat({{0}, phone, {0, 0}});
+    for (int i = 0; i < 16; ++i) p.push_back(uint8_t(firstKeyByte + i));
+    return Msg(59, p);
 }
 
-TEST_F(InquiryTest, AuthoriseRequest_ServiceAndRegistry_DecideTheAnswer) {
+class SecurityTest : public EventsTest {};
+
+// Each request is answered at once by a reply: the key a registered phone has
+// (none while pairing), authorisation of HFP for a registered phone or one
+// with a slot to take while HFP is down, and the PIN.
+TEST_F(SecurityTest, Requests_AnsweredByTheirReplies) {
     std::string full;
     for (int s = 0; s < 5; ++s) full += SlotSection(s, "P", s == 0 ? kPhoneAHex : "00000000000" + std::to_string(s + 1));
-    struct Case {
+    const std::string one = SlotSection(0, "A", kPhoneAHex);
+    const Addr key = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1D, 0x1E, 0x1F};
+    std::strcpy(g_szPinCode, "4706");
+    const struct {
         const char* what;
         std::string ini;
-        Addr phone;
-        uint8_t service;
-        uint8_t decision;
-    };
-    const Case cases[] = {
-        {"registered, HFP", SlotSection(0, "A", kPhoneAHex), kPhoneA, 1, 1},
-        {"registered, service 3", SlotSection(0, "A", kPhoneAHex), kPhoneA, 3, 0},
-        {"new phone, free slot", SlotSection(0, "A", kPhoneAHex), kPhoneB, 1, 1},
-        {"new phone, all slots taken", full, kPhoneB, 1, 0},
-        {"registered, all slots taken", full, kPhoneA, 1, 1},
+        uint32_t state;
+        uint16_t id;
+        Addr phone, tail, reply;
+    } cases[] = {
+        {"key of a registered phone", one, 0, 60, kPhoneA, {}, Cat({kPhoneA, {0, 16}, key})},
+        {"no key while pairing", one, kPairing, 60, kPhoneA, {}, Cat({kPhoneA, Addr(18, 0)})},
+        {"no key for a stranger", one, 0, 60, kPhoneB, {}, Cat({kPhoneB, Addr(18, 0)})},
+        {"registered, HFP", one, 0, 63, kPhoneA, {1}, Cat({kPhoneA, {1, 1}})},
+        {"registered, HFP already up", one, kHfp, 63, kPhoneA, {1}, Cat({kPhoneA, {1, 0}})},
+        {"registered, service 3", one, 0, 63, kPhoneA, {3}, Cat({kPhoneA, {3, 0}})},
+        {"new phone, free slot", one, 0, 63, kPhoneB, {1}, Cat({kPhoneB, {1, 1}})},
+        {"new phone, all slots taken", full, 0, 63, kPhoneB, {1}, Cat({kPhoneB, {1, 0}})},
+        {"registered, all slots taken", full, 0, 63, kPhoneA, {1}, Cat({kPhoneA, {1, 1}})},
+        {"PIN: the phone is remembered as connecting", one, 0, 61, kPhoneB, Cat({{0, 40}, Addr(40, 'x')}),
+         Cat({kPhoneB, {0, 4, '4', '7', '0', '6'}})},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
         LoadRegistry(c.ini);
-        Feed(OnAuthoriseRequest, WithAddress(63, c.phone, {c.service}));
+        LinkKeyEntry entry;
+        std::memcpy(entry.address, kPhoneA.data(), 6);
+        std::copy(key.begin(), key.end(), entry.key);
+        StoreLinkKey(entry);
+        ApplyState(c.state);
+        const Handler handler = c.id == 60 ? OnLinkKeyRequest : c.id == 61 ? OnPinRequest : OnAuthoriseRequest;
+        Feed(handler, WithAddress(c.id, c.phone, c.tail));
         auto sent = recorder.Messages();
-        ASSERT_EQ(sent.size(), 1u);
-        EXPECT_EQ(sent[0].id(), 63);
-        EXPECT_EQ(Bytes(sent[0], 6, 6), c.phone);
-        EXPECT_EQ(sent[0].bytes[12], c.service);
-        EXPECT_EQ(sent[0].bytes[13], c.decision);
+        Take();
+        ASSERT_EQ(sent.size(), 1u) << c.what;
+        EXPECT_EQ(sent[0].id(), c.id) << c.what;
+        EXPECT_EQ(sent[0].mode, kSubmitReply) << c.what;
+        EXPECT_EQ(Addr(sent[0].bytes.begin() + 6, sent[0].bytes.end()), c.reply) << c.what;
     }
-}
-
-TEST_F(InquiryTest, PinRequest_AnswersAtOnceAndRemembersThePhone) {
-    std::vector<uint8_t> tail = {0, 40};
-    Append(tail, std::string(40, 'x'));
-    Feed(OnPinRequest, WithAddress(61, kPhoneB, tail));
-    auto sent = recorder.Messages();
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].id(), 61);
-    EXPECT_EQ(sent[0].mode, kSubmitReply);
     EXPECT_EQ(g_bConnecting, 1);
     EXPECT_EQ(Addr(g_abCurrAddr, g_abCurrAddr + 6), kPhoneB);
     EXPECT_EQ(std::string(g_szCurrName), std::string(31, 'x'));
 }
 
-TEST_F(InquiryTest, PairingResult_SuccessStoresKeyFailureReportsPosition) {
+TEST_F(SecurityTest, PairingResult_SuccessStoresKeyFailureReportsPosition) {
     LoadRegistry(SlotSection(2, "Alpha", kPhoneAHex) + "[General]\r\nCurrIndex=2\r\n");
-    std::vector<uint8_t> p = {0};
-    p.insert(p.end(), kPhoneA.begin(), kPhoneA.end());
-    Append(p, {0, 0});
-    for (int i = 0; i < 16; ++i) p.push_back(uint8_t(0xE0 + i));
-    Feed(OnPairingResult, Msg(59, p));
-
+    Feed(OnPairingResult, PairingResult(kPhoneA, 0xE0));
     uint8_t key[16];
     ASSERT_TRUE(FindLinkKey(kPhoneA.data(), key));
     EXPECT_EQ(key[0], 0xE0);
@@ -270,22 +190,13 @@ TEST_F(InquiryTest, PairingResult_SuccessStoresKeyFailureReportsPosition) {
     g_bPairMode = 1;
     g_nPairIndex = 3;
     SetConnecting(true);
-    Feed(OnPairingResult, Msg(59, {1}));
-    auto notes = host.Notifications();
-    ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0].code, 66u);
-    EXPECT_EQ(notes[0].param, 3u);
-    EXPECT_EQ(notes[0].Text(), "03");
+    Play({{OnPairingResult, Msg(59, {1}), {"66/3:2 03"}}});
     EXPECT_EQ(g_bConnecting, 0);
 }
 
-TEST_F(InquiryTest, PairingResult_StaleCurrentSlotOfAnotherPhone_KeepsThatSlotsKey) {
+TEST_F(SecurityTest, PairingResult_StaleCurrentSlotOfAnotherPhone_KeepsThatSlotsKey) {
     LoadRegistry(SlotSection(1, "Other", kPhoneCHex) + "[General]\r\nCurrIndex=1\r\n");
-    std::vector<uint8_t> p = {0};
-    p.insert(p.end(), kPhoneA.begin(), kPhoneA.end());
-    Append(p, {0, 0});
-    for (int i = 0; i < 16; ++i) p.push_back(0x55);
-    Feed(OnPairingResult, Msg(59, p));
+    Feed(OnPairingResult, PairingResult(kPhoneA, 0x55));
     PairedDeviceRecord slot;
     ASSERT_TRUE(GetSlot(1, &slot));
     EXPECT_EQ(slot.key[0], 0xFF);

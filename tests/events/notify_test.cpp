@@ -2,44 +2,24 @@
 // that are missing at one send and present at the next.
 #include "events/notify.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
-#include <string>
-#include <vector>
 
+#include "event_test_util.h"
 #include "events/audio.h"
-#include "support/test_support.h"
 
 namespace {
 
-class NotifyTest : public ::testing::Test {
-protected:
-    void SetUp() override { kztest::ResetAllState(); }
-    void TearDown() override { kztest::ResetAllState(); }
-};
+using namespace kztest;
 
-uint32_t U32At(const std::vector<uint8_t>& b, size_t off) {
-    uint32_t v;
-    std::memcpy(&v, b.data() + off, 4);
-    return v;
-}
-
-std::u16string WideAt(const std::vector<uint8_t>& b, size_t off, size_t maxChars) {
-    std::u16string s;
-    for (size_t i = 0; i < maxChars && b[off + 2 * i] | b[off + 2 * i + 1]; ++i)
-        s.push_back(char16_t(b[off + 2 * i] | (b[off + 2 * i + 1] << 8)));
-    return s;
-}
-
-TEST_F(NotifyTest, EachChannel_DroppedWithoutItsWindow_FoundWhenItAppears) {
+TEST(NotifyWindows, EachChannel_DroppedWithoutItsWindow_FoundWhenItAppears) {
+    ResetAllState();
     kz::g_bCurrSrcA2DP = 1;
     EXPECT_EQ(kz::NotifyHost(KZ_NOTIFY_DEVICE_READY, 1, nullptr, 0), 0);
     kz::PostNavigStatus(2, 9);
     kz::SendCallInfo(4, "123");
     kz::SendNowPlaying(kz::kNowPlayingStateOnly);
 
-    kztest::HostWindows host;
+    HostWindows host;
     host.Pump();
     EXPECT_TRUE(host.Notifications().empty() && host.NavigPosts().empty() && host.Inforbar().empty());
     kz::NotifyHost(KZ_NOTIFY_DEVICE_READY, 1, nullptr, 0);
@@ -51,81 +31,59 @@ TEST_F(NotifyTest, EachChannel_DroppedWithoutItsWindow_FoundWhenItAppears) {
     ASSERT_TRUE(host.WaitFor([&] { return !host.NavigPosts().empty(); }));
     EXPECT_EQ(host.NavigPosts()[0].wParam, 2u);
     EXPECT_EQ(host.NavigPosts()[0].lParam, 4);
+    // Sent at once (the window ran during the send) or posted through the loop.
+    kz::NotifyHost(KZ_NOTIFY_CALL_COUNT, 2, nullptr, 0, 0);
+    EXPECT_EQ(host.Notifications().size(), 1u);
+    ASSERT_TRUE(host.WaitFor([&] { return host.Notifications().size() == 2; }));
+    EXPECT_EQ(host.Notifications()[1].param, 2u);
+    ResetAllState();
 }
 
-TEST_F(NotifyTest, NotifyHost_SentAtOnceWithItsBlock_PostedFormThroughTheLoop) {
-    kztest::HostWindows host;
-    const char pin[4] = {'1', '2', '3', '4'};
-    kz::NotifyHost(KZ_NOTIFY_PIN_CODE, 0, pin, 4);
-    kz::NotifyHost(KZ_NOTIFY_SIGNAL, 3, nullptr, 0);
-    auto notes = host.Notifications();   // no pump: the window ran during the send
-    ASSERT_EQ(notes.size(), 2u);
-    EXPECT_EQ(notes[0].code, 81u);
-    EXPECT_EQ(notes[0].len, 4u);
-    EXPECT_EQ(notes[0].Text(), "1234");
-    EXPECT_EQ(notes[1].code, 3u);
-    EXPECT_EQ(notes[1].param, 3u);
+class NotifyTest : public EventsTest {};
 
-    kz::NotifyHost(KZ_NOTIFY_CALL_COUNT, 2, nullptr, 0, 0);
-    EXPECT_EQ(host.Notifications().size(), 2u);
-    ASSERT_TRUE(host.WaitFor([&] { return host.Notifications().size() == 3; }));
-    EXPECT_EQ(host.Notifications()[2].param, 2u);
+// Status-bar records: the size, tag and dwData of each kind, then the fields (spelled by Take).
+void ExpectRecords(HostWindows& host, uintptr_t kind, size_t size, uint8_t tag, uintptr_t dwData) {
+    for (const auto& b : host.Inforbar()) {
+        EXPECT_EQ(b.kind, kind);
+        ASSERT_EQ(b.bytes.size(), size);
+        EXPECT_EQ(b.bytes[0], tag);
+        EXPECT_EQ(b.dwData, dwData);
+    }
 }
 
 TEST_F(NotifyTest, CallInfo_StateToKind_NumberCutTo79CharactersAndAZero) {
-    kztest::HostWindows host;
-    const uint32_t states[] = {4, 2, 0, 3};   // incoming, outgoing, active, ended
-    for (uint32_t s : states) kz::SendCallInfo(s, "+4912345");
+    for (uint32_t state : {4, 2, 0, 3}) kz::SendCallInfo(state, "+4912345");   // incoming, outgoing, active, ended
     kz::SendCallInfo(3, nullptr);
     kz::SendCallInfo(4, std::string(100, '7').c_str());
-    auto bar = host.Inforbar();
-    ASSERT_EQ(bar.size(), 6u);
-    for (uint32_t i = 0; i < 6; ++i) {
-        ASSERT_EQ(bar[i].bytes.size(), 168u);
-        EXPECT_EQ(bar[i].kind, 4u);
-        EXPECT_EQ(bar[i].dwData, 2u);
-        EXPECT_EQ(bar[i].bytes[0], 20);
-        EXPECT_EQ(bar[i].bytes[1], 0);
-        if (i >= 4) continue;
-        EXPECT_EQ(U32At(bar[i].bytes, 164), i);
-        EXPECT_EQ(WideAt(bar[i].bytes, 2, 81), u"+4912345");
-    }
-    EXPECT_EQ(WideAt(bar[4].bytes, 2, 81), u"");
-    EXPECT_EQ(WideAt(bar[5].bytes, 2, 81), std::u16string(79, u'7'));
+    ExpectRecords(host, KZ_INFORBAR_CALL_INFO, 168, 20, 2);
+    EXPECT_EQ(Take(), (std::vector<std::string>{"call 0 +4912345", "call 1 +4912345", "call 2 +4912345",
+                                                "call 3 +4912345", "call 3", "call 0 " + std::string(79, '7')}));
 }
 
 TEST_F(NotifyTest, NowPlaying_StateOnlyOrTexts_OnlyForTheMusicSource) {
-    kztest::HostWindows host;
     kz::SendNowPlaying(kz::kNowPlayingStateOnly);   // source is not A2DP
     EXPECT_TRUE(host.Inforbar().empty());
 
     kz::g_bCurrSrcA2DP = 1;
     std::strcpy(kz::g_TrackInfo.title, "Caf\xC3\xA9");
     std::strcpy(kz::g_TrackInfo.artist, "Artist");
-    std::memset(kz::g_TrackInfo.album, 'A', 254);   // longer than the field
+    std::memset(kz::g_TrackInfo.album, 'A', 254);   // longer than the field: fills it, no zero
+    std::strcpy(kz::g_TrackInfo.album + 254, "");
     for (int32_t state : {1, 2, 7}) {
         kz::g_nPlayState = state;
         kz::SendNowPlaying(kz::kNowPlayingStateOnly);
     }
     kz::SendNowPlaying(kz::kNowPlayingTexts | kz::kNowPlayingField20 | kz::kNowPlayingClearFourth);
-
-    auto bar = host.Inforbar();
-    ASSERT_EQ(bar.size(), 4u);
-    const uint32_t playing[] = {1, 2, 0, 0};
-    for (size_t i = 0; i < 4; ++i) {
-        const auto& b = bar[i].bytes;
-        ASSERT_EQ(b.size(), 664u);
-        EXPECT_EQ(bar[i].kind, 3u);
-        EXPECT_EQ(bar[i].dwData, 0u);
-        EXPECT_EQ(b[0], 13);
-        EXPECT_EQ(U32At(b, 4), i == 3 ? 0xC1u : 0x100u);
-        EXPECT_EQ(U32At(b, 8), playing[i]) << i;
-        EXPECT_EQ(U32At(b, 20), i == 3 ? 2u : 0u);
-        EXPECT_EQ(WideAt(b, 24, 80), i == 3 ? u"Caf\u00E9" : u"");   // texts only when asked
+    ExpectRecords(host, KZ_INFORBAR_NOW_PLAYING, 664, 13, 0);
+    std::vector<uint32_t> field20;
+    for (const auto& b : host.Inforbar()) {
+        auto r = As<NowPlayingRecord>(b.bytes);
+        field20.push_back(r.field20);
+        EXPECT_EQ(Narrow(r.fourth), "");
     }
-    EXPECT_EQ(WideAt(bar[3].bytes, 184, 80), u"Artist");
-    EXPECT_EQ(WideAt(bar[3].bytes, 344, 80), std::u16string(80, u'A'));   // fills it, no zero
-    EXPECT_EQ(WideAt(bar[3].bytes, 504, 80), u"");
+    EXPECT_EQ(field20, (std::vector<uint32_t>{0, 0, 0, 2}));
+    EXPECT_EQ(Take(), (std::vector<std::string>{"playing 1 256 ||", "playing 2 256 ||", "playing 0 256 ||",
+                                                "playing 0 193 Caf<e9>|Artist|" + std::string(80, 'A')}));
 }
 
 }  // namespace

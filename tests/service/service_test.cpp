@@ -5,8 +5,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,82 +13,50 @@
 
 namespace {
 
+using Loaded = std::pair<std::string, std::string>;   // what a load printed, the image it left
+
 class ServiceTest : public ::testing::Test {
 protected:
     void SetUp() override {
         kztest::ResetAllState();
-        eeprom = root.path() + "/e2p1.bin";
-        setenv("KZ_TARN_E2P1", eeprom.c_str(), 1);
+        setenv("KZ_TARN_E2P1", (root.path() + "/e2p1.bin").c_str(), 1);
     }
     void TearDown() override { unsetenv("KZ_TARN_E2P1"); }
 
-    std::string Eeprom() const {
-        std::ifstream f(eeprom, std::ios::binary);
-        std::stringstream ss;
-        ss << f.rdbuf();
-        return ss.str();
-    }
-
-    std::string LoadCapturingStdout() {
+    std::string Eeprom() const { return root.Read("/e2p1.bin"); }
+    Loaded Load() {
         testing::internal::CaptureStdout();
         kz::LoadFirmwareImage();
-        return testing::internal::GetCapturedStdout();
+        std::string printed = testing::internal::GetCapturedStdout();
+        size_t size = 1;
+        const uint8_t* image = kz::LoadedFirmwareImage(&size);
+        EXPECT_EQ(image == nullptr, size == 0);
+        return {printed, image ? std::string(reinterpret_cast<const char*>(image), size) : "none"};
     }
 
     kztest::TempRoot root;
-    std::string eeprom;
 };
 
-// ------------------------------------------------------------ firmware image
-
-TEST_F(ServiceTest, LoadFirmwareImage_MissingFileIsSilent) {
-    EXPECT_EQ(LoadCapturingStdout(), "");
-    size_t size = 1;
-    EXPECT_EQ(kz::LoadedFirmwareImage(&size), nullptr);
-    EXPECT_EQ(size, 0u);
-}
-
-TEST_F(ServiceTest, LoadFirmwareImage_EmptyFileIsReportedAndAllocatesNothing) {
+TEST_F(ServiceTest, LoadFirmwareImage_MissingIsSilentEmptyIsReportedASecondLoadReplaces) {
+    EXPECT_EQ(Load(), Loaded("", "none"));
     root.Write(kz::kFirmwareImagePath, "");
-    EXPECT_EQ(LoadCapturingStdout(), "Can't get dfu file status!\n");
-    EXPECT_EQ(kz::LoadedFirmwareImage(nullptr), nullptr);
-}
-
-TEST_F(ServiceTest, LoadFirmwareImage_SecondLoadReplacesTheImage) {
-    std::string first("DFU\0image", 9);
+    EXPECT_EQ(Load(), Loaded("Can't get dfu file status!\n", "none"));
+    const std::string first("DFU\0image", 9), second(70000, 'x');
     root.Write("\\sd\\sw_update\\data\\firmware.dfu", first);
-    EXPECT_EQ(LoadCapturingStdout(), "");
-    size_t size = 0;
-    const uint8_t* image = kz::LoadedFirmwareImage(&size);
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(image), size), first);
-
-    std::string second(70000, 'x');
+    EXPECT_EQ(Load(), Loaded("", first));
     root.Write(kz::kFirmwareImagePath, second);
-    kz::LoadFirmwareImage();
-    image = kz::LoadedFirmwareImage(&size);
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(image), size), second);
+    EXPECT_EQ(Load(), Loaded("", second));
 }
 
-// ------------------------------------------------------------- EEPROM record
-
-TEST_F(ServiceTest, WriteEepromRecord_PadsOrCutsTo1024Bytes) {
-    const struct {
-        size_t length;
-        size_t kept;
-    } cases[] = {{22, 22}, {1024, 1024}, {1034, 1024}, {0, 0}};
-    for (const auto& c : cases) {
-        std::vector<uint8_t> record(c.length);
+TEST_F(ServiceTest, WriteEepromRecord_PadsOrCutsTo1024Bytes_MissingDriverReportsErrorCode) {
+    for (auto [length, kept] : {std::pair<size_t, size_t>{22, 22}, {1024, 1024}, {1034, 1024}, {0, 0}}) {
+        std::vector<uint8_t> record(length);
         for (size_t i = 0; i < record.size(); ++i) record[i] = uint8_t(i % 251 + 1);
         kz::WriteEepromRecord(record.data(), record.size());
-        std::string expected(reinterpret_cast<const char*>(record.data()), c.kept);
+        std::string expected(reinterpret_cast<const char*>(record.data()), kept);
         expected.resize(kz::kEepromRecordSize, '\0');
-        EXPECT_EQ(Eeprom(), expected) << c.length;
+        EXPECT_EQ(Eeprom(), expected) << length;
     }
-}
-
-TEST_F(ServiceTest, WriteEepromRecord_MissingDriverReportsErrorCode) {
     unsetenv("KZ_TARN_E2P1");
     uint8_t record[22] = {1};
     testing::internal::CaptureStderr();
@@ -103,7 +69,6 @@ TEST_F(ServiceTest, BackupLinkKeysToEeprom_WritesTwentyTwoBytesPerPhone) {
     kz::LoadPairedDevices();
     kz::BackupLinkKeysToEeprom();
     EXPECT_EQ(Eeprom(), "") << "no link keys: nothing written";
-
     std::string expected;
     for (int i = 0; i < 100; ++i) {
         kz::LinkKeyEntry e;
@@ -112,12 +77,11 @@ TEST_F(ServiceTest, BackupLinkKeysToEeprom_WritesTwentyTwoBytesPerPhone) {
         kz::StoreLinkKey(e);
         expected.append(reinterpret_cast<const char*>(e.address), 6);
         expected.append(reinterpret_cast<const char*>(e.key), 16);
-        if (i == 1) {
-            kz::BackupLinkKeysToEeprom();
-            std::string two = expected;
-            two.resize(kz::kEepromRecordSize, '\0');
-            EXPECT_EQ(Eeprom(), two);
-        }
+        if (i != 1) continue;
+        kz::BackupLinkKeysToEeprom();
+        std::string two = expected;
+        two.resize(kz::kEepromRecordSize, '\0');
+        EXPECT_EQ(Eeprom(), two);
     }
     kz::BackupLinkKeysToEeprom();
     EXPECT_EQ(Eeprom(), expected.substr(0, kz::kEepromRecordSize));
