@@ -215,7 +215,9 @@ TEST_F(SettingsTest, LargeFiles_ReadAndWrittenUpToTheBound_RefusalToldToTheHost)
         root.Write(kBtSetting, "[Microphone]\r\nMicrophone=1\r\n;" + std::string(padding, 'x') +
                                    "\r\n[PinCode]\r\nPinCode=2580\r\n");
         kz::LoadPinCode();
-        if (fits) EXPECT_EQ(Pin(), "2580");   // past the first 16 KB
+        if (fits) {
+            EXPECT_EQ(Pin(), "2580");   // past the first 16 KB
+        }
         host.Clear();
         kz::SetPinCode("1397");
         EXPECT_EQ(Stored("PinCode", "PinCode") == "1397", fits);

@@ -34,7 +34,9 @@ TEST(ModuleLink, Retransmission_OnePacketEvery250MsUntilAcknowledged) {
         module.Tick(now);
         const Bytes next = ack == 1 ? Bytes{6} : Bytes{};
         ASSERT_EQ(sent.size(), next.size());
-        if (ack == 1) EXPECT_TRUE(DecodeFrame(sent[0].second).seq == 1 && DecodeFrame(sent[0].second).payload == next);
+        if (ack == 1) {
+            EXPECT_TRUE(DecodeFrame(sent[0].second).seq == 1 && DecodeFrame(sent[0].second).payload == next);
+        }
     }
     EXPECT_TRUE(module.Idle());
 }
