@@ -79,7 +79,8 @@ TEST_F(DownloadTest, OnPhoneBookComplete_StoredNineContactsSurviveADownloadThatS
     const std::string file = kz::PhoneBookFilePath(0);
     const std::string stored = root.Read(file);
     ASSERT_EQ(stored.size(), 9 * sizeof(structPhoneDate));
-    ASSERT_EQ(SlotPb(0), 1);
+    PairedDeviceRecord slot{};
+    ASSERT_TRUE(kz::GetSlot(0, &slot) && slot.pb == 1);
 
     kz::ResetDownloadState();   // the next connection
     host.Clear();

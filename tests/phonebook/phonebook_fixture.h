@@ -131,11 +131,6 @@ inline void UsePhone(const kztest::TempRoot& root, int pb) {
     kz::LoadPairedDevices();
 }
 
-inline int SlotPb(int slot) {
-    PairedDeviceRecord rec{};
-    return kz::GetSlot(slot, &rec) ? rec.pb : -1;
-}
-
 // Resets every subsystem before the fixture's members are made, so that the
 // recorder's tap survives the reset.
 struct ResetFirst {

@@ -8,7 +8,6 @@ namespace {
 
 const char* const kEntryFile = "\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBook00.dat";
 const char* const kNumberFile = "\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBookNum00.dat";
-const char* const kTarnIni = "\\BACKUP\\KZ_CONFIG\\BlueTooth\\tarn.ini";
 
 std::string Contacts(const std::string& second = "Bob") {
     return VCard({"FN:Ann", "TEL:1"}) + VCard({"FN:" + second, "TEL;HOME:2", "TEL;WORK:3"}) +
@@ -79,23 +78,6 @@ TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_ChangedListRewritesAndAnnounces_Fa
     EXPECT_EQ(kz::SyncPhoneBookFiles(), kz::kFileThreadDone);
     EXPECT_NE(root.Read(kEntryFile), before);
     EXPECT_EQ(Entries(host).size(), 3u);
-}
-
-TEST_F(PhoneBookStoreTest, LoadContactsFromFile_OnlyForAStoredPhoneBook_MissingNumberFileResetsFlag) {
-    FirstSync();
-    const std::string entries = root.Read(kEntryFile);
-    root.Write(kEntryFile, entries + std::string(100, 'x'));   // a short last record is ignored
-    KzDeleteFile(kNumberFile);
-    for (int pb : {255, 1}) {
-        UsePhone(root, pb);
-        host.Clear();
-        kz::LoadContactsFromFile();
-        kz::JoinPhoneBookThread();
-        EXPECT_EQ(Bytes(Entries(host)), pb == 1 ? entries : "") << pb;
-    }
-    EXPECT_EQ(host.Codes(), (std::vector<uint32_t>{32, 32, 32}));
-    EXPECT_EQ(SlotPb(0), 255);                                        // in memory
-    EXPECT_NE(root.Read(kTarnIni).find("pb=1"), std::string::npos);   // not in the file
 }
 
 // Holds the first notification until the gate opens, so that the file

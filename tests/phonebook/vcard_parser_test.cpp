@@ -12,11 +12,6 @@ namespace {
 
 class VCardParserTest : public PhoneBookTest {
 protected:
-    void SetUp() override {
-        UsePhone(root, 255);   // no stored phonebook: entries are announced as they come
-        host.Clear();          // the registry load reports the phone (code 64)
-        kz::g_nCurrReqPhoneBookType = KZ_PB_PHONEBOOK;
-    }
     // The list's entries as stored (phonebook) or as announced (call lists),
     // downloaded over a fresh connection to a phone without a stored phonebook.
     std::vector<std::string> Downloaded(uint32_t list, const FakePhone& phone) {
@@ -28,13 +23,9 @@ protected:
         host.Clear();
         rec.Clear();
         phone.Download(list, rec);
-        std::vector<structPhoneDate> records;
-        if (list == KZ_PB_PHONEBOOK) {
-            kz::JoinPhoneBookThread();
-            records = kz::ReadRecordFile<structPhoneDate>(kz::PhoneBookFilePath(0)).value_or(records);
-        } else {
-            records = Entries(host);
-        }
+        kz::JoinPhoneBookThread();
+        auto records = list != KZ_PB_PHONEBOOK ? Entries(host)
+            : kz::ReadRecordFile<structPhoneDate>(kz::PhoneBookFilePath(0)).value_or(std::vector<structPhoneDate>{});
         std::vector<std::string> described;
         for (const auto& r : records) described.push_back(Describe(r));
         return described;

@@ -163,14 +163,4 @@ TEST_F(IniFileTest, IniWriteString_ConcurrentWritersLoseNoUpdate) {
         for (int k = 0; k < 8; ++k) EXPECT_EQ(Read("S", key(t, k).c_str()), "1") << key(t, k);
 }
 
-TEST_F(IniFileTest, GetBtSettingPath_DefaultsOrFollowsSystemSettings) {
-    char path[kz::kIniPathSize];
-    kz::GetBtSettingPath(path);
-    EXPECT_STREQ(path, "\\BACKUP\\KZ_Config\\BTSetting.ini");
-    root.Write("\\NandFlash\\Application\\Profile\\KZ_SysSettings.ini",
-               "[DATAPATH]\r\nPATH=\\Data\\User\\\r\n");
-    kz::GetBtSettingPath(path);
-    EXPECT_STREQ(path, "\\Data\\User\\BTSetting.ini");
-}
-
 }  // namespace

@@ -126,15 +126,6 @@ TEST_F(SettingsTest, SendLocalDeviceName_ReadsBluetoothIniEachTime) {
     EXPECT_EQ(sent.Ids(), (std::vector<uint16_t>{kz::msgid::kSetLocalName, kz::msgid::kSetLocalName}));
 }
 
-TEST_F(SettingsTest, SetPinCode_FirstFourStoredShortOnesPaddedWithZeroBytes) {
-    kz::SetPinCode("123456");
-    EXPECT_EQ(Stored("PinCode", "PinCode") + "|" + Pin(), "1234|1234");
-    kz::SetPinCode("12");
-    EXPECT_EQ(Stored("PinCode", "PinCode") + "|" + Pin(), std::string("12|12\0\0", 7));
-    EXPECT_EQ(Reports(), (std::vector<std::string>{"81/0/4 1234", "81/0/4 12"}));
-    EXPECT_EQ(host.Notifications().back().data, (std::vector<uint8_t>{'1', '2', 0, 0}));
-}
-
 // The two test-mode codes are ordinary PINs unless Bluetooth.ini allows test
 // mode and the user accepts it; from then on the tool starts every time.
 TEST_F(SettingsTest, SetPinCode_TestModeCodes) {
@@ -204,9 +195,8 @@ TEST_F(SettingsTest, SetMicrophone_GainUnderTheModesKey_ModeRemutesOnlyWhenAsked
     }
 }
 
-// Files far larger than a head unit writes (a comment block of hundreds of
-// kilobytes) are read and written whole up to 1 MiB; beyond that a setter's
-// refused write reaches the host as notification 89, not only the trace.
+// Files are read and written whole up to 1 MiB; beyond that a setter's refused
+// write reaches the host as notification 89. A PIN keeps its first four digits.
 TEST_F(SettingsTest, LargeFiles_ReadAndWrittenUpToTheBound_RefusalToldToTheHost) {
     for (size_t padding : {size_t(100 * 1024), kz::kIniMaxText}) {
         SCOPED_TRACE(padding);
@@ -219,11 +209,14 @@ TEST_F(SettingsTest, LargeFiles_ReadAndWrittenUpToTheBound_RefusalToldToTheHost)
             EXPECT_EQ(Pin(), "2580");   // past the first 16 KB
         }
         host.Clear();
-        kz::SetPinCode("1397");
+        kz::SetPinCode("139745");
         EXPECT_EQ(Stored("PinCode", "PinCode") == "1397", fits);
         using Texts = std::vector<std::string>;
         EXPECT_EQ(Reports(), (fits ? Texts{"81/0/4 1397"} : Texts{"89/1/7 PinCode", "81/0/4 1397"}));
     }
+    kz::SetPinCode("12");   // a short one padded with zero bytes
+    EXPECT_EQ(Pin(), std::string("12\0\0", 4));
+    EXPECT_EQ(host.Notifications().back().data, (std::vector<uint8_t>{'1', '2', 0, 0}));
 }
 
 }  // namespace
