@@ -55,8 +55,6 @@ TEST_F(DownloadTest, RequestPhoneBook_RefusedWhenNotAllowed) {
     EXPECT_TRUE(kz::IsPhoneBookDownloading());
 }
 
-// The pull's bytes are the request table's; the resumption after a call is
-// the phonebook scenarios'.
 TEST_F(DownloadTest, GetPhoneBookData_CallListFetchedInBatchesUpToTwenty) {
     kz::GetPhoneBookData(KZ_PB_RECEIVED, 30);
     while (kz::IsPhoneBookDownloading()) ServeBatch(Pulls(rec).back().count);
@@ -104,8 +102,7 @@ TEST_F(DownloadTest, OnPhoneBookComplete_StoredNineContactsSurviveADownloadThatS
     EXPECT_EQ(Describe(records->back()), "8|Changed|1|0|1");
 }
 
-// After a call the call lists are fetched again once the phonebook is done,
-// and a phonebook paused by the call resumes after them, even after empty lists.
+// After a call the call lists are fetched again, then a paused phonebook resumes.
 TEST_F(DownloadTest, PhoneBookAfterCall_RefreshesCallListsThenResumesAPausedPhoneBook) {
     kz::PhoneBookAfterCall();   // neither paused nor done: nothing
     EXPECT_TRUE(Pulls(rec).empty());
@@ -126,8 +123,7 @@ TEST_F(DownloadTest, PhoneBookAfterCall_RefreshesCallListsThenResumesAPausedPhon
     EXPECT_TRUE(StateNotes().empty());
 }
 
-// A user's disconnect waits for the batch's end; a lost hands-free link ends
-// the download there too, taking the phonebook profile down.
+// A user's disconnect, or a lost hands-free link, takes effect at the batch's end.
 TEST_F(DownloadTest, OnPhoneBookComplete_PendingWorkRunsAtBatchEnd) {
     kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 30);
     ServeBatch(3);
@@ -169,9 +165,8 @@ TEST_F(DownloadTest, OnPhoneBookSizeCfm_FailureAbandonsDownload) {
     EXPECT_EQ(kz::g_nPhoneBookSize, 0);
 }
 
-// A size answer names no list. The host's download asked for while the
-// library's own size request is out waits for that answer (which stays the
-// dialed list's), then goes out; after a refused size request too.
+// A size answer names no list: the host's download waits for the outstanding
+// size answer (the dialed list's), then goes out; after a refused one too.
 TEST_F(DownloadTest, GetPhoneBookData_WaitsForAnOutstandingSizeAnswer) {
     kz::RequestPhoneBook(KZ_PB_DIALED, 0, 0);
     kz::GetPhoneBookData(KZ_PB_PHONEBOOK, 2);

@@ -1,5 +1,4 @@
-// Shared helpers of the phonebook tests: module messages, vCards, a phone in
-// the registry, and decoding of recorded notifications and pull requests.
+// Phonebook test helpers: module messages, vCards, a registered phone, decoders.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -87,8 +86,7 @@ std::vector<Record> Records(const kztest::HostWindows& host, uint32_t code) {
 inline auto Entries(const kztest::HostWindows& host) { return Records<structPhoneDate>(host, KZ_NOTIFY_PHONEBOOK_ENTRY); }
 inline auto Numbers(const kztest::HostWindows& host) { return Records<structPhoneNum>(host, KZ_NOTIFY_PHONEBOOK_NUMBER); }
 
-// An entry as the host or the file holds it: index|name|number|number
-// type|number count, and |date time when it has a date.
+// index|name|number|number type|number count[|date time]
 inline std::string Describe(const structPhoneDate& e) {
     std::string d = std::to_string(e.index) + "|" + e.PBName + "|" + e.PBNumber + "|" +
                     std::to_string(e.numberType) + "|" + std::to_string(e.PNCount);
@@ -96,10 +94,8 @@ inline std::string Describe(const structPhoneDate& e) {
     return d;
 }
 
-// The phone's side of a download of one list: it answers the size request
-// and every batch request with its vCards from the position asked for, cut
-// into data indications of `chunk` bytes, then the transfer complete. From
-// position stallAt on, batches bring nothing.
+// The phone's side of a download of one list: each batch asked for comes as
+// `chunk`-byte data indications, then the transfer complete; from stallAt on, nothing.
 struct FakePhone {
     std::vector<std::string> vcards;
     size_t chunk = 200;
@@ -121,8 +117,7 @@ struct FakePhone {
     }
 };
 
-// Registers one phone in slot 0 as the current phone, with the given
-// phonebook-stored flag (1 stored, 255 none).
+// The current phone in slot 0, its phonebook stored (pb 1) or not (255).
 inline void UsePhone(const kztest::TempRoot& root, int pb) {
     root.Write("\\BACKUP\\KZ_CONFIG\\BlueTooth\\tarn.ini",
                "[Device0]\r\nid=0\r\nname=Phone\r\naddress=001122334455\r\n"
@@ -131,8 +126,7 @@ inline void UsePhone(const kztest::TempRoot& root, int pb) {
     kz::LoadPairedDevices();
 }
 
-// Resets every subsystem before the fixture's members are made, so that the
-// recorder's tap survives the reset.
+// Resets before the members are made, so that the recorder's tap survives.
 struct ResetFirst {
     ResetFirst() { kztest::ResetAllState(); }
 };

@@ -44,16 +44,7 @@ protected:
     }
 };
 
-TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_NoContactWithTwoNumbersWritesEmptyNumberFile) {
-    Download(VCard({"FN:Ann", "TEL:1"}));
-    EXPECT_EQ(kz::SyncPhoneBookFiles(), kz::kFileThreadDone);
-    EXPECT_TRUE(root.Exists(kNumberFile));
-    EXPECT_EQ(root.Read(kNumberFile).size(), 0u);
-    EXPECT_EQ(root.Read(kEntryFile).size(), sizeof(structPhoneDate));
-}
-
-// A changed list replaces the files and is announced whole; a failed write
-// keeps the old files and the same content is written by the next sync.
+// A changed list replaces the files and is announced whole; a failed write is retried.
 TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_ChangedListRewritesAndAnnounces_FailedWriteRetried) {
     FirstSync();
     Download(Contacts("Bea"));
@@ -80,8 +71,25 @@ TEST_F(PhoneBookStoreTest, SyncPhoneBookFiles_ChangedListRewritesAndAnnounces_Fa
     EXPECT_EQ(Entries(host).size(), 3u);
 }
 
-// Holds the first notification until the gate opens, so that the file
-// thread is still busy when the next request comes.
+// With no contact of two numbers an empty number file is written and loads; a
+// missing one counts as no stored phonebook until the next download.
+TEST_F(PhoneBookStoreTest, LoadContactsFromFile_EmptyNumberFileLoads_MissingOneResetsTheStoredFlag) {
+    Download(VCard({"FN:Ann", "TEL:1"}));
+    ASSERT_EQ(kz::SyncPhoneBookFiles(), kz::kFileThreadDone);
+    EXPECT_EQ(root.Read(kEntryFile).size(), sizeof(structPhoneDate));
+    for (bool missing : {false, true}) {
+        if (missing) KzDeleteFile(kNumberFile);
+        UsePhone(root, 1);
+        host.Clear();
+        kz::LoadContactsFromFile();
+        kz::JoinPhoneBookThread();
+        PairedDeviceRecord slot{};
+        EXPECT_TRUE(kz::GetSlot(0, &slot) && slot.pb == (missing ? 255 : 1)) << missing;
+        EXPECT_EQ(Entries(host).size(), 1u);
+    }
+}
+
+// Holds the first notification until the gate opens: the file thread stays busy.
 struct Gate {
     std::mutex m;
     std::condition_variable cv;

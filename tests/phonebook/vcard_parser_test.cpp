@@ -1,4 +1,4 @@
-// vCards as phones write them, cut anywhere; quoted-printable; the buffer's bounds.
+// vCards as phones write them, cut anywhere; the buffer's bounds.
 #include <random>
 
 #include "events/connection.h"
@@ -12,8 +12,7 @@ namespace {
 
 class VCardParserTest : public PhoneBookTest {
 protected:
-    // The list's entries as stored (phonebook) or as announced (call lists),
-    // downloaded over a fresh connection to a phone without a stored phonebook.
+    // The list's entries as stored (phonebook) or announced (call lists) after a fresh download.
     std::vector<std::string> Downloaded(uint32_t list, const FakePhone& phone) {
         kz::ResetPhoneBookStore();
         kz::ResetDownloadState();
@@ -139,23 +138,7 @@ TEST_F(VCardParserTest, Download_EveryShapeGivesTheExpectedEntriesWhateverTheCut
     }
 }
 
-TEST_F(VCardParserTest, DecodeQuotedPrintable_HandlesEscapesSoftBreaksAndBadDigits) {
-    const std::pair<std::string, std::string> cases[] = {   // in, bytes out:text with terminator
-        {"=41=4a=4B", "3:AJK"},
-        {"A=\r\nB", "2:AB"},
-        {"x=G1y", std::string("3:x\0y", 5)},   // no digit: a 0 byte, three bytes consumed
-        {"=4", "1:\x04"},
-    };
-    for (const auto& [in, expected] : cases) {
-        char out[32];
-        std::memset(out, 0x7F, sizeof out);
-        size_t n = kz::DecodeQuotedPrintable(in.data(), out, in.size());
-        EXPECT_EQ(std::to_string(n) + ":" + std::string(out, n + 1), expected + '\0') << in;
-    }
-}
-
-// Entries are announced one by one unless the phone's phonebook is stored;
-// only the phonebook is kept for the files, call lists never are.
+// Entries are announced unless the phonebook is stored; call lists are never kept.
 TEST_F(VCardParserTest, ParseVCardChunk_AnnouncedAndKeptByListAndStoredFlag_LengthsBounded) {
     const struct {
         uint32_t list;

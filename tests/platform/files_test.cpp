@@ -3,9 +3,7 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -148,42 +146,10 @@ TEST_F(Files, ModuleFileName_IsAUnitPathInTheConfiguredFolder) {
     unsetenv("KZ_TARN_EXE_DIR");
 }
 
-// Without hooks a box answers no and a program start fails; hooks see the call.
-TEST_F(Files, MessageBoxAndProcess_HooksOrDefaults) {
+// Without hooks (the settings tests install them) a box answers no and no program starts.
+TEST_F(Files, MessageBoxAndProcess_WithoutHooksAnswerNoAndStartNothing) {
     EXPECT_EQ(KzMessageBox(nullptr, "Delete?", "Bluetooth", KZ_MB_YESNO), KZ_IDNO);
     EXPECT_EQ(KzCreateProcess("\\NandFlash\\missing.exe"), 0);
-    std::string seen;
-    KzSetMessageBoxHandler([](const char*, const char* caption, uint32_t, void* ctx) {
-        *static_cast<std::string*>(ctx) += caption;
-        return int(KZ_IDYES);
-    }, &seen);
-    KzSetProcessHook([](const char* path, void* ctx) { *static_cast<std::string*>(ctx) += path; return 1; }, &seen);
-    EXPECT_EQ(KzMessageBox(nullptr, "Delete?", "Bluetooth", KZ_MB_YESNO), KZ_IDYES);
-    EXPECT_EQ(KzCreateProcess("\\Tool.exe"), 1);
-    EXPECT_EQ(seen, "Bluetooth\\Tool.exe");
-    KzSetMessageBoxHandler(nullptr, nullptr);
-    KzSetProcessHook(nullptr, nullptr);
-}
-
-TEST_F(Files, Eeprom_WritesOutBufferAtOffsetZeroOrFailsWhenUnset) {
-    unsetenv("KZ_TARN_E2P1");
-    EXPECT_EQ(KzCreateFile("E2P1:", KZ_GENERIC_READ | KZ_GENERIC_WRITE, 0, KZ_CREATE_ALWAYS, 0),
-              KZ_INVALID_HANDLE);
-    EXPECT_EQ(KzGetLastError(), KZ_ERROR_FILE_NOT_FOUND);
-
-    std::string file = Under("eeprom.bin");
-    setenv("KZ_TARN_E2P1", file.c_str(), 1);
-    for (const char* record : {"a longer first record", "short"}) {
-        KzHandle dev = KzCreateFile("E2P1:", KZ_GENERIC_READ | KZ_GENERIC_WRITE, 0, KZ_CREATE_ALWAYS, 0);
-        ASSERT_NE(dev, KZ_INVALID_HANDLE);
-        uint32_t control = 0;
-        char out[16] = {};
-        memcpy(out, record, std::min(strlen(record), sizeof out));
-        EXPECT_NE(KzDeviceIoControl(dev, 0x8000354Cu, &control, 4, out, sizeof out, nullptr), 0);
-        KzCloseHandle(dev);
-        EXPECT_EQ(root.Read("\\eeprom.bin"), std::string(out, sizeof out));
-    }
-    unsetenv("KZ_TARN_E2P1");
 }
 
 }  // namespace

@@ -118,11 +118,10 @@ TEST_F(SettingsTest, SendLocalDeviceName_ReadsBluetoothIniEachTime) {
     kz::SendLocalDeviceName();
     root.Write(BluetoothIni(), "[BluetoothName]\nBluetoothName=Car Kit\n");
     kz::SendLocalDeviceName();
-    auto msgs = sent.Messages();
-    ASSERT_EQ(msgs.size(), 2u);
-    for (size_t i = 0; i < 2; ++i)
-        EXPECT_NE(std::string(msgs[i].bytes.begin(), msgs[i].bytes.end()).find(i ? "Car Kit" : "Q7MX_TARN"),
-                  std::string::npos);
+    std::string names;
+    for (const auto& m : sent.Messages()) names.append(m.bytes.begin(), m.bytes.end());
+    EXPECT_NE(names.find("Q7MX_TARN"), std::string::npos);
+    EXPECT_NE(names.find("Car Kit"), std::string::npos);
     EXPECT_EQ(sent.Ids(), (std::vector<uint16_t>{kz::msgid::kSetLocalName, kz::msgid::kSetLocalName}));
 }
 
