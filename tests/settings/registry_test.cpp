@@ -52,15 +52,6 @@ protected:
     void SetUp() override { root.Write("\\BACKUP\\KZ_Config\\BlueTooth\\.keep", ""); }
     void TearDown() override { KzInjectWriteFailure(-1); }
 
-    // Makes g_CurrDevice the phone that has just connected.
-    void Connect(uint8_t addressByte, const char* name, uint8_t keyByte = 0xFF) {
-        kz::g_bPairMode = 0;
-        std::memset(&kz::g_CurrDevice, 0, sizeof kz::g_CurrDevice);
-        std::memset(kz::g_CurrDevice.address, addressByte, 6);
-        std::memset(kz::g_CurrDevice.key, keyByte, 16);
-        std::strncpy(kz::g_CurrDevice.name, name, 31);
-        kz::g_CurrDevice.id = kz::g_CurrDevice.pb = 255;
-    }
     // Each report to the host as code/param/len, then its record or text.
     std::vector<std::string> Reports() {
         std::vector<std::string> out;
@@ -75,14 +66,8 @@ protected:
         }
         return out;
     }
-    std::string FiveSlots() {
-        std::string ini;
-        for (int k = 0; k < 5; ++k) ini += Section(k, "Phone" + std::to_string(k), std::string(12, char('a' + k)));
-        return ini;
-    }
 
-    // Resets before the recorder installs its tap, and at the end frees what
-    // a test left in the lists (the leak checker looks at exit).
+    // Resets before the recorder installs its tap; at the end frees the lists for the leak checker.
     struct StateReset {
         StateReset() { kztest::ResetAllState(); }
         ~StateReset() { kztest::ResetAllState(); }
@@ -121,7 +106,9 @@ TEST_F(RegistryTest, LoadPairedDevices_ReportsUsedSlotsAndRestoresCurrent) {
 // The phone that connected goes to the slot holding its address, else the
 // first free one; with all five used it is not registered and nothing is current.
 TEST_F(RegistryTest, RegisterConnectedDevice_ByStartingSlotsAndSurvivesReload) {
-    const std::string five = FiveSlots(), key5a = Hex(Entry(0, 0x5A).key, 16);
+    std::string five;
+    for (int k = 0; k < 5; ++k) five += Section(k, "Phone" + std::to_string(k), std::string(12, char('a' + k)));
+    const std::string key5a = Hex(Entry(0, 0x5A).key, 16);
     const struct {
         const char* what;
         std::string before;
@@ -139,7 +126,12 @@ TEST_F(RegistryTest, RegisterConnectedDevice_ByStartingSlotsAndSurvivesReload) {
         KzDeleteFile(kTarnIni);
         if (!c.before.empty()) root.Write(kTarnIni, c.before);
         kz::LoadPairedDevices();
-        Connect(0x21, "New name", c.key);
+        kz::g_CurrDevice = {};   // the phone that has just connected
+        std::memset(kz::g_CurrDevice.address, 0x21, 6);
+        std::memset(kz::g_CurrDevice.key, c.key, 16);
+        std::strcpy(kz::g_CurrDevice.name, "New name");
+        kz::g_CurrDevice.id = kz::g_CurrDevice.pb = 255;
+        kz::g_bPairMode = 0;
         kz::g_CurrConnectIndex = 2;
         kz::RegisterConnectedDevice();
         EXPECT_EQ(kz::g_CurrConnectIndex, c.slot);
