@@ -70,26 +70,6 @@ TEST_F(Messages, FindWindow_ByTitleOrClassUntilRenamedOrDestroyed) {
     EXPECT_EQ(KzSendMessage(b, KZ_WM_USER, 0, 0), 0);   // stale handle is ignored
 }
 
-TEST_F(Messages, GetMessage_BlocksForAPostThenReturnsZeroOnQuit) {
-    std::thread poster([this] { for (KzWParam i = 77; i < 80; ++i) KzPostMessage(w, KZ_WM_USER, i, 0); });
-    KzMsg m;
-    for (KzWParam i = 77; i < 80; ++i) {   // in the poster's order
-        ASSERT_EQ(KzGetMessage(&m), 1);
-        EXPECT_EQ(m.hwnd, w);
-        EXPECT_EQ(m.wParam, i);
-    }
-    poster.join();
-    EXPECT_TRUE(SeenSoFar().empty());   // nothing runs until dispatched
-
-    KzPostMessage(w, KZ_WM_USER, 5, 0);
-    KzPostQuitMessage(3);
-    KzPumpMessages(0);   // dispatches, leaves the quit for the loop
-    EXPECT_EQ(SeenSoFar().size(), 1u);
-    ASSERT_EQ(KzGetMessage(&m), 0);
-    EXPECT_EQ(m.message, KZ_WM_QUIT);
-    EXPECT_EQ(m.wParam, 3u);
-}
-
 TEST_F(Messages, PostsAndTimersFail_ToADestroyedWindow_PostsToAnEndedThreadsWindow) {
     KzPostMessage(w, KZ_WM_USER, 1, 0);
     KzDestroyWindow(w);

@@ -1,28 +1,18 @@
 // Debug trace and kernel debug output go to standard error.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <string>
 
 #include "kz_platform.h"
 
 namespace {
 
-// Runs fn with standard error redirected to a temporary file; returns what it wrote.
+// Standard error as fn writes it.
 template <class Fn>
 std::string CaptureStderr(Fn fn) {
-    FILE* tmp = tmpfile();
-    int saved = dup(STDERR_FILENO);
-    dup2(fileno(tmp), STDERR_FILENO);
+    testing::internal::CaptureStderr();
     fn();
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    std::string out;
-    rewind(tmp);
-    for (int c; (c = fgetc(tmp)) != EOF;) out += static_cast<char>(c);
-    fclose(tmp);
-    return out;
+    return testing::internal::GetCapturedStderr();
 }
 
 TEST(Trace, OffWritesNothing_OnWritesOneStampedLine_DebugPrintEndsBoundedLines) {
