@@ -28,10 +28,11 @@ std::string ToUtf8(const std::u16string& in, size_t cap = 64) {
     return std::string(out.data(), n);
 }
 
-TEST(Utf8ToUtf16, ValidAndInvalidInput) {
+TEST(Utf8ToUtf16, ValidAndInvalidInputWithinCapacityUpToNul) {
     const struct {
         std::string in;
         std::u16string out;
+        size_t cap = 64;
     } cases[] = {
         {"Anna +49", u"Anna +49"},
         {"M\xC3\xBCller", u"Müller"},
@@ -49,14 +50,11 @@ TEST(Utf8ToUtf16, ValidAndInvalidInput) {
         {"\xE2\x82" "A", u"\uFFFD" "A"},                // cut short, next char kept
         {"\xED\x9F\xBF", u"\uD7FF"},                     // the row's second-byte range, not the third's
         {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},            // highest code point
+        {"abcdef", u"abc", 4},
+        {"ab\xF0\x9F\x98\x80", u"ab", 4},                 // a pair is never split
+        {"abc", u"", 1},
     };
-    for (const auto& c : cases) EXPECT_EQ(ToUtf16(c.in), c.out) << c.in;
-}
-
-TEST(Utf8ToUtf16, NeverWritesPastCapacityAndStopsAtNul) {
-    EXPECT_EQ(ToUtf16("abcdef", 4), u"abc");
-    EXPECT_EQ(ToUtf16("ab\xF0\x9F\x98\x80", 4), u"ab");   // a pair is never split
-    EXPECT_EQ(ToUtf16("abc", 1), u"");
+    for (const auto& c : cases) EXPECT_EQ(ToUtf16(c.in, c.cap), c.out) << c.in;
     EXPECT_EQ(ToUtf16(std::string("hi\0there", 8), 8, static_cast<size_t>(-1)), u"hi");
     uint16_t untouched = kSentinel16;
     EXPECT_EQ(KzUtf8ToUtf16("abc", 3, &untouched, 0), 0u);
