@@ -1,5 +1,4 @@
-// Serial lines over a pseudo-terminal: the test holds the master side and
-// plays the module; the platform opens the slave as "COM3:".
+// Serial lines over a pseudo-terminal: the test plays the module on the master side.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>

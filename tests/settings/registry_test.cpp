@@ -1,5 +1,4 @@
-// Paired-device registry and link-key store: files on disk, slots in memory,
-// notifications.
+// Paired-device registry and link-key store: files, slots in memory, notifications.
 #include "settings/registry.h"
 
 #include <gtest/gtest.h>
@@ -103,8 +102,7 @@ TEST_F(RegistryTest, LoadPairedDevices_ReportsUsedSlotsAndRestoresCurrent) {
     EXPECT_EQ(kz::FindSlotByAddress(r.address), 1);
 }
 
-// The phone that connected goes to the slot holding its address, else the
-// first free one; with all five used it is not registered and nothing is current.
+// The phone goes to the slot holding its address, else the first free one, else nowhere.
 TEST_F(RegistryTest, RegisterConnectedDevice_ByStartingSlotsAndSurvivesReload) {
     std::string five;
     for (int k = 0; k < 5; ++k) five += Section(k, "Phone" + std::to_string(k), std::string(12, char('a' + k)));

@@ -81,18 +81,18 @@ protected:
     kztest::SubmitRecorder sent;
 };
 
-// The user's BTSetting.ini first, then the factory Bluetooth.ini (a stored
-// 2 falls through to it), then the built-in default.
+// BTSetting.ini, then the factory Bluetooth.ini (a stored 2 falls through), then the default.
 TEST_F(SettingsTest, Load_UserValueOrFactoryValueOrDefault_ReportedAndApplied) {
     const struct {
-        const char *what, *user, *factory, *fixed;
+        const char *what, *user, *factory, *fixed, *name;
         std::vector<std::string> reports;   // code/param/len text, in load order
         int autoConnect, autoAnswer, micMode, micGain;
     } rows[] = {
-        {"no files", nullptr, nullptr, nullptr, {"81/0/4 4706", "80/0/0 ", "88/1/0 ", "82/0/0 ", "83/8/0 "}, 1, 0, 0, 8},
+        {"no files", nullptr, nullptr, nullptr, "Q7MX_TARN", {"81/0/4 4706", "80/0/0 ", "88/1/0 ", "82/0/0 ", "83/8/0 "}, 1, 0, 0, 8},
         {"user values, 2 falls through",
          "[AutoAnswer]\nAutoAnswer=0\n[PinCode]\nPinCode=2\n[Microphone]\nMicrophone=1\n[AutoConnect]\nAutoConnect=2\n",
-         "[PinCode]\r\nPinCode=1111\r\n", "[AutoConnect]\nAutoConnect=5\n",   // auto-connect's factory file: fixed path
+         "[PinCode]\r\nPinCode=1111\r\n[BluetoothName]\r\nBluetoothName=Car Kit\r\n",
+         "[AutoConnect]\nAutoConnect=5\n", "Car Kit",   // auto-connect's factory file: a fixed path
          {"81/0/4 1111", "80/5/0 ", "88/0/0 ", "82/1/0 ", "83/12/0 "}, 0, 1, 1, 12},   // 12: the external default
     };
     for (const auto& r : rows) {
@@ -111,22 +111,14 @@ TEST_F(SettingsTest, Load_UserValueOrFactoryValueOrDefault_ReportedAndApplied) {
         EXPECT_EQ(kz::g_bAutoAnswer, r.autoAnswer);
         EXPECT_EQ(kz::g_nMicMode, r.micMode);
         EXPECT_EQ(kz::g_nMicGain, r.micGain);
+        sent.Clear();
+        kz::SendLocalDeviceName();   // the name is read each time
+        ASSERT_EQ(sent.Ids(), (std::vector<uint16_t>{kz::msgid::kSetLocalName}));
+        EXPECT_NE(std::string(sent.Messages()[0].bytes.begin(), sent.Messages()[0].bytes.end()).find(r.name), std::string::npos);
     }
 }
 
-TEST_F(SettingsTest, SendLocalDeviceName_ReadsBluetoothIniEachTime) {
-    kz::SendLocalDeviceName();
-    root.Write(BluetoothIni(), "[BluetoothName]\nBluetoothName=Car Kit\n");
-    kz::SendLocalDeviceName();
-    std::string names;
-    for (const auto& m : sent.Messages()) names.append(m.bytes.begin(), m.bytes.end());
-    EXPECT_NE(names.find("Q7MX_TARN"), std::string::npos);
-    EXPECT_NE(names.find("Car Kit"), std::string::npos);
-    EXPECT_EQ(sent.Ids(), (std::vector<uint16_t>{kz::msgid::kSetLocalName, kz::msgid::kSetLocalName}));
-}
-
-// The two test-mode codes are ordinary PINs unless Bluetooth.ini allows test
-// mode and the user accepts it; from then on the tool starts every time.
+// Test-mode codes are PINs unless Bluetooth.ini allows it and the user accepts; then the tool starts.
 TEST_F(SettingsTest, SetPinCode_TestModeCodes) {
     root.Write(BluetoothIni(), "[TestMode]\nTestMode=0\n");
     kz::SetPinCode("7391");
@@ -194,8 +186,7 @@ TEST_F(SettingsTest, SetMicrophone_GainUnderTheModesKey_ModeRemutesOnlyWhenAsked
     }
 }
 
-// Files are read and written whole up to 1 MiB; beyond that a setter's refused
-// write reaches the host as notification 89. A PIN keeps its first four digits.
+// Files up to 1 MiB are read and written whole; a refused write is told to the host (89).
 TEST_F(SettingsTest, LargeFiles_ReadAndWrittenUpToTheBound_RefusalToldToTheHost) {
     for (size_t padding : {size_t(100 * 1024), kz::kIniMaxText}) {
         SCOPED_TRACE(padding);
