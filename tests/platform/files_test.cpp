@@ -1,6 +1,5 @@
 // Head-unit paths below the root, file replacement, attributes, searches.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/time.h>
 
 #include <cerrno>

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -13,9 +12,7 @@
 
 namespace {
 
-using kz::IniReadInt;
-using kz::IniReadString;
-using kz::IniWriteString;
+using kz::IniReadInt, kz::IniReadString, kz::IniWriteString;
 
 constexpr char kPath[] = "\\BACKUP\\KZ_Config\\test.ini";
 
