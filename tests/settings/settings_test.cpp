@@ -112,8 +112,9 @@ TEST_F(SettingsTest, Load_UserValueOrFactoryValueOrDefault_ReportedAndApplied) {
         EXPECT_EQ(kz::g_nMicGain, r.micGain);
         sent.Clear();
         kz::SendLocalDeviceName();   // the name is read each time
-        ASSERT_EQ(sent.Ids(), (std::vector<uint16_t>{kz::msgid::kSetLocalName}));
-        EXPECT_NE(std::string(sent.Messages()[0].bytes.begin(), sent.Messages()[0].bytes.end()).find(r.name), std::string::npos);
+        const auto name = sent.Messages().at(0).bytes;
+        EXPECT_EQ(sent.Ids(), (std::vector<uint16_t>{kz::msgid::kSetLocalName}));
+        EXPECT_NE(std::string(name.begin(), name.end()).find(r.name), std::string::npos);
     }
 }
 
