@@ -1,6 +1,5 @@
 // Faults under the library: the serial line hung up, the module restarting
-// in the middle of a download or a call. (A rewrite cut half-way is the
-// platform's atomic-write test.)
+// in a call or a download.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -15,9 +14,7 @@ namespace {
 
 using namespace kztest;
 
-// Share of a core the whole process uses over an observation window: an
-// idle library, or one whose line is dead, costs next to nothing; a busy
-// loop would take a whole core.
+// Share of a core the process uses over a window: a busy loop takes a whole one.
 double CpuShareOver(uint32_t ms) {
     const auto cpuMs = [] {
         rusage ru{};
@@ -49,15 +46,11 @@ TEST(SerialFault, LineHungUp_NoBusyLoopAndANewInitWorks) {
     next.Stop();
 }
 
-// The module restarts in a call, then in a download. Each time the link comes
-// back, the interrupted work is over, and the same work started again
-// completes; what the old module was asked is dropped, so the next request
-// goes out at once.
+// Each time the link comes back the interrupted work is over and, started
+// again, completes; what the old module was asked is dropped.
 TEST(ModuleReset, InACallThenInADownload_LinkReturnsAndTheWorkStartedAgainCompletes) {
     Session s;
-    std::vector<kzsim::Contact> contacts;
-    for (int i = 0; i < 60; ++i) contacts.push_back({"Person " + std::to_string(i), "", "", {{"CELL", "+49 30 " + std::to_string(i)}}});
-    s.phone().setContacts(contacts);
+    s.phone().setContacts(Contacts(60));
     ASSERT_TRUE(s.StartAndPhoneConnects());
     s.phone().ring("+4930111");
     ASSERT_TRUE(s.Until([] { return kz::g_nCallSetup.load() == 1; }));
@@ -68,7 +61,7 @@ TEST(ModuleReset, InACallThenInADownload_LinkReturnsAndTheWorkStartedAgainComple
     SubmitTestRequest(5);   // waits for the confirmation of 3
     ASSERT_TRUE(s.sim().WaitForMessage(kz::msgid::kSetNibbleMask, 2000));
     s.sim().ClearReceived();
-    ASSERT_TRUE(ModuleRestarts(s));
+    ASSERT_TRUE(s.ModuleRestarts());
     s.sim().SetAutoConfirm(true);
     EXPECT_FALSE(kz::g_bHfpConnected.load());
     SubmitTestRequest(6);
@@ -80,7 +73,7 @@ TEST(ModuleReset, InACallThenInADownload_LinkReturnsAndTheWorkStartedAgainComple
 
     ASSERT_TRUE(s.Run({{"download", [] { KZ_BT_GetPhonBookSize(KZ_PB_PHONEBOOK); },
                         {[](Session& s) { return s.Notes(KZ_NOTIFY_PHONEBOOK_ENTRY).size() >= 10; }}}}));
-    ASSERT_TRUE(ModuleRestarts(s));
+    ASSERT_TRUE(s.ModuleRestarts());
     EXPECT_FALSE(kz::startDownload.load());
     ASSERT_TRUE(s.PhoneConnects());
     ASSERT_TRUE(s.DownloadPhonebook(20000));

@@ -1,9 +1,6 @@
-// A hostile phone: vCards with control characters, invalid UTF-8, over-long
-// fields, a megabyte of text, endless quoted-printable; a name that tries to
-// rewrite tarn.ini; messages that lie about their lengths; and a damaged
-// phonebook file. The library must not crash or overflow (the sanitizer
-// builds run these too), keep its files well-formed and its memory bounded,
-// and keep working afterwards.
+// A hostile phone (vCards, a name, messages) and a damaged phonebook file:
+// no crash or overflow (the sanitizer builds run these too), files well
+// formed, memory bounded, and the library working afterwards.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -25,14 +22,10 @@ long MaxRssKb() {
 }
 std::string Card(const std::string& body) { return "BEGIN:VCARD\r\nVERSION:2.1\r\n" + body + "END:VCARD\r\n"; }
 template <size_t N>
-bool Terminated(const char (&field)[N]) {
-    return std::memchr(field, 0, N) != nullptr;
-}
+bool Terminated(const char (&field)[N]) { return std::memchr(field, 0, N) != nullptr; }
 bool Terminated(const structPhoneDate& e) {
     return Terminated(e.PBName) && Terminated(e.PBNumber) && Terminated(e.date) && Terminated(e.time);
 }
-
-// The library still works: a request reaches the module.
 bool StillWorks(Session& s) {
     s.sim().ClearReceived();
     SubmitTestRequest(3);
@@ -46,7 +39,7 @@ constexpr bool kSanitized = true;   // freed memory sits in quarantine: RSS says
 constexpr bool kSanitized = false;
 #endif
 
-TEST(HostilePhone, HostileVCards_DownloadEndsFilesWellFormedMemoryBounded) {
+TEST(HostilePhone, HostileVCardsAndName_DownloadEnds_FilesWellFormed_MemoryBounded) {
     std::string qp = "FN;ENCODING=QUOTED-PRINTABLE:";
     for (int i = 0; i < 5000; ++i) qp += "=41=\r\n";
     Session s;
@@ -60,16 +53,15 @@ TEST(HostilePhone, HostileVCards_DownloadEndsFilesWellFormedMemoryBounded) {
         Card("FN;ENCODING=QUOTED-PRINTABLE:=\r\n=\r\n=Z=\r\nTEL:=\r\n"),
         Card("FN:Last Good\r\nTEL;CELL:+49 30 1234\r\n"),
     });
+    s.phone().setName("Evil\r\n[General]\r\nCurrIndex=4\n[Device3]\nid=3\nname=x");
     ASSERT_TRUE(s.StartAndPhoneConnects());
     const long rssBefore = MaxRssKb();
     ASSERT_TRUE(s.DownloadPhonebook(60000));
-    // The library holds a vCard in 1024 bytes and a file in 16384: a megabyte
-    // from the phone (also in the simulator's own copy) must not turn into
-    // megabytes held.
+    // A vCard is held in 1024 bytes, a file in 16384: a megabyte from the
+    // phone (also in the simulator's copy) must not become megabytes held.
     EXPECT_TRUE(kSanitized || MaxRssKb() - rssBefore < 32 * 1024 + long(4 * kMegabyte / 1024));
 
-    // Every entry the host saw, and every record in the file, is bounded; the
-    // parser found its feet again after the hostile cards.
+    // Every entry and record bounded; the parser found its feet again.
     for (const Notification& n : s.Notes(KZ_NOTIFY_PHONEBOOK_ENTRY)) {
         ASSERT_EQ(n.data.size(), sizeof(structPhoneDate));
         EXPECT_TRUE(Terminated(As<structPhoneDate>(n.data)));
@@ -85,15 +77,8 @@ TEST(HostilePhone, HostileVCards_DownloadEndsFilesWellFormedMemoryBounded) {
     }
     EXPECT_TRUE(sawLast);
     EXPECT_TRUE(StillWorks(s));
-}
 
-TEST(HostilePhone, NameWithLineBreaks_DoesNotChangeTarnIniStructure) {
-    Session s;
-    s.phone().setName("Evil\r\n[General]\r\nCurrIndex=4\n[Device3]\nid=3\nname=x");
-    ASSERT_TRUE(s.StartAndPhoneConnects());
-    // The slot, then the current index, are written: one line per key, the
-    // name on its own line.
-    ASSERT_TRUE(s.Until([&] { return s.root().Read(kTarnIni).find("\nCurrIndex=0") != std::string::npos; }));
+    // The name did not change tarn.ini's structure.
     const std::string ini = s.root().Read(kTarnIni);
     size_t sections = 0;
     for (size_t p = ini.find('['); p != std::string::npos; p = ini.find('[', p + 1)) sections += p == 0 || ini[p - 1] == '\n';
@@ -105,8 +90,6 @@ TEST(HostilePhone, NameWithLineBreaks_DoesNotChangeTarnIniStructure) {
     EXPECT_EQ(r.id, kz::kEmptySlot);
 }
 
-// Messages whose length fields promise more than they carry, or carry more
-// than any buffer holds; then a damaged phonebook file.
 TEST(HostilePhone, MessagesThatLieAboutLengthsAndADamagedPhonebookFile_AreSurvived) {
     Session s;
     ASSERT_TRUE(s.StartAndPhoneConnects());
@@ -130,8 +113,7 @@ TEST(HostilePhone, MessagesThatLieAboutLengthsAndADamagedPhonebookFile_AreSurviv
     ASSERT_TRUE(s.sim().WaitOutgoingIdle(5000));
     EXPECT_TRUE(StillWorks(s));
 
-    // A phonebook file damaged on disk: the host never reads past a field,
-    // and trailing bytes short of a record are no record.
+    // Trailing bytes short of a record are no record.
     s.root().Write(kBookFile, std::string(3 * sizeof(structPhoneDate) + 17, '\xff'));
     s.root().Write(kNumberFile, std::string(2 * sizeof(structPhoneNum), 'A'));
     s.Forget();

@@ -29,8 +29,7 @@ bool LibraryOnSimulator::Start(bool waitReady, uint32_t timeoutMs) {
     KZ_BT_DeviceInit();
     open_ = true;
     if (!waitReady) return true;
-    // The RES of the module-ready indication, acknowledged by the module, and
-    // that acknowledgement taken in by the library.
+    // The module-ready RES acknowledged and the acknowledgement taken in ...
     if (!sim_->WaitForMessage(kz::msgid::kModuleReady, timeoutMs) || !sim_->WaitOutgoingIdle(timeoutMs)) return false;
     // ... and the module-ready handler run on the event thread, which empties
     // the command queue: requests submitted before it would be dropped.
@@ -52,33 +51,27 @@ void LibraryOnSimulator::Reopen() {
     open_ = true;
 }
 
-std::vector<std::vector<uint8_t>> LibraryOnSimulator::HostFrames() const {
-    std::vector<std::vector<uint8_t>> out;
-    for (const auto& f : sim_->Wire())
-        if (f.fromHost) out.push_back(f.bytes);
-    return out;
-}
-
 std::vector<uint8_t> TestRequest(uint16_t id, size_t n) {
     std::vector<uint8_t> m(n, 0);
     kz::msg::WriteHead(m.data(), m.size(), 1, id);
     return m;
 }
 
-void SubmitTestRequest(uint16_t id, uint32_t mode) {
-    const auto m = TestRequest(id);
+namespace {
+void Submit(const std::vector<uint8_t>& m, uint32_t mode) {
     uint8_t header[4];
     kz::msg::ModuleHeaderTemplate(header, m.size());
     kz::SubmitPacket(header, m.data(), static_cast<uint32_t>(m.size()), mode);
 }
+}  // namespace
+
+void SubmitTestRequest(uint16_t id, uint32_t mode) { Submit(TestRequest(id), mode); }
 
 void SubmitSerial(uint16_t id, uint16_t serial) {
     auto m = TestRequest(id);
     m[6] = uint8_t(serial & 0xFF);
     m[7] = uint8_t(serial >> 8);
-    uint8_t header[4];
-    kz::msg::ModuleHeaderTemplate(header, m.size());
-    kz::SubmitPacket(header, m.data(), static_cast<uint32_t>(m.size()), kz::kSubmitQueued);
+    Submit(m, kz::kSubmitQueued);
 }
 
 uint16_t Serial(const kzsim::ReceivedMessage& m, uint16_t id) {

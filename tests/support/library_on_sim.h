@@ -16,20 +16,14 @@ public:
     explicit LibraryOnSimulator(kzsim::Options options = {});
     ~LibraryOnSimulator();   // closes the library (if open) and stops the simulator
 
-    // Starts the simulator, points COM3 at it and runs KZ_BT_DeviceInit.
-    // With waitReady, also waits for the module-ready RES to be acknowledged.
+    // Simulator started, COM3 pointed at it, KZ_BT_DeviceInit; module ready if waitReady.
     bool Start(bool waitReady = true, uint32_t timeoutMs = 5000);
     int Close();   // KZ_BT_CloseDevice's result
-    // KZ_BT_DeviceInit again after Close, on the running simulator. The
-    // module-ready handshake is the caller's to bring about and wait for.
-    void Reopen();
+    void Reopen();   // KZ_BT_DeviceInit after Close; the module-ready handshake is the caller's
 
     kzsim::ModuleSimulator& sim() { return *sim_; }
     HostWindows& host() { return host_; }
     TempRoot& root() { return root_; }
-
-    // Host frames on the wire since the last ClearWire, parsed.
-    std::vector<std::vector<uint8_t>> HostFrames() const;
 
 private:
     TempRoot root_;
@@ -38,12 +32,11 @@ private:
     bool open_ = false;
 };
 
-// An n-byte request message (class 1) with this id, for queue tests.
+// An n-byte request message (class 1) with this id, for queue tests, and
+// the same handed to SubmitPacket; one carrying a serial in bytes 6 and 7,
+// and that serial read back from what the module received (0 for another id).
 std::vector<uint8_t> TestRequest(uint16_t id, size_t n = 8);
-// Hands it to SubmitPacket with its channel-13 template.
 void SubmitTestRequest(uint16_t id, uint32_t mode = 0);
-// A queued test request carrying a serial in bytes 6 and 7, and that serial
-// read back from what the module received (0 for another id).
 void SubmitSerial(uint16_t id, uint16_t serial);
 uint16_t Serial(const kzsim::ReceivedMessage& m, uint16_t id);
 

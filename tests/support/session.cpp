@@ -14,12 +14,6 @@ namespace kztest {
 
 namespace {
 
-constexpr size_t kPullTypeAt = 6, kPullCountAt = 16, kPullStartAt = 18;
-
-uint16_t Be16(const std::vector<uint8_t>& m, size_t at) {
-    return at + 1 < m.size() ? uint16_t((m[at] << 8) | m[at + 1]) : 0;
-}
-
 template <class T, class Keep>
 std::vector<T> Filter(std::vector<T> all, Keep keep) {
     std::erase_if(all, [&](const T& t) { return !keep(t); });
@@ -32,10 +26,14 @@ bool LibraryQuiet() {
 
 }  // namespace
 
-std::u16string Wide(const uint16_t* text, size_t max) {
-    std::u16string s;
-    for (size_t i = 0; i < max && text[i]; ++i) s.push_back(char16_t(text[i]));
-    return s;
+std::vector<kzsim::Contact> Contacts(size_t n) {
+    std::vector<kzsim::Contact> out;
+    for (size_t i = 0; i < n; ++i) {
+        const std::string k = std::to_string(1000000 + i).substr(1);
+        out.push_back({"Contact " + k, "Family" + k, "Given", {{"CELL", "+49 170 " + k}}});
+        if (i % 3 == 0) out.back().numbers.push_back({"WORK", "030-" + k});
+    }
+    return out;
 }
 
 Wait Note(uint32_t code, uint32_t param, size_t count) {
@@ -46,13 +44,6 @@ Wait Post(uintptr_t w, intptr_t l, size_t count) {
 }
 Wait Request(uint16_t id, size_t count) {
     return [=](Session& s) { return s.Requests(id).size() >= count; };
-}
-Wait RequestWith(uint16_t id, size_t at, uint8_t value) {
-    return [=](Session& s) {
-        for (const auto& m : s.Requests(id))
-            if (at < m.bytes.size() && m.bytes[at] == value) return true;
-        return false;
-    };
 }
 Wait Quiet() {
     // Twice, with the host loop pumped between: a request released by the
@@ -91,14 +82,11 @@ bool Session::Until(const std::function<bool()>& pred, uint32_t ms) {
 }
 
 bool Session::Restart() {
-    const size_t versions = Notes(KZ_NOTIFY_MODULE_VERSION).size();
-    const size_t ready = Count(KZ_NOTIFY_DEVICE_READY, 1);
     Close();
+    Forget();
     Reopen();
     sim().PeerReset();
-    return Until([&] {
-        return Notes(KZ_NOTIFY_MODULE_VERSION).size() > versions && Count(KZ_NOTIFY_DEVICE_READY, 1) > ready;
-    });
+    return Until([&] { return !Notes(KZ_NOTIFY_MODULE_VERSION).empty() && Count(KZ_NOTIFY_DEVICE_READY, 1) > 0; });
 }
 
 std::vector<Notification> Session::Notes(uint32_t code) {
@@ -131,9 +119,11 @@ std::vector<uint8_t> Session::ByteAt(uint16_t id, size_t at) {
 }
 
 std::vector<Pull> Session::Pulls() {
-    std::vector<Pull> out;
-    for (auto& m : Requests(kz::msgid::kPbapPull))
-        out.push_back({Be16(m.bytes, kPullTypeAt), Be16(m.bytes, kPullCountAt), Be16(m.bytes, kPullStartAt)});
+    std::vector<Pull> out;   // type, count and start big-endian at 6, 16 and 18
+    for (auto& m : Requests(kz::msgid::kPbapPull)) {
+        const auto be16 = [&](size_t at) { return uint16_t(m.bytes.at(at) << 8 | m.bytes.at(at + 1)); };
+        out.push_back({be16(6), be16(16), be16(18)});
+    }
     return out;
 }
 
@@ -145,13 +135,11 @@ std::string Session::Dump() {
     return out;
 }
 
-void Session::StorePhone(const StoredPhone& p, bool current) {
-    std::string text = root().Read(kTarnIni);
-    text += "[Device" + std::to_string(p.slot) + "]\r\nid=" + std::to_string(p.slot) + "\r\nname=" + p.name +
-            "\r\naddress=" + Hex(p.address) + "\r\nkey=" + Hex(p.key) + "\r\npb=255\r\n";
-    if (current) text += "[General]\r\nCurrIndex=" + std::to_string(p.slot) + "\r\n";
-    root().Write(kTarnIni, text);
-    root().Write(kTarnDat, root().Read(kTarnDat) + Hex(p.address) + Hex(p.key));
+void Session::StorePhone() {
+    const std::string key(32, '0');
+    root().Write(kTarnIni, "[Device0]\r\nid=0\r\nname=" + std::string(kSimPhoneName) + "\r\naddress=" + Hex(kSimPhone) +
+                               "\r\nkey=" + key + "\r\npb=255\r\n[General]\r\nCurrIndex=0\r\n");
+    root().Write(kTarnDat, Hex(kSimPhone) + key);
 }
 
 bool Session::ConnectStoredPhone() {
@@ -161,9 +149,9 @@ bool Session::ConnectStoredPhone() {
 
 bool Session::StartWithConnectedPhone() {
     StorePhone();
-    if (!Start() || !ConnectStoredPhone()) return false;
+    const bool connected = Start() && ConnectStoredPhone();
     Forget();
-    return true;
+    return connected;
 }
 
 bool Session::PhoneConnects(uint32_t ms) {
@@ -186,19 +174,11 @@ bool Session::TakeCall(const std::string& number, uint32_t ms) {
     return Until([] { return !kz::g_bCallActive.load() && !kz::g_bInCall.load(); }, ms) && WaitQuiet(ms);
 }
 
-FinalState Session::Final() {
-    FinalState f{root().Read(kBookFile), root().Read(kNumberFile), root().Read(kTarnIni), {},
-                 kz::g_bHfpConnected.load() != 0, kz::g_bPbapConnected.load() != 0,
-                 kz::g_bInCall.load() != 0, kz::g_bPhoneBookDone.load() != 0};
-    for (const Notification& n : Notes(KZ_NOTIFY_BATTERY)) f.batteryLevels.push_back(n.len);
-    return f;
-}
-
-bool ModuleRestarts(Session& s, uint32_t ms) {
+bool Session::ModuleRestarts(uint32_t ms) {
     kz::g_bModuleInited = 0;
-    s.sim().PeerReset();
-    s.phone().Reset();
-    return s.Until([] { return kz::ubcsp_config.link_establishment_state == kz::kGarrulous && kz::g_bModuleInited.load(); }, ms);
+    sim().PeerReset();
+    phone().Reset();
+    return Until([] { return kz::ubcsp_config.link_establishment_state == kz::kGarrulous && kz::g_bModuleInited.load(); }, ms);
 }
 
 }  // namespace kztest

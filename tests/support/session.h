@@ -1,10 +1,7 @@
-// A whole head-unit session on the module simulator, as a user interface
-// drives it: every wait pumps the host's message loop on the test's thread
-// (which started the library, so its timers and status posts flow) and
-// answers each phonebook size report with the download request. A scenario is
-// a table of steps: what the user or the phone does, then what must follow.
+// A head-unit session on the module simulator: every wait pumps the host's
+// loop and answers each phonebook size report with the download request. A
+// scenario is a table of steps: what the user or phone does, what must follow.
 #pragma once
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -28,9 +25,8 @@ inline const std::string kNumberFile = "\\BACKUP\\KZ_Config\\BlueTooth\\PhoneBoo
 
 template <class Bytes>
 std::string Hex(const Bytes& bytes) {
-    static const char digits[] = "0123456789abcdef";
     std::string s;
-    for (uint8_t b : bytes) s += {digits[b >> 4], digits[b & 15]};
+    for (uint8_t b : bytes) s += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
     return s;
 }
 // A record handed over as bytes; zero when the size is not its own.
@@ -40,27 +36,13 @@ T As(const std::vector<uint8_t>& bytes) {
     if (bytes.size() == sizeof t) std::memcpy(&t, bytes.data(), sizeof t);
     return t;
 }
-// UTF-16 text of a record field, up to its zero.
-std::u16string Wide(const uint16_t* text, size_t max);
 
-// A phone as tarn.ini and tarn.dat remember it.
-struct StoredPhone {
-    int slot = 0;
-    kzsim::Address address = kSimPhone;
-    std::string name = kSimPhoneName;
-    std::array<uint8_t, 16> key{};
-};
+// n contacts in name order, every third with a second number.
+std::vector<kzsim::Contact> Contacts(size_t n);
 
 struct Pull {   // of the phonebook profile
     uint16_t type, count, start;
     bool operator==(const Pull&) const = default;
-};
-
-struct FinalState {   // what a session left behind
-    std::string phoneBook, phoneBookNum, tarnIni;
-    std::vector<uint32_t> batteryLevels;
-    bool hfp = false, pbap = false, inCall = false, phoneBookDone = false;
-    bool operator==(const FinalState&) const = default;
 };
 
 class Session;
@@ -68,7 +50,6 @@ using Wait = std::function<bool(Session&)>;
 Wait Note(uint32_t code, uint32_t param, size_t count = 1);
 Wait Post(uintptr_t w, intptr_t l, size_t count = 1);
 Wait Request(uint16_t id, size_t count = 1);
-Wait RequestWith(uint16_t id, size_t at, uint8_t value);
 Wait Quiet();   // the module has nothing to send, the library nothing queued or unconfirmed
 
 struct Step {
@@ -86,9 +67,7 @@ public:
     bool Run(const std::vector<Step>& steps);
     bool Until(const std::function<bool()>& pred, uint32_t ms = kWaitMs);
     bool WaitQuiet(uint32_t ms = kWaitMs) { return Until([&] { return Quiet()(*this); }, ms); }
-    // Close and init on the same simulator, whose module restarts its link;
-    // true once the new module-ready handshake is done.
-    bool Restart();
+    bool Restart();   // the library closed, what came forgotten, opened again, module ready
 
     std::vector<Notification> Notes(uint32_t code);
     size_t Count(uint32_t code, uint32_t param);
@@ -105,34 +84,28 @@ public:
     std::vector<uint8_t> ByteAt(uint16_t id, size_t at);   // of each request with this id
     std::vector<Pull> Pulls();
     std::string Dump();   // what reached the host and the module, for failures
-    void Forget() {   // what reached the host and the module so far
+    void Forget() {
         host().Clear();
         sim().ClearReceived();
         answered_ = 0;
     }
 
-    void StorePhone(const StoredPhone& p = {}, bool current = true);
-    // The stored phone connects after KZ_BT_SetInitialValue, its call lists
-    // announced; StartWithConnectedPhone then forgets what that produced.
-    bool ConnectStoredPhone();
-    bool StartWithConnectedPhone();
+    void StorePhone();   // the simulator's phone, current, in tarn.ini and tarn.dat
+    bool ConnectStoredPhone();   // after KZ_BT_SetInitialValue, its call lists announced
+    bool StartWithConnectedPhone();   // stored, started, connected, then forgotten
     bool PhoneConnects(uint32_t ms = kWaitMs);   // on its own
-    // Started with an empty registry, and the phone connects on its own.
-    bool StartAndPhoneConnects(uint32_t ms = kWaitMs) {
+    bool StartEmpty(uint32_t ms = kWaitMs) {   // an empty registry: nothing to connect to
         if (!Start(true, ms)) return false;
         KZ_BT_SetInitialValue();
-        return PhoneConnects(ms);
+        return WaitQuiet(ms);
     }
+    bool StartAndPhoneConnects(uint32_t ms = kWaitMs) { return StartEmpty(ms) && PhoneConnects(ms); }
     bool DownloadPhonebook(uint32_t ms = kWaitMs);
     bool TakeCall(const std::string& number, uint32_t ms = kWaitMs);
-    FinalState Final();
+    bool ModuleRestarts(uint32_t ms = kWaitMs);
 
 private:
     size_t answered_ = 0;   // size reports answered
 };
-
-// The module restarts, its state with it; true once the link is back and the
-// new module-ready handled.
-bool ModuleRestarts(Session& s, uint32_t ms = kWaitMs);
 
 }  // namespace kztest
