@@ -97,6 +97,14 @@ TEST_F(Files, AppendOpenAttributesDelete_OnMappedPaths) {
     fclose(f);
     EXPECT_STREQ(buf, "abcdex");
     EXPECT_EQ(KzFopen("\\Dir\\missing.ini", "rb"), nullptr);
+    for (const std::string text : {"first", "2nd"}) {   // created when missing, emptied when asked
+        KzHandle h = KzCreateFile("\\Dir\\new.dat", KZ_GENERIC_WRITE, 0, KZ_CREATE_ALWAYS, 0);
+        uint32_t n = 0;
+        EXPECT_TRUE(KzWriteFile(h, text.data(), uint32_t(text.size()), &n) && n == text.size());
+        KzCloseHandle(h);
+    }
+    EXPECT_EQ(root.Read("\\Dir\\new.dat"), "2nd");
+    EXPECT_EQ(KzDeleteFile("\\Dir\\new.dat"), 1);
 
     EXPECT_EQ(KzGetFileAttributes("\\dir"), KZ_FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_EQ(KzGetFileAttributes("\\Dir\\log.dat"), KZ_FILE_ATTRIBUTE_NORMAL);

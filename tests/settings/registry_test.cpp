@@ -236,6 +236,8 @@ TEST_F(RegistryTest, StoreLinkKey_AppendsNewRewritesChangedKeepsSameOrOldOnFailu
     root.Write(kTarnDat, Record(a3) + std::string(44, 'g') + Record(b));   // a damaged record is skipped
     kz::LoadPairedDevices();
     EXPECT_EQ(kz::LinkKeySnapshot().size(), 2u);
+    kz::StoreLinkKey(Entry(0x0B, 0x2B));   // a changed key rewrites the file, without the damage
+    EXPECT_EQ(root.Read(kTarnDat), Record(a3) + Record(Entry(0x0B, 0x2B)));
 }
 
 TEST_F(RegistryTest, DeleteTreeAndDirectoryExists_WorkOnNestedFolders) {
