@@ -103,12 +103,23 @@ export class Browser {
     if (!ok) throw new Error('waited ' + ms + ' ms for ' + (what || condition));
   }
 
-  // A real mouse click in the middle of the element.
+  // A real mouse click in the middle of the element, once it is in view and
+  // nothing lies over that point (a panel still being laid out would take
+  // the click, and the test would wait for an outcome that never comes).
   async click(selector) {
-    const box = await this.eval(`(() => { const el = document.querySelector(${JSON.stringify(selector)});
-      if (!el || el.offsetParent === null) return null;
-      const r = el.getBoundingClientRect(); return { x: r.x + r.width / 2, y: r.y + r.height / 2 }; })()`);
+    const box = await this.eval(`new Promise((resolve) => {
+      const end = performance.now() + 2000;
+      const check = () => { const el = document.querySelector(${JSON.stringify(selector)});
+        if (!el || el.offsetParent === null) { resolve(null); return; }
+        el.scrollIntoView({ block: 'nearest' });
+        const r = el.getBoundingClientRect(), x = r.x + r.width / 2, y = r.y + r.height / 2;
+        const hit = document.elementFromPoint(x, y);
+        if (hit && el.contains(hit)) resolve({ x, y });
+        else if (performance.now() > end) resolve({ covered: hit ? hit.id || hit.tagName : 'nothing' });
+        else setTimeout(check, 10); };
+      check(); })`);
     if (!box) throw new Error('nothing visible to click at ' + selector);
+    if (box.covered) throw new Error(`${selector} is covered by ${box.covered}`);
     for (const type of ['mousePressed', 'mouseReleased'])
       await this.page('Input.dispatchMouseEvent', { type, x: box.x, y: box.y, button: 'left', clickCount: 1 });
   }

@@ -61,6 +61,16 @@ async function main() {
     shots.push(file);
   };
   const step = (name) => console.log(`[${((Date.now() - started) / 1000).toFixed(1)} s] ${name}`);
+  // The module's confirmation of a command, shown in the footer. A loaded machine
+  // (the sanitizer builds beside other work) takes seconds; the footer's text
+  // says what became of the command when it never succeeds.
+  const tookIt = async (command, what) => {
+    try {
+      await browser.waitFor(succeeded(command), 10000, what);
+    } catch (e) {
+      throw new Error(`${e.message} (the footer says: ${await browser.eval(text('#outcome-text'))})`);
+    }
+  };
   try {
     await browser.goto(serve.url);
     await browser.waitFor(`${text('#sb-link-text')} === 'module ready'`, 5000, 'the module ready in the status bar');
@@ -97,22 +107,22 @@ async function main() {
       if (i === 0) {
         await shot('incoming-call');
         await browser.click('#btn-answer');
-        await browser.waitFor(succeeded('answer'), 6000, 'the module took the answer');
+        await tookIt('answer', 'the module took the answer');
         await browser.waitFor(`${text('#call-state')} === 'On call'`, 10000, 'the call active');
         await browser.click('#btn-keypad');
         await browser.click('#dtmf-keys .key:nth-child(5)');
-        await browser.waitFor(succeeded('dtmf'), 6000, 'the module took the DTMF tone');
+        await tookIt('dtmf', 'the module took the DTMF tone');
         await browser.click('#btn-keypad');
         // A second call waits; the driver switches to it, the first is held.
         await browser.click('#sim-waiting');
-        await browser.waitFor(succeeded('phone waiting'), 6000, 'the second call');
+        await tookIt('phone waiting', 'the second call');
         await browser.click('#btn-switch');
         await browser.waitFor(`${text('#call-name')} === 'Office' && ${text('#call-held')} === 'On hold: John Doe'`, 10000,
           'the second call taken, the first held');
-        await browser.waitFor(succeeded('switch'), 6000, 'the module took the switch');
+        await tookIt('switch', 'the module took the switch');
         await shot('active-call');
         await browser.click('#btn-end');
-        await browser.waitFor(succeeded('hangup'), 6000, 'the second call ended');
+        await tookIt('hangup', 'the second call ended');
         step('answered from the page, switched to a second call');
       }
       await browser.eval(`window.kz.command('phone hangup')`);
