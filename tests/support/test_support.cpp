@@ -27,7 +27,8 @@ std::vector<T> Copy(std::mutex& m, const std::vector<T>& v) {
     return v;
 }
 
-// Bytes of a block that notification `code` carries (0 when it carries none).
+}  // namespace
+
 size_t NotificationBlockSize(uint32_t code, uint32_t nParam, uint32_t nLen) {
     switch (code) {
         case KZ_NOTIFY_CALL_RECORD: return sizeof(CallRecord);
@@ -43,7 +44,6 @@ size_t NotificationBlockSize(uint32_t code, uint32_t nParam, uint32_t nLen) {
     }
 }
 
-}  // namespace
 
 TempRoot::TempRoot() {
     char tmpl[] = "/tmp/kztarn-test-XXXXXX";

@@ -103,4 +103,8 @@ private:
 // Resets the process-wide state of every subsystem.
 void ResetAllState();
 
+// Bytes of the block notification `code` carries (0 when it carries none), as
+// a host reads it (the windows above and the fuzz harnesses).
+size_t NotificationBlockSize(uint32_t code, uint32_t nParam, uint32_t nLen);
+
 }  // namespace kztest
