@@ -332,17 +332,25 @@ bool HasOption(const std::vector<std::pair<std::string, std::string>>& values, c
     return false;
 }
 
-int RunConsole(const std::vector<std::string>& args) {
-    std::vector<std::pair<std::string, std::string>> opts;
+std::optional<int> ReadCommandLine(const char* subcommand, const std::vector<std::string>& args,
+                                   const std::vector<OptionDef>& defs, const char* usage,
+                                   std::vector<std::pair<std::string, std::string>>& values) {
     std::string error;
-    if (!ParseOptions(args, kOptions, opts, error)) {
-        std::fprintf(stderr, "kztarn console: %s\n%s\n", error.c_str(), kUsage);
+    if (!ParseOptions(args, defs, values, error)) {
+        std::fprintf(stderr, "kztarn %s: %s\n%s\n", subcommand, error.c_str(), usage);
         return kExitUsage;
     }
-    if (HasOption(opts, "--help")) {
-        std::printf("%s\n", kUsage);
+    if (HasOption(values, "--help")) {
+        std::printf("%s\n", usage);
         return kExitOk;
     }
+    return std::nullopt;
+}
+
+int RunConsole(const std::vector<std::string>& args) {
+    std::vector<std::pair<std::string, std::string>> opts;
+    if (auto exit = ReadCommandLine("console", args, kOptions, kUsage, opts)) return *exit;
+    std::string error;
     SessionOptions so;
     so.json = HasOption(opts, "--json");
     so.quiet = HasOption(opts, "--quiet");

@@ -1,6 +1,7 @@
 // The subcommands' entry points and the option parser they share.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,5 +28,11 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
                   std::vector<std::pair<std::string, std::string>>& values, std::string& error);
 bool HasOption(const std::vector<std::pair<std::string, std::string>>& values, const std::string& name,
                std::string* value = nullptr);
+// A subcommand's command line: the options parsed into values, or the exit
+// code when the subcommand ends here (a bad line named with the usage on
+// standard error, or --help with the usage on standard output).
+std::optional<int> ReadCommandLine(const char* subcommand, const std::vector<std::string>& args,
+                                   const std::vector<OptionDef>& defs, const char* usage,
+                                   std::vector<std::pair<std::string, std::string>>& values);
 
 }  // namespace kztool

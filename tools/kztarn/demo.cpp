@@ -165,14 +165,9 @@ std::string RunStep(Session& s, const Step& step, const Marks& marks) {
 int RunDemo(const std::vector<std::string>& args) {
     std::vector<std::pair<std::string, std::string>> opts;
     std::string error;
-    if (!ParseOptions(args, {{"--root", true}, {"--trace", true}, {"--help", false}}, opts, error)) {
-        std::fprintf(stderr, "kztarn demo: %s\nusage: kztarn demo [--root DIR] [--trace FILE]\n", error.c_str());
-        return kExitUsage;
-    }
-    if (HasOption(opts, "--help")) {
-        std::printf("usage: kztarn demo [--root DIR] [--trace FILE]\n");
-        return kExitOk;
-    }
+    if (auto exit = ReadCommandLine("demo", args, {{"--root", true}, {"--trace", true}, {"--help", false}},
+                                    "usage: kztarn demo [--root DIR] [--trace FILE]", opts))
+        return *exit;
     SessionOptions so;
     HasOption(opts, "--trace", &so.trace);
     // A fresh folder per run, so the tour starts unpaired with the default

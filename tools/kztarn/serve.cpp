@@ -37,15 +37,8 @@ void OnSignal(int) { g_stop = 1; }
 
 int RunServe(const std::vector<std::string>& args) {
     std::vector<std::pair<std::string, std::string>> opts;
+    if (auto exit = ReadCommandLine("serve", args, kOptions, kUsage, opts)) return *exit;
     std::string error;
-    if (!ParseOptions(args, kOptions, opts, error)) {
-        std::fprintf(stderr, "kztarn serve: %s\n%s\n", error.c_str(), kUsage);
-        return kExitUsage;
-    }
-    if (HasOption(opts, "--help")) {
-        std::printf("%s\n", kUsage);
-        return kExitOk;
-    }
     WebServerConfig config;
     std::string listen;
     if (HasOption(opts, "--listen", &listen) && !ListenAddress::Parse(listen, config.listen, error)) {

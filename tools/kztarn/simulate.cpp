@@ -73,15 +73,8 @@ void OnSignal(int) { g_stop = true; }
 
 int RunSimulate(const std::vector<std::string>& args) {
     std::vector<std::pair<std::string, std::string>> opts;
+    if (auto exit = ReadCommandLine("simulate", args, kOptions, kUsage, opts)) return *exit;
     std::string error;
-    if (!ParseOptions(args, kOptions, opts, error)) {
-        std::fprintf(stderr, "kztarn simulate: %s\n%s\n", error.c_str(), kUsage);
-        return kExitUsage;
-    }
-    if (HasOption(opts, "--help")) {
-        std::printf("%s\n", kUsage);
-        return kExitOk;
-    }
     kzsim::Options simOptions;
     if (!ReadOptions(opts, simOptions, error)) {
         std::fprintf(stderr, "kztarn simulate: %s\n%s\n", error.c_str(), kUsage);
